@@ -1,0 +1,43 @@
+#include "config/configuration_store.h"
+
+#include "config/config_access.h"
+#include "config/config_writer.h"
+#include "config/node_base.h"
+#include "platform/file_system.h"
+
+namespace orvexa {
+
+ConfigurationStore::~ConfigurationStore() { ReleaseRoot(); }
+
+void ConfigurationStore::Adopt(ConfigValue* root) {
+  ReleaseRoot();
+  root_ = root;
+  orvexaConfig_ = GetSection(root_, "OrvexaConfig");
+}
+
+void ConfigurationStore::StartEmpty() {
+  ReleaseRoot();
+  root_ = NewConfigValue(ValueKind::Configuration);
+  if (root_ == nullptr) return;
+  root_->AddRef();
+  orvexaConfig_ = GetOrCreateSection(root_, "OrvexaConfig");
+}
+
+void ConfigurationStore::ReleaseRoot() {
+  orvexaConfig_ = nullptr;
+  if (root_ != nullptr) {
+    root_->Release();
+    root_ = nullptr;
+  }
+}
+
+std::string ConfigurationStore::FilePath() const { return startDirectory_ + "/orvexa.cfg"; }
+
+bool ConfigurationStore::Save() const {
+  if (orvexaConfig_ == nullptr || root_ == nullptr) return false;
+  std::string text;
+  WriteConfiguration(text, root_, 0);
+  return WriteFileAtomically(FilePath(), text).ok;
+}
+
+}  // namespace orvexa

@@ -1,0 +1,94 @@
+#include "platform/file_system.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+namespace orvexa {
+
+std::string ErrnoMessage(const char* call, const std::string& path, int error) {
+  std::string text = call;
+  if (!path.empty()) text += "(" + path + ")";
+  text += ": ";
+  text += std::strerror(error);
+  return text;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, IoResult* error,
+                                         int* errnoOut) {
+  auto fail = [&](const char* call) -> std::optional<std::string> {
+    int saved = errno;
+    if (error) *error = IoResult::Failure(ErrnoMessage(call, path, saved));
+    if (errnoOut) *errnoOut = saved;
+    return std::nullopt;
+  };
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return fail("open");
+  std::string data;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      auto result = fail("read");
+      ::close(fd);
+      return result;
+    }
+    if (n == 0) break;
+    data.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return data;
+}
+
+IoResult WriteFileAtomically(const std::string& path, const std::string& data) {
+  std::string temporary = path + ".tmp";
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return IoResult::Failure(ErrnoMessage("open", temporary, errno));
+  size_t written = 0;
+  while (written < data.size()) {
+    ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      IoResult result = IoResult::Failure(ErrnoMessage("write", temporary, errno));
+      ::close(fd);
+      ::unlink(temporary.c_str());
+      return result;
+    }
+    written += static_cast<size_t>(n);
+  }
+  if (::fsync(fd) != 0) {
+    IoResult result = IoResult::Failure(ErrnoMessage("fsync", temporary, errno));
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return result;
+  }
+  if (::close(fd) != 0) {
+    IoResult result = IoResult::Failure(ErrnoMessage("close", temporary, errno));
+    ::unlink(temporary.c_str());
+    return result;
+  }
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    IoResult result = IoResult::Failure(ErrnoMessage("rename", path, errno));
+    ::unlink(temporary.c_str());
+    return result;
+  }
+  return IoResult::Success();
+}
+
+std::string CurrentDirectory() {
+  char buffer[PATH_MAX];
+  if (::getcwd(buffer, sizeof buffer) == nullptr) return ".";
+  return buffer;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace orvexa

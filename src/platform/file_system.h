@@ -1,0 +1,22 @@
+// Whole-file helpers over POSIX: reading a file into memory, replacing a file atomically
+// (temporary file in the same folder, fsync, rename), the current directory.
+// Stateless; safe from any thread.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/io_result.h"
+
+namespace orvexa {
+
+// The file's bytes, or nullopt with `error` set (a missing file gives errno ENOENT).
+std::optional<std::string> ReadWholeFile(const std::string& path, IoResult* error = nullptr,
+                                         int* errnoOut = nullptr);
+// Writes `data` to `path` so that readers see either the old or the new content, never
+// a mix or a truncated file. On failure the old file is left as it was.
+IoResult WriteFileAtomically(const std::string& path, const std::string& data);
+std::string CurrentDirectory();
+bool FileExists(const std::string& path);
+
+}  // namespace orvexa
