@@ -20,7 +20,9 @@ namespace {
 constexpr const char* kDeviceName = "Arduino";
 constexpr int kChannelCount = 3;
 
-PinvaneDevice* Device(PluginHandle handle) { return static_cast<PinvaneDevice*>(handle); }
+PinvaneDevice* Device(PluginHandle handle) {
+  return static_cast<PinvaneDevice*>(handle);
+}
 
 float ReadInput(PluginHandle handle, int param, int /*byClient*/) {
   if (handle == nullptr) return 0.0f;
@@ -39,8 +41,7 @@ void WriteOutput(PluginHandle handle, float value, int param) {
 
 }  // namespace
 
-LDP_EXPORT int LDPInit(PluginHandle* handleOut, const char** deviceNameOut,
-                       ConfigValue* section) {
+LDP_EXPORT int LDPInit(PluginHandle* handleOut, const char** deviceNameOut, ConfigValue* section) {
   if (deviceNameOut != nullptr) *deviceNameOut = kDeviceName;
   if (handleOut == nullptr) return 0;
   *handleOut = nullptr;
@@ -62,8 +63,7 @@ LDP_EXPORT void LDPDone(PluginHandle handle) {
 
 LDP_EXPORT int LDPQueryInfo(PluginHandle handle, int channel, const char** nameOut,
                             const char** descriptionOut, ChannelReadFunction* readOut,
-                            int* readParamOut, ChannelWriteFunction* writeOut,
-                            int* writeParamOut) {
+                            int* readParamOut, ChannelWriteFunction* writeOut, int* writeParamOut) {
   if (handle == nullptr) return 0;
   const char* name;
   const char* description;

@@ -68,8 +68,8 @@ void SerialPort::Configure() {
   line.c_cflag |= CS8 | CREAD;
   // The frames are binary: every translation, echo or flow-control byte the terminal
   // layer would apply by default corrupts or swallows values.
-  line.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                    IXANY | INPCK);
+  line.c_iflag &=
+      ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK);
   line.c_oflag &= ~OPOST;
   line.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   line.c_cc[VMIN] = 0;
@@ -77,7 +77,9 @@ void SerialPort::Configure() {
   tcsetattr(fd_, TCSANOW, &line);
 }
 
-void SerialPort::DiscardInput() { tcflush(fd_, TCIFLUSH); }
+void SerialPort::DiscardInput() {
+  tcflush(fd_, TCIFLUSH);
+}
 
 SerialPort::Status SerialPort::Read(uint8_t* buffer, size_t capacity, const WakeEvent& stop,
                                     size_t* received) {

@@ -15,9 +15,13 @@ constexpr int32_t kPathCapacity = 4096;
 
 }  // namespace
 
-void UserInterface::InstallPortDialog(PinvanePortDialog dialog) { portDialog = dialog; }
+void UserInterface::InstallPortDialog(PinvanePortDialog dialog) {
+  portDialog = dialog;
+}
 
-void UserInterface::InstallMessageBox(PinvaneMessageBox box) { messageBox = box; }
+void UserInterface::InstallMessageBox(PinvaneMessageBox box) {
+  messageBox = box;
+}
 
 bool UserInterface::ChoosePort(PortChoice* choice) {
   PinvanePortDialog dialog = portDialog;

@@ -10,7 +10,9 @@
 
 namespace orvexa::pinvane {
 
-WakeEvent::WakeEvent() { fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
+WakeEvent::WakeEvent() {
+  fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
 
 WakeEvent::~WakeEvent() {
   if (fd_ >= 0) close(fd_);
@@ -31,7 +33,9 @@ void WakeEvent::Reset() {
   }
 }
 
-bool WakeEvent::IsSignalled() const { return Wait(0); }
+bool WakeEvent::IsSignalled() const {
+  return Wait(0);
+}
 
 bool WakeEvent::Wait(int milliseconds) const {
   if (fd_ < 0) return true;  // nothing to wait on: behave as stopped rather than spin

@@ -125,10 +125,17 @@ TEST(FrameFormatTest, OutputValuesRoundHalfUpAndClamp) {
   struct Case {
     float written;
     uint16_t stored;
-  } cases[] = {{2.5f, 3},          {2.4f, 2},      {-3.0f, 0},      {-0.4f, 0},
-               {65534.0f, 65534},  {65535.0f, 65534}, {70000.0f, 65534}, {1e30f, 65534},
+  } cases[] = {{2.5f, 3},
+               {2.4f, 2},
+               {-3.0f, 0},
+               {-0.4f, 0},
+               {65534.0f, 65534},
+               {65535.0f, 65534},
+               {70000.0f, 65534},
+               {1e30f, 65534},
                {std::numeric_limits<float>::infinity(), 65534},
-               {-std::numeric_limits<float>::infinity(), 0},          {0.49f, 0}};
+               {-std::numeric_limits<float>::infinity(), 0},
+               {0.49f, 0}};
   for (const Case& c : cases) {
     uint16_t stored = 12345;
     ASSERT_TRUE(ToOutputValue(c.written, &stored)) << c.written;

@@ -46,10 +46,10 @@ const PinvaneLibrary& PinvaneLibrary::Get() {
     loaded.queryInfo = reinterpret_cast<LDPQueryInfoFunction>(dlsym(module, "LDPQueryInfo"));
     loaded.config = reinterpret_cast<LDPConfigFunction>(dlsym(module, "LDPConfig"));
     loaded.message = reinterpret_cast<LDPMessageFunction>(dlsym(module, "LDPMessage"));
-    loaded.setPortDialog = reinterpret_cast<void (*)(PinvanePortDialog)>(
-        dlsym(module, "PinvaneSetPortDialog"));
-    loaded.setMessageBox = reinterpret_cast<void (*)(PinvaneMessageBox)>(
-        dlsym(module, "PinvaneSetMessageBox"));
+    loaded.setPortDialog =
+        reinterpret_cast<void (*)(PinvanePortDialog)>(dlsym(module, "PinvaneSetPortDialog"));
+    loaded.setMessageBox =
+        reinterpret_cast<void (*)(PinvaneMessageBox)>(dlsym(module, "PinvaneSetMessageBox"));
     for (int i = 5; i < 11; ++i) loaded.optional[i - 5] = dlsym(module, kEntryPointNames[i]);
     return loaded;
   }();
@@ -68,7 +68,9 @@ PinvaneInstance::PinvaneInstance(ConfigValue* section) {
   }
 }
 
-float PinvaneInstance::Input() const { return read_[0](handle_, readParam_[0], 1); }
+float PinvaneInstance::Input() const {
+  return read_[0](handle_, readParam_[0], 1);
+}
 
 float PinvaneInstance::Output(int index) const {
   return read_[1 + index](handle_, readParam_[1 + index], 0);
@@ -136,6 +138,8 @@ void ScriptPortDialog(bool confirm, int32_t index, const std::string& path) {
   PinvaneLibrary::Get().setPortDialog(ScriptedDialog);
 }
 
-int PortDialogCalls() { return dialogCalls; }
+int PortDialogCalls() {
+  return dialogCalls;
+}
 
 }  // namespace orvexa::test

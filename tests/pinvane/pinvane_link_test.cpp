@@ -1,15 +1,16 @@
 // Pinvane over a real pseudo-terminal with its real reader thread: frames in both
 // directions, resynchronisation on the wire, restarts only on a change of port, reopening
 // after the board hung up, prompt stopping and an idle reader that does not spin.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <string>
 #include <vector>
 
@@ -114,14 +115,16 @@ TEST_F(PinvaneLinkTest, ReaderResynchronisesOnTheWire) {
   std::vector<std::vector<uint8_t>> pieces = {{0x00, 0x42, 0xFF}, {0xFF}, {0x00, 0x2C}, {0x01}};
   for (const auto& piece : pieces) {
     board_.Send(piece);
-    struct timespec pause {0, 15000000};  // a few cycles, so the reader sees each piece
+    struct timespec pause {
+      0, 15000000
+    };  // a few cycles, so the reader sees each piece
     nanosleep(&pause, nullptr);
   }
   ASSERT_TRUE(WaitUntil([&] { return device->Input() == 300.0f; }));
 
   // Garbage between frames.
-  board_.Send({0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x0A, 0x00, 0x33, 0xFF, 0x00, 0xFF, 0xFF,
-               0x00, 0x0B, 0x00, 0x99});
+  board_.Send({0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x0A, 0x00, 0x33, 0xFF, 0x00, 0xFF, 0xFF, 0x00,
+               0x0B, 0x00, 0x99});
   ASSERT_TRUE(WaitUntil([&] { return device->Input() == 11.0f; }));
 }
 
@@ -235,6 +238,25 @@ TEST_F(PinvaneLinkTest, HangUpClosesAndReopensThePort) {
   EXPECT_TRUE(WaitUntil([&] { return device.Input() == 999.0f; }));
   EXPECT_EQ(ProcessTasks().count(reader), 1u);
   EXPECT_EQ(openFailures, failuresBefore);
+}
+
+TEST_F(PinvaneLinkTest, HungUpTerminalIsNoticedThoughItReadsLikeAnIdleOne) {
+  // After a hang-up the kernel answers every read with 0 bytes, as on an idle line; a
+  // reader that only looks at reads would sit on the dead descriptor for ever.
+  std::unique_ptr<PinvaneInstance> device;
+  ASSERT_GT(StartOnBoard(&device), 0);
+  // No output is set, so no failing write can give the hang-up away: only the read side.
+  board_.SendFrame(0, 1);
+  ASSERT_TRUE(WaitUntil([&] { return board_.SendFrame(0, 1) && device->Input() == 1.0f; }));
+  int slave = open(board_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(slave, 0);
+  if (ioctl(slave, TIOCVHANGUP) != 0) {
+    close(slave);
+    GTEST_SKIP() << "hanging up a terminal needs CAP_SYS_ADMIN";
+  }
+  close(slave);
+  // The reader reopens the (still present) device and reads again.
+  EXPECT_TRUE(WaitUntil([&] { return board_.SendFrame(0, 2) && device->Input() == 2.0f; }));
 }
 
 TEST_F(PinvaneLinkTest, UnopenablePortIsReportedAndStoppingIsPrompt) {

@@ -47,8 +47,8 @@ TEST(PinvanePluginTest, ExportsTheContractAndDescribesThreeChannels) {
     ChannelReadFunction read = nullptr;
     ChannelWriteFunction write = nullptr;
     int readParam = -1, writeParam = -1;
-    EXPECT_EQ(library.queryInfo(device.handle(), n, &name, &description, &read, &readParam,
-                                &write, &writeParam),
+    EXPECT_EQ(library.queryInfo(device.handle(), n, &name, &description, &read, &readParam, &write,
+                                &writeParam),
               1);
     EXPECT_STREQ(name, expectedNames[n - 1]);
     EXPECT_STREQ(description, expectedDescriptions[n - 1]);
@@ -61,9 +61,8 @@ TEST(PinvanePluginTest, ExportsTheContractAndDescribesThreeChannels) {
     const char* name = "untouched";
     ChannelReadFunction read = nullptr;
     int param = 99;
-    EXPECT_EQ(library.queryInfo(device.handle(), n, &name, nullptr, &read, &param, nullptr,
-                                nullptr),
-              0);
+    EXPECT_EQ(
+        library.queryInfo(device.handle(), n, &name, nullptr, &read, &param, nullptr, nullptr), 0);
     EXPECT_STREQ(name, "untouched");
     EXPECT_EQ(param, 99);
   }
@@ -78,8 +77,7 @@ TEST(PinvanePluginTest, NullHandleIsIgnoredEverywhere) {
   library.message(nullptr, MessageTick, 0);
   library.done(nullptr);
   const char* name = nullptr;
-  EXPECT_EQ(library.queryInfo(nullptr, 1, &name, nullptr, nullptr, nullptr, nullptr, nullptr),
-            0);
+  EXPECT_EQ(library.queryInfo(nullptr, 1, &name, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
   // Without a place for the handle there is no instance, but still the device name.
   const char* device = nullptr;
   EXPECT_EQ(library.init(nullptr, &device, nullptr), 0);

@@ -21,25 +21,29 @@ PseudoTerminal::PseudoTerminal() {
   slavePath_ = name;
 }
 
-void PseudoTerminal::Send(const std::vector<uint8_t>& bytes) const {
+bool PseudoTerminal::Send(const std::vector<uint8_t>& bytes) const {
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
   size_t done = 0;
   while (done < bytes.size()) {
+    // A line nobody reads fills up; the board then gives up rather than wait for ever.
+    if (std::chrono::steady_clock::now() >= end) return false;
     ssize_t count = write(master_, bytes.data() + done, bytes.size() - done);
     if (count > 0) {
       done += static_cast<size_t>(count);
     } else if (count < 0 && errno != EAGAIN && errno != EINTR) {
-      return;
+      return false;
     } else {
       pollfd entry{master_, POLLOUT, 0};
       poll(&entry, 1, 100);
     }
   }
+  return true;
 }
 
-void PseudoTerminal::SendFrame(uint8_t channel, uint16_t value) const {
+bool PseudoTerminal::SendFrame(uint8_t channel, uint16_t value) const {
   uint8_t frame[pinvane::kFrameSize];
   pinvane::EncodeFrame(channel, value, frame);
-  Send(std::vector<uint8_t>(frame, frame + pinvane::kFrameSize));
+  return Send(std::vector<uint8_t>(frame, frame + pinvane::kFrameSize));
 }
 
 bool PseudoTerminal::ReadFrame(pinvane::Frame* frame, std::chrono::milliseconds deadline) {
@@ -53,7 +57,9 @@ bool PseudoTerminal::ReadFrame(pinvane::Frame* frame, std::chrono::milliseconds 
     if (poll(&entry, 1, static_cast<int>(left.count())) <= 0) continue;
     if (!(entry.revents & POLLIN)) {
       // No slave side open at the moment (the plug-in is between two opens).
-      struct timespec pause {0, 1000000};
+      struct timespec pause {
+        0, 1000000
+      };
       nanosleep(&pause, nullptr);
       continue;
     }

@@ -21,8 +21,9 @@ class PseudoTerminal {
 
   bool Valid() const { return master_ >= 0; }
   const std::string& SlavePath() const { return slavePath_; }
-  void Send(const std::vector<uint8_t>& bytes) const;
-  void SendFrame(uint8_t channel, uint16_t value) const;
+  // False when the bytes could not all be written within 2 s (nobody reads the line).
+  bool Send(const std::vector<uint8_t>& bytes) const;
+  bool SendFrame(uint8_t channel, uint16_t value) const;
   // The next frame from the plug-in, or false at the deadline.
   bool ReadFrame(pinvane::Frame* frame,
                  std::chrono::milliseconds deadline = std::chrono::seconds(5));
@@ -45,7 +46,9 @@ bool WaitUntil(Condition condition, std::chrono::milliseconds deadline = std::ch
   auto end = std::chrono::steady_clock::now() + deadline;
   while (!condition()) {
     if (std::chrono::steady_clock::now() >= end) return false;
-    struct timespec pause {0, 1000000};
+    struct timespec pause {
+      0, 1000000
+    };
     nanosleep(&pause, nullptr);
   }
   return true;

@@ -22,7 +22,9 @@ namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
 
-void OnSignal(int) { stopRequested = 1; }
+void OnSignal(int) {
+  stopRequested = 1;
+}
 
 int Usage() {
   std::fprintf(stderr,

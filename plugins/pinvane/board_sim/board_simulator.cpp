@@ -20,7 +20,9 @@ int64_t NowMs() {
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-std::string Failure(const char* call) { return std::string(call) + ": " + std::strerror(errno); }
+std::string Failure(const char* call) {
+  return std::string(call) + ": " + std::strerror(errno);
+}
 
 }  // namespace
 
