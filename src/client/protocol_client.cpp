@@ -49,10 +49,11 @@ void ProtocolClient::Close() {
   socket_ = kInvalidSocket;
 }
 
-void ProtocolClient::ConnectRaw(const std::string& host, int port) {
+void ProtocolClient::ConnectRaw(const std::string& host, int port,
+                                const std::string& localAddress) {
   Close();
   std::string error;
-  socket_ = ConnectTcp(host, port, &error);
+  socket_ = ConnectTcp(host, port, &error, localAddress);
   if (socket_ == kInvalidSocket) throw ClientError("connect: " + error);
   SetNoDelay(socket_);
   transport_ = Transport::kTcp;
@@ -72,8 +73,9 @@ std::string ProtocolClient::UpgradeRequest(const std::vector<std::string>& extra
 }
 
 void ProtocolClient::Connect(const std::string& host, int port, Transport transport,
-                             const std::vector<std::string>& extraHeaders) {
-  ConnectRaw(host, port);
+                             const std::vector<std::string>& extraHeaders,
+                             const std::string& localAddress) {
+  ConnectRaw(host, port, localAddress);
   if (transport == Transport::kTcp) return;
   SendRaw(UpgradeRequest(extraHeaders));
   int status = ReadHttpAnswer();

@@ -52,9 +52,10 @@ class ProtocolClient {
   // Connects; on WebSocket also runs the upgrade (extra header lines may be added, for
   // example "X-Real-IP: 10.1.2.3"). Throws when the server does not answer 101.
   void Connect(const std::string& host, int port, Transport transport,
-               const std::vector<std::string>& extraHeaders = {});
-  // Only the TCP connection, for raw tests.
-  void ConnectRaw(const std::string& host, int port);
+               const std::vector<std::string>& extraHeaders = {},
+               const std::string& localAddress = "");
+  // Only the TCP connection, for raw tests (from `localAddress` when given).
+  void ConnectRaw(const std::string& host, int port, const std::string& localAddress = "");
   // The usual upgrade request with `extraHeaders` (and no defaults when `replace`).
   static std::string UpgradeRequest(const std::vector<std::string>& extraHeaders,
                                     bool replace = false);

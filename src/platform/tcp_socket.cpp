@@ -101,7 +101,8 @@ void CloseSocket(SocketHandle socket) {
   if (socket != kInvalidSocket) ::close(socket);
 }
 
-SocketHandle ConnectTcp(const std::string& host, int port, std::string* error) {
+SocketHandle ConnectTcp(const std::string& host, int port, std::string* error,
+                        const std::string& localAddress) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
@@ -116,6 +117,17 @@ SocketHandle ConnectTcp(const std::string& host, int port, std::string* error) {
   for (addrinfo* a = found; a; a = a->ai_next) {
     socket = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
     if (socket < 0) continue;
+    if (!localAddress.empty()) {
+      sockaddr_in local{};
+      local.sin_family = AF_INET;
+      if (::inet_pton(AF_INET, localAddress.c_str(), &local.sin_addr) != 1 ||
+          ::bind(socket, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        if (error) *error = ErrnoMessage("bind", localAddress, errno);
+        ::close(socket);
+        socket = kInvalidSocket;
+        continue;
+      }
+    }
     if (::connect(socket, a->ai_addr, a->ai_addrlen) == 0) break;
     if (error) *error = ErrnoMessage("connect", host, errno);
     ::close(socket);

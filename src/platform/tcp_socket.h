@@ -48,8 +48,10 @@ void SetNoDelay(SocketHandle socket);
 void ShutdownSocket(SocketHandle socket);
 void CloseSocket(SocketHandle socket);
 
-// Client side: a blocking connection to host:port (IPv4 dotted or a name).
-SocketHandle ConnectTcp(const std::string& host, int port, std::string* error = nullptr);
+// Client side: a blocking connection to host:port (IPv4 dotted or a name), from
+// `localAddress` when one is given (for example 127.0.0.2).
+SocketHandle ConnectTcp(const std::string& host, int port, std::string* error = nullptr,
+                        const std::string& localAddress = "");
 // Waits until the socket is readable or `timeoutMs` passes (-1: forever).
 bool WaitReadable(SocketHandle socket, int timeoutMs);
 
