@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/io_result.h"
+#include "platform/poller.h"  // POLLIN, POLLOUT for WatchFd
 #include "platform/termination_signals.h"
 #include "platform/wake_fd.h"
 

@@ -1,5 +1,6 @@
 #include "config/config_parser.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,8 +20,9 @@ constexpr int kStackEntries = 10000;
 class ConfigParser {
  public:
   ConfigParser(const char* text, ParserOutput& output) : output_(output), lexer_(text, output) {
-    states_.resize(kStackEntries);
-    symbols_.resize(kStackEntries);
+    // The stacks grow with the nesting, up to kStackEntries.
+    states_.resize(64);
+    symbols_.resize(64);
   }
   ~ConfigParser() {
     ReleaseStacks();
@@ -51,6 +53,11 @@ class ConfigParser {
   bool Push(const ConfigSymbol& symbol, int state) {
     if (top_ + 1 >= kStackEntries) return false;
     ++top_;
+    if (static_cast<size_t>(top_) >= states_.size()) {
+      size_t grown = std::min<size_t>(states_.size() * 2, kStackEntries);
+      states_.resize(grown);
+      symbols_.resize(grown);
+    }
     symbols_[top_] = symbol;
     if (symbol.value != nullptr) symbol.value->AddRef();
     states_[top_] = state;
