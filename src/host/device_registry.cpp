@@ -7,7 +7,7 @@
 #include "config/configuration_store.h"
 #include "host/plugin_discovery.h"
 #include "logging/fast_schedule.h"
-#include "platform/wall_clock.h"
+#include "platform/clock.h"
 
 namespace orvexa {
 
@@ -49,7 +49,7 @@ void DeviceRegistry::RegisterChannels(int slot, int count, const PluginHostConte
 
   StructValue* orvexaConfig = context.config != nullptr ? context.config->OrvexaConfig() : nullptr;
   StructValue* settings = AsStruct(FindTyped(orvexaConfig, "LogingInfo", ValueKind::Struct));
-  int64_t now = context.now != 0 ? context.now : WallClockSeconds();
+  int64_t now = context.now != 0 ? context.now : CalendarSeconds();
 
   for (int number = 1; number <= count; ++number) {
     DeviceChannel temporary;

@@ -4,6 +4,11 @@
 
 namespace orvexa {
 
+bool FastSchedule::ReadMonotonicCounter(int64_t* now) {
+  *now = MonotonicNanoseconds();
+  return true;
+}
+
 FastSchedule::FastSchedule(int64_t counterFrequency, CounterReader reader)
     : counterFrequency_(counterFrequency), reader_(reader), groups_(kMaxFrequency + 1) {
   for (int f = 0; f <= kMaxFrequency; ++f) groups_[f].frequency = f;

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/performance_counter.h"
+#include "platform/clock.h"
 
 namespace orvexa {
 
@@ -42,8 +42,11 @@ class FastSchedule {
 
   // The counter defaults to the platform's monotonic nanosecond clock; tests pass their
   // own (a frequency of 0 means the machine has no counter).
-  explicit FastSchedule(int64_t counterFrequency = kPerformanceCounterFrequency,
-                        CounterReader reader = ReadPerformanceCounter);
+  explicit FastSchedule(int64_t counterFrequency = kMonotonicFrequency,
+                        CounterReader reader = ReadMonotonicCounter);
+
+  // The platform's counter: CLOCK_MONOTONIC in nanoseconds, always readable.
+  static bool ReadMonotonicCounter(int64_t* now);
   FastSchedule(const FastSchedule&) = delete;
   FastSchedule& operator=(const FastSchedule&) = delete;
 

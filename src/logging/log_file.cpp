@@ -8,7 +8,8 @@
 #include <utility>
 
 #include "platform/chunked_copy.h"
-#include "platform/wall_clock.h"
+#include "platform/clock.h"
+#include "platform/message_box.h"
 
 namespace orvexa {
 
@@ -68,8 +69,7 @@ void LogFile::ReportError(const std::string& text) {
   if (sink) {
     sink(text);
   } else {
-    std::fprintf(stderr, "Error: %s\n", text.c_str());
-    std::fflush(stderr);
+    ShowMessageBox("Error", text);
   }
 }
 
@@ -153,11 +153,13 @@ void LogFile::Close() {
 }
 
 std::string LogFile::CopyName(int64_t now) const {
-  return fileName + FormatLocalTime(now, ".%d_%m_%Y_%H_%M_%S");
+  char suffix[64];
+  FormatLocalTime(suffix, sizeof suffix, ".%d_%m_%Y_%H_%M_%S", now);
+  return fileName + suffix;
 }
 
 bool LogFile::Replicate() {
-  return ReplicateAt(WallClockSeconds());
+  return ReplicateAt(CalendarSeconds());
 }
 
 bool LogFile::ReplicateAt(int64_t now) {

@@ -73,8 +73,9 @@ class LogFile {
   // NaN as 0.
   static int32_t FixedPoint(float value);
 
-  // Where open failures are shown. The application installs its message-box seam;
-  // the default writes "Error: <text>" to standard error. Main thread at start-up.
+  // Where open failures are shown: by default the server's message box with caption
+  // "Error" (headless: an "Error: <text>" line on standard error); tests install their
+  // own sink.
   using ErrorSink = std::function<void(const std::string& text)>;
   static void SetErrorSink(ErrorSink sink);
   static void ReportError(const std::string& text);
