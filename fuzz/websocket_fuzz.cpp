@@ -40,10 +40,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Read protocol items of varying sizes until the input ends.
     for (int i = 0;; ++i) {
       switch (i % 4) {
-        case 0: orvexa::ReadU8(stream); break;
-        case 1: orvexa::ReadU16(stream); break;
-        case 2: orvexa::ReadU32(stream); break;
-        case 3: orvexa::ReadString(stream); break;
+        case 0:
+          orvexa::ReadU8(stream);
+          break;
+        case 1:
+          orvexa::ReadU16(stream);
+          break;
+        case 2:
+          orvexa::ReadU32(stream);
+          break;
+        case 3:
+          orvexa::ReadString(stream);
+          break;
       }
     }
   } catch (int) {

@@ -25,8 +25,9 @@ ClientService::ClientService(const ServerSettings& settings, AuditLog& audit,
              [registry](int code, int arg) {
                if (registry) registry->BroadcastMessage(code, arg);
              }),
-      listener_(tracker_, settings, serverRunning,
-                [this](SocketHandle socket, uint32_t serial) { return StartWorker(socket, serial); }),
+      listener_(
+          tracker_, settings, serverRunning,
+          [this](SocketHandle socket, uint32_t serial) { return StartWorker(socket, serial); }),
       alive_(std::make_shared<std::atomic<bool>>(true)) {
   environment_.registry = registry;
   environment_.users = &users_;
@@ -57,7 +58,8 @@ void ClientService::OnRows(const ClientRows& rows) {
 
 bool ClientService::OpenListener(int port, std::string* failureMessage, std::string* detail) {
   if (!listener_.Open(port, failureMessage, detail)) return false;
-  watchId_ = loop_.WatchFd(listener_.socket(), POLLIN, [this](short) { listener_.OnAcceptReady(); });
+  watchId_ =
+      loop_.WatchFd(listener_.socket(), POLLIN, [this](short) { listener_.OnAcceptReady(); });
   return true;
 }
 
@@ -83,9 +85,8 @@ bool ClientService::StartWorker(SocketHandle socket, uint32_t serial) {
   ConnectionSocket* tracked = &connection->socket;
   tracker_.Track(tracked, deadlineMs);
   try {
-    std::thread worker([this, c = std::move(connection)]() mutable {
-      ClientWorker(environment_, std::move(c));
-    });
+    std::thread worker(
+        [this, c = std::move(connection)]() mutable { ClientWorker(environment_, std::move(c)); });
     worker.detach();
     return true;
   } catch (const std::system_error&) {

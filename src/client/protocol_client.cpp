@@ -42,7 +42,9 @@ std::string EncodeClientFrame(uint8_t opcode, std::string_view payload, bool fin
   return frame;
 }
 
-ProtocolClient::~ProtocolClient() { Close(); }
+ProtocolClient::~ProtocolClient() {
+  Close();
+}
 
 void ProtocolClient::Close() {
   CloseSocket(socket_);
@@ -174,7 +176,9 @@ std::string ProtocolClient::ReadBytes(size_t n) {
   return bytes;
 }
 
-uint8_t ProtocolClient::ReadU8() { return static_cast<uint8_t>(ReadBytes(1)[0]); }
+uint8_t ProtocolClient::ReadU8() {
+  return static_cast<uint8_t>(ReadBytes(1)[0]);
+}
 
 uint16_t ProtocolClient::ReadU16() {
   std::string b = ReadBytes(2);
@@ -188,9 +192,13 @@ uint32_t ProtocolClient::ReadU32() {
   return v;
 }
 
-float ProtocolClient::ReadF32() { return std::bit_cast<float>(ReadU32()); }
+float ProtocolClient::ReadF32() {
+  return std::bit_cast<float>(ReadU32());
+}
 
-std::string ProtocolClient::ReadString() { return ReadBytes(ReadU16()); }
+std::string ProtocolClient::ReadString() {
+  return ReadBytes(ReadU16());
+}
 
 ProtocolClient& ProtocolClient::U8(uint8_t v) {
   request_ += static_cast<char>(v);
@@ -207,7 +215,9 @@ ProtocolClient& ProtocolClient::U32(uint32_t v) {
   return *this;
 }
 
-ProtocolClient& ProtocolClient::F32(float v) { return U32(std::bit_cast<uint32_t>(v)); }
+ProtocolClient& ProtocolClient::F32(float v) {
+  return U32(std::bit_cast<uint32_t>(v));
+}
 
 ProtocolClient& ProtocolClient::Str(std::string_view text) {
   U16(static_cast<uint16_t>(text.size()));

@@ -22,7 +22,9 @@ namespace {
 constexpr uint16_t kFirstBurstSlot = 1001;
 constexpr int kBurstSlots = 8;
 
-size_t ChannelCount(RequestContext& c) { return c.env.registry ? c.env.registry->ChannelCount() : 0; }
+size_t ChannelCount(RequestContext& c) {
+  return c.env.registry ? c.env.registry->ChannelCount() : 0;
+}
 
 bool ListingDisabled(RequestContext& c) {
   if (!c.env.settings) return false;
@@ -70,7 +72,9 @@ void FindWritableChannel(RequestContext& c) {
   WriteU16(c.out, FindByName(c, ReadString(c.in), Wanted::kWritable));
 }
 
-void FindChannel(RequestContext& c) { WriteU16(c.out, FindByName(c, ReadString(c.in), Wanted::kAny)); }
+void FindChannel(RequestContext& c) {
+  WriteU16(c.out, FindByName(c, ReadString(c.in), Wanted::kAny));
+}
 
 void ReadValue(RequestContext& c) {
   uint16_t number = ReadU16(c.in);
@@ -78,7 +82,8 @@ void ReadValue(RequestContext& c) {
   uint32_t time;
   {
     std::lock_guard<std::recursive_mutex> guard(ServerLock());
-    if (number >= 1 && number <= ChannelCount(c)) value = c.env.registry->Channel(number - 1).Read(1);
+    if (number >= 1 && number <= ChannelCount(c))
+      value = c.env.registry->Channel(number - 1).Read(1);
     time = CalendarTime32();
   }
   WriteF32(c.out, value);
@@ -121,7 +126,9 @@ void ControlStatus(RequestContext& c) {
   WriteU32(c.out, time);
 }
 
-void BatchReplies(RequestContext& c) { c.batchCount = ReadU8(c.in); }
+void BatchReplies(RequestContext& c) {
+  c.batchCount = ReadU8(c.in);
+}
 
 void ListControllers(RequestContext& c) {
   std::vector<IpAddress> addresses;

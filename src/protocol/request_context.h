@@ -24,9 +24,9 @@ struct RequestContext {
   MessageWriter& out;
 
   uint32_t serial = 0;
-  IpAddress clientAddress{};  // after X-Real-IP or a forwarded address
-  IpAddress peerAddress{};    // the socket's peer
-  bool local = false;         // the peer is exactly 127.0.0.1
+  IpAddress clientAddress{};              // after X-Real-IP or a forwarded address
+  IpAddress peerAddress{};                // the socket's peer
+  bool local = false;                     // the peer is exactly 127.0.0.1
   ConnectionSocket* socketRef = nullptr;  // key in the user table
   bool observer = false;
   bool forwarded = false;

@@ -16,7 +16,7 @@ struct ServerSettings;
 struct ServingEnvironment {
   DeviceRegistry* registry = nullptr;
   UserTable* users = nullptr;
-  AuditLog* audit = nullptr;          // lines only while it is open
+  AuditLog* audit = nullptr;                 // lines only while it is open
   const ServerSettings* settings = nullptr;  // read under ServerLock; null: defaults
   ConnectionTracker* tracker = nullptr;      // null in tests that run one session alone
 };

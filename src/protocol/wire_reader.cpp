@@ -28,7 +28,9 @@ uint32_t ReadU32(ByteStream& in) {
   return v;
 }
 
-float ReadF32(ByteStream& in) { return std::bit_cast<float>(ReadU32(in)); }
+float ReadF32(ByteStream& in) {
+  return std::bit_cast<float>(ReadU32(in));
+}
 
 std::string ReadString(ByteStream& in) {
   uint16_t length = ReadU16(in);

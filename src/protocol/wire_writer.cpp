@@ -27,7 +27,9 @@ void WriteU32(MessageWriter& out, uint32_t value) {
   out.Advance(4);
 }
 
-void WriteF32(MessageWriter& out, float value) { WriteU32(out, std::bit_cast<uint32_t>(value)); }
+void WriteF32(MessageWriter& out, float value) {
+  WriteU32(out, std::bit_cast<uint32_t>(value));
+}
 
 void WriteString(MessageWriter& out, std::string_view text) {
   if (text.size() > 0xFFFF) ThrowTransportError(0);

@@ -75,8 +75,8 @@ void UserTable::ControlChangedLocked() {
   if (broadcast_) broadcast_(MessageControlChanged, 0);
 }
 
-uint32_t UserTable::AddUser(uint32_t account, const IpAddress& address,
-                            ConnectionSocket* socketRef, bool observer, bool forwarded) {
+uint32_t UserTable::AddUser(uint32_t account, const IpAddress& address, ConnectionSocket* socketRef,
+                            bool observer, bool forwarded) {
   uint32_t id;
   {
     std::lock_guard<std::mutex> guard(lock_);
@@ -231,8 +231,7 @@ void UserTable::MaintenancePass(bool windowClosing) {
     int64_t now = Now();
     for (auto& e : entries_) {
       if (!e.socketRef || !e.socketRef->open || e.expiry > now) continue;
-      if (audit_ && audit_->IsOpen())
-        audit_->Write("Connection for user %u expired\n", e.account);
+      if (audit_ && audit_->IsOpen()) audit_->Write("Connection for user %u expired\n", e.account);
       // The entry stays: the worker sees its connection end and removes it.
       e.socketRef->open = false;
       ShutdownSocket(e.socketRef->handle);
@@ -252,9 +251,8 @@ ClientRows UserTable::SnapshotLocked() {
   for (auto it = entries_.cbegin(); it != entries_.cend(); ++it) {
     char text[32];
     std::snprintf(text, sizeof text, "%3.3d.%3.3d.%3.3d.%3.3d %c%c%c", it->address[0],
-                  it->address[1], it->address[2], it->address[3],
-                  IsInControlLocked(it) ? 'C' : '_', it->observer ? 'R' : '_',
-                  it->forwarded ? 'H' : 'D');
+                  it->address[1], it->address[2], it->address[3], IsInControlLocked(it) ? 'C' : '_',
+                  it->observer ? 'R' : '_', it->forwarded ? 'H' : 'D');
     snapshot.rows.push_back({it->id, text});
   }
   return snapshot;

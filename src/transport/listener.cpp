@@ -14,7 +14,9 @@ Listener::Listener(ConnectionTracker& tracker, const ServerSettings& settings,
       serverRunning_(serverRunning),
       startWorker_(std::move(startWorker)) {}
 
-Listener::~Listener() { Close(); }
+Listener::~Listener() {
+  Close();
+}
 
 bool Listener::Open(int port, std::string* failureMessage, std::string* detail) {
   ListenResult result = OpenListeningSocket(port, kBacklog);

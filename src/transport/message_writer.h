@@ -22,7 +22,10 @@ class MessageWriter {
   // Room for k more bytes: a full buffer is sent as a non-final piece first; k larger
   // than the whole buffer throws. Returns where the k bytes go; Advance(k) keeps them.
   uint8_t* Reserve(size_t k);
-  void Advance(size_t k) { writePos_ += k; remaining_ -= k; }
+  void Advance(size_t k) {
+    writePos_ += k;
+    remaining_ -= k;
+  }
   void Put(const void* data, size_t k);
 
   // Sends what is buffered as a further (final = false) or the last piece of the reply.

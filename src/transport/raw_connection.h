@@ -17,7 +17,10 @@ class RawConnection {
   // Sends exactly `size` bytes (nothing for 0); throws a TransportError on failure.
   virtual void SendAll(const void* data, size_t size) = 0;
   // The IPv4 address of the peer in network order; false when there is none.
-  virtual bool PeerAddress(uint8_t address[4]) { (void)address; return false; }
+  virtual bool PeerAddress(uint8_t address[4]) {
+    (void)address;
+    return false;
+  }
 };
 
 }  // namespace orvexa

@@ -38,6 +38,8 @@ size_t SocketConnection::ReceiveSome(void* buffer, size_t size) {
   return static_cast<size_t>(n);
 }
 
-void SocketConnection::SendAll(const void* data, size_t size) { orvexa::SendAll(socket_, data, size); }
+void SocketConnection::SendAll(const void* data, size_t size) {
+  orvexa::SendAll(socket_, data, size);
+}
 
 }  // namespace orvexa

@@ -9,7 +9,11 @@ namespace orvexa {
 using TransportError = int;
 using ProtocolError = int;
 
-[[noreturn]] inline void ThrowTransportError(TransportError code = 0) { throw code; }
-[[noreturn]] inline void ThrowProtocolError(ProtocolError code = 0) { throw code; }
+[[noreturn]] inline void ThrowTransportError(TransportError code = 0) {
+  throw code;
+}
+[[noreturn]] inline void ThrowProtocolError(ProtocolError code = 0) {
+  throw code;
+}
 
 }  // namespace orvexa

@@ -16,7 +16,9 @@ namespace {
 constexpr size_t kMaxHeaderPart = 999;
 constexpr const char* kGuid = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
 
-bool IsSpace(uint8_t c) { return std::isspace(c) != 0; }
+bool IsSpace(uint8_t c) {
+  return std::isspace(c) != 0;
+}
 
 std::string Trim(const std::string& text) {
   size_t begin = 0, end = text.size();
@@ -81,7 +83,9 @@ bool WebSocketHandshake::ParseDottedAddress(const std::string& text, uint8_t add
   return true;
 }
 
-uint8_t WebSocketHandshake::PeekByte() { return *raw_.Require(1); }
+uint8_t WebSocketHandshake::PeekByte() {
+  return *raw_.Require(1);
+}
 
 uint8_t WebSocketHandshake::NextByte() {
   uint8_t c = *raw_.Require(1);

@@ -17,8 +17,7 @@ namespace orvexa {
 class WebSocketStream : public ByteStream {
  public:
   // `buffer` already holds the `alreadyRead` first bytes of the upgrade request.
-  WebSocketStream(RawConnection& connection, uint8_t* buffer, size_t capacity,
-                  size_t alreadyRead);
+  WebSocketStream(RawConnection& connection, uint8_t* buffer, size_t capacity, size_t alreadyRead);
 
   // Runs the upgrade exchange (throws when it is refused).
   void Handshake();

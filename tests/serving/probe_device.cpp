@@ -60,8 +60,7 @@ LDP_EXPORT void LDPDone(PluginHandle) {
 
 LDP_EXPORT int LDPQueryInfo(PluginHandle, int channel, const char** nameOut,
                             const char** descriptionOut, ChannelReadFunction* readOut,
-                            int* readParamOut, ChannelWriteFunction* writeOut,
-                            int* writeParamOut) {
+                            int* readParamOut, ChannelWriteFunction* writeOut, int* writeParamOut) {
   *readParamOut = channel;
   *writeParamOut = channel;
   switch (channel) {

@@ -38,9 +38,7 @@ struct FakeConnection {
 };
 
 struct Fixture {
-  explicit Fixture(UserTableSettings settings = {}) {
-    table.ApplySettings(settings);
-  }
+  explicit Fixture(UserTableSettings settings = {}) { table.ApplySettings(settings); }
   uint32_t Add(FakeConnection& c, bool observer = false, IpAddress address = {10, 0, 0, 1}) {
     return table.AddUser(0, address, &c.socket, observer, false);
   }
@@ -51,7 +49,10 @@ struct Fixture {
   }
   int64_t now = 1000000;
   std::vector<std::pair<int, int>> messages;
-  UserTable table{nullptr, [this](int code, int arg) { messages.push_back({code, arg}); },
+  UserTable table{nullptr,
+                  [this](int code, int arg) {
+                    messages.push_back({code, arg});
+                  },
                   [this] { return now; }};
 };
 
@@ -79,9 +80,8 @@ TEST(UserTable, ControlRuleAndRowText) {
     f.Add(a, true, {127, 0, 0, 1});
     f.Add(b, false, {10, 1, 2, 3});
     f.Add(c);
-    EXPECT_EQ(f.RowTexts(),
-              (std::vector<std::string>{"127.000.000.001 _RD", "010.001.002.003 C_D",
-                                        "010.000.000.001 C_D"}));
+    EXPECT_EQ(f.RowTexts(), (std::vector<std::string>{"127.000.000.001 _RD", "010.001.002.003 C_D",
+                                                      "010.000.000.001 C_D"}));
     EXPECT_FALSE(f.table.IsInControl(&a.socket));
     EXPECT_TRUE(f.table.IsInControl(&c.socket));
   }
@@ -201,8 +201,7 @@ TEST(UserTable, RotationMovesTheFrontUserToTheEndWhenTheTurnIsOver) {
   f.now += 1;
   f.table.MaintenancePass();
   EXPECT_TRUE(f.table.IsInControl(&b.socket));
-  EXPECT_EQ(f.RowTexts(),
-            (std::vector<std::string>{"002.002.002.002 C_D", "001.001.001.001 __D"}));
+  EXPECT_EQ(f.RowTexts(), (std::vector<std::string>{"002.002.002.002 C_D", "001.001.001.001 __D"}));
   EXPECT_EQ(f.messages.size(), 2u);
   // Without LimitUsage the turn never ends.
   Fixture g(Limited(false));

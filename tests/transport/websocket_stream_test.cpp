@@ -113,7 +113,7 @@ TEST(WebSocketHandshake, RealIpHeaderOnlyWhenValid) {
     std::string value;
     bool used;
   } cases[] = {{"10.1.2.3", true}, {"10.1.2.3:8080", true}, {"10.1.2.300", false},
-               {"0.0.0.0", false}, {"10.1.2", false},        {"abc", false}};
+               {"0.0.0.0", false}, {"10.1.2", false},       {"abc", false}};
   for (const auto& c : cases) {
     Session s(Request(kGood + "X-Real-IP: " + c.value + "\r\n"));
     ASSERT_TRUE(s.Handshake());
