@@ -1,5 +1,7 @@
 #include "app/orvexa_server.h"
 
+#include "app/server_lock.h"
+
 namespace orvexa {
 namespace {
 
