@@ -23,4 +23,9 @@ OrvexaServer* OrvexaServer::Current() {
   return current.load();
 }
 
+bool OrvexaServer::SaveConfiguration() {
+  std::lock_guard<std::recursive_mutex> guard(ServerLock());
+  return config.Save();
+}
+
 }  // namespace orvexa
