@@ -1,8 +1,8 @@
-// Entry point of the orvexa server; the whole life of the server is the application's
-// start-up routine.
-#include <cstdio>
+// Entry point of the orvexa server: the whole life of the server is the application's
+// run (start-up, main window, shutdown).
+#include "app/server_application.h"
 
-int main() {
-  std::printf("orvexa: start-up not built yet\n");
-  return 1;
+int main(int argc, char** argv) {
+  orvexa::ServerApplication application;
+  return application.Run(argc, argv);
 }

@@ -10,14 +10,22 @@ namespace orvexa {
 
 ConfigValue* NewConfigValue(ValueKind kind) {
   switch (kind) {
-    case ValueKind::Integer: return new (std::nothrow) IntegerNode();
-    case ValueKind::Real: return new (std::nothrow) RealNode();
-    case ValueKind::Boolean: return new (std::nothrow) BooleanNode();
-    case ValueKind::String: return new (std::nothrow) StringNode();
-    case ValueKind::Array: return new (std::nothrow) ArrayNode();
-    case ValueKind::Struct: return new (std::nothrow) StructNode();
-    case ValueKind::Configuration: return new (std::nothrow) ConfigurationNode();
-    default: return nullptr;
+    case ValueKind::Integer:
+      return new (std::nothrow) IntegerNode();
+    case ValueKind::Real:
+      return new (std::nothrow) RealNode();
+    case ValueKind::Boolean:
+      return new (std::nothrow) BooleanNode();
+    case ValueKind::String:
+      return new (std::nothrow) StringNode();
+    case ValueKind::Array:
+      return new (std::nothrow) ArrayNode();
+    case ValueKind::Struct:
+      return new (std::nothrow) StructNode();
+    case ValueKind::Configuration:
+      return new (std::nothrow) ConfigurationNode();
+    default:
+      return nullptr;
   }
 }
 
@@ -35,7 +43,9 @@ void StringNode::Exchange(const char** variable, bool store) {
     *variable = text_.c_str();
 }
 
-ArrayNode::~ArrayNode() { Clear(); }
+ArrayNode::~ArrayNode() {
+  Clear();
+}
 
 void ArrayNode::Clear() {
   auto old = std::move(items_);

@@ -1,6 +1,8 @@
 #include "config/config_writer.h"
 
-#include <cstdio>
+#include <charconv>
+#include <cmath>
+#include <limits>
 
 #include "config/config_access.h"
 
@@ -11,43 +13,67 @@ void Indent(std::string& out, int depth) {
   if (depth > 0) out.append(static_cast<size_t>(3 * depth), ' ');
 }
 
-void AppendFormatted(std::string& out, const char* format, auto value) {
-  char buffer[64];
-  int n = std::snprintf(buffer, sizeof buffer, format, value);
-  if (n > 0) out.append(buffer, static_cast<size_t>(n) < sizeof buffer ? n : sizeof buffer - 1);
+void WriteInteger(std::string& out, int32_t value) {
+  char buffer[16];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+// "%f" of the value widened to double: fixed point, six decimals. Written without the C
+// library's locale, so a decimal comma never reaches the file. NaN and infinity have no
+// form the parser reads: NaN is written as 0, infinity as the largest float.
+void WriteReal(std::string& out, float value) {
+  if (std::isnan(value)) value = 0.0f;
+  if (std::isinf(value))
+    value = value > 0 ? std::numeric_limits<float>::max() : -std::numeric_limits<float>::max();
+  char buffer[64];  // the largest float needs 39 digits, a sign, a point and 6 decimals
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(value),
+                              std::chars_format::fixed, 6);
+  out.append(buffer, result.ptr);
 }
 
 void WriteEntries(std::string& out, StructValue* map, int depth) {
   uint32_t count = map->Count();
   for (uint32_t i = 0; i < count; ++i) {
-    out += map->NameAt(i);
+    const char* name = map->NameAt(i);
+    ConfigValue* value = map->ValueAt(i);
+    // An entry the parser cannot read back would make the whole file unreadable.
+    if (!IsWritableConfigName(name) || !IsWritableConfigValue(value)) continue;
+    out += name;
     out += '=';
-    WriteConfiguration(out, map->ValueAt(i), depth + 1);
+    WriteConfiguration(out, value, depth + 1);
     out += '\n';
     Indent(out, depth);
   }
 }
 
+bool IsLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
 }  // namespace
+
+bool IsWritableConfigName(const char* name) {
+  if (name == nullptr || !IsLetter(name[0])) return false;
+  for (const char* keyword : {"true", "false", "struct", "array"}) {
+    if (std::string_view(name).starts_with(keyword)) return false;
+  }
+  for (const char* c = name; *c != '\0'; ++c) {
+    if (!IsLetter(*c) && !(*c >= '0' && *c <= '9') && *c != '_' && *c != '/' && *c != '&')
+      return false;
+  }
+  return true;
+}
 
 void WriteConfiguration(std::string& out, ConfigValue* node, int depth) {
   if (node == nullptr) return;
   switch (node->Kind()) {
     case ValueKind::Integer:
-      AppendFormatted(out, "%d", static_cast<IntegerValue*>(node)->Get());
+      WriteInteger(out, static_cast<IntegerValue*>(node)->Get());
       break;
-    case ValueKind::Real: {
-      // "%f" of a float can need up to 46 digits before the point; print it unbounded.
-      double value = static_cast<RealValue*>(node)->Get();
-      int n = std::snprintf(nullptr, 0, "%f", value);
-      if (n > 0) {
-        std::string text(static_cast<size_t>(n) + 1, '\0');
-        std::snprintf(text.data(), text.size(), "%f", value);
-        text.resize(static_cast<size_t>(n));
-        out += text;
-      }
+    case ValueKind::Real:
+      WriteReal(out, static_cast<RealValue*>(node)->Get());
       break;
-    }
     case ValueKind::Boolean:
       out += static_cast<BooleanValue*>(node)->Get() ? "true" : "false";
       break;
@@ -61,9 +87,13 @@ void WriteConfiguration(std::string& out, ConfigValue* node, int depth) {
       out += "array {\n";
       Indent(out, depth);
       uint32_t size = array->Size();
+      bool first = true;
       for (uint32_t i = 0; i < size; ++i) {
-        if (i > 0) out += ',';
-        WriteConfiguration(out, array->At(i), depth + 1);
+        ConfigValue* element = array->At(i);
+        if (!IsWritableConfigValue(element)) continue;
+        if (!first) out += ',';
+        first = false;
+        WriteConfiguration(out, element, depth + 1);
       }
       out += "}\n";
       Indent(out, depth);
@@ -87,11 +117,12 @@ void WriteConfiguration(std::string& out, ConfigValue* node, int depth) {
       uint32_t count = root->Count();
       for (uint32_t i = 0; i < count; ++i) {
         ConfigValue* section = root->ValueAt(i);
+        const char* name = root->NameAt(i);
         // Only a struct with at least one entry can be read back as a section.
-        StructValue* asMap = AsStruct(section);
-        if (asMap == nullptr || section->Kind() != ValueKind::Struct || asMap->Count() == 0)
+        if (section == nullptr || section->Kind() != ValueKind::Struct ||
+            !HasWritableEntry(static_cast<StructValue*>(section)) || !IsWritableConfigName(name))
           continue;
-        out += root->NameAt(i);
+        out += name;
         out += " {\n";
         Indent(out, depth + 1);
         WriteConfiguration(out, section, depth + 1);
@@ -103,6 +134,29 @@ void WriteConfiguration(std::string& out, ConfigValue* node, int depth) {
     default:
       break;
   }
+}
+
+bool IsWritableConfigValue(ConfigValue* node) {
+  if (node == nullptr) return false;
+  switch (node->Kind()) {
+    case ValueKind::Integer:
+    case ValueKind::Real:
+    case ValueKind::Boolean:
+    case ValueKind::String:
+    case ValueKind::Array:
+    case ValueKind::Struct:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool HasWritableEntry(StructValue* map) {
+  uint32_t count = map->Count();
+  for (uint32_t i = 0; i < count; ++i) {
+    if (IsWritableConfigName(map->NameAt(i)) && IsWritableConfigValue(map->ValueAt(i))) return true;
+  }
+  return false;
 }
 
 }  // namespace orvexa

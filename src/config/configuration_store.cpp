@@ -7,7 +7,9 @@
 
 namespace orvexa {
 
-ConfigurationStore::~ConfigurationStore() { ReleaseRoot(); }
+ConfigurationStore::~ConfigurationStore() {
+  ReleaseRoot();
+}
 
 void ConfigurationStore::Adopt(ConfigValue* root) {
   ReleaseRoot();
@@ -31,13 +33,26 @@ void ConfigurationStore::ReleaseRoot() {
   }
 }
 
-std::string ConfigurationStore::FilePath() const { return startDirectory_ + "/orvexa.cfg"; }
+std::string ConfigurationStore::FilePath() const {
+  return startDirectory_ + "/orvexa.cfg";
+}
 
-bool ConfigurationStore::Save() const {
-  if (orvexaConfig_ == nullptr || root_ == nullptr) return false;
+bool ConfigurationStore::Save(std::string* error) const {
+  if (orvexaConfig_ == nullptr || root_ == nullptr) {
+    if (error) *error = "no OrvexaConfig section";
+    return false;
+  }
+  // A file the operator made read-only stays as it is, as it would if it were rewritten
+  // in place.
+  if (!MayReplaceFile(FilePath())) {
+    if (error) *error = FilePath() + ": not writable";
+    return false;
+  }
   std::string text;
   WriteConfiguration(text, root_, 0);
-  return WriteFileAtomically(FilePath(), text).ok;
+  IoResult result = WriteFileAtomically(FilePath(), text);
+  if (!result.ok && error) *error = result.message;
+  return result.ok;
 }
 
 }  // namespace orvexa

@@ -40,8 +40,9 @@ class ConfigurationStore {
 
   // Writes the whole tree to orvexa.cfg in the start directory, through a temporary file
   // renamed over the old one, so a crash or a full disk never leaves a truncated file.
-  // Skipped without OrvexaConfig. Returns false (old file untouched) when it fails.
-  bool Save() const;
+  // Skipped (false) without OrvexaConfig. Returns false with `error` set, the old file
+  // untouched, when the file cannot be written.
+  bool Save(std::string* error = nullptr) const;
 
  private:
   ConfigValue* root_ = nullptr;

@@ -18,8 +18,7 @@ std::string ErrnoMessage(const char* call, const std::string& path, int error) {
   return text;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path, IoResult* error,
-                                         int* errnoOut) {
+std::optional<std::string> ReadWholeFile(const std::string& path, IoResult* error, int* errnoOut) {
   auto fail = [&](const char* call) -> std::optional<std::string> {
     int saved = errno;
     if (error) *error = IoResult::Failure(ErrnoMessage(call, path, saved));
@@ -89,6 +88,15 @@ std::string CurrentDirectory() {
 bool FileExists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace orvexa
+
+namespace orvexa {
+
+bool MayReplaceFile(const std::string& path) {
+  if (!FileExists(path)) return true;
+  return ::access(path.c_str(), W_OK) == 0;
 }
 
 }  // namespace orvexa

@@ -18,5 +18,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path, IoResult* erro
 IoResult WriteFileAtomically(const std::string& path, const std::string& data);
 std::string CurrentDirectory();
 bool FileExists(const std::string& path);
+// False when `path` exists but this process may not write it (a read-only file the
+// operator protected); true when it is writable or does not exist.
+bool MayReplaceFile(const std::string& path);
 
 }  // namespace orvexa

@@ -1,0 +1,63 @@
+// OrvexaServer: the main window object, owner of the server's live state for the whole
+// run: the configuration store, the server settings, the listen port, the audit log,
+// the main loop and the run flags. The subsystems add their own tables here (device
+// registry, fast schedule, user table, listener, experiment store) as members, so that
+// everything the server holds is reached from this one object, which is destroyed last.
+//
+// One instance per process, constructed by the application at start-up and recorded as
+// the process-wide main window (Current()). Settings fields are read by client and
+// housekeeping threads under ServerLock; the run flags are atomics, read anywhere.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "app/main_loop.h"
+#include "app/server_settings.h"
+#include "config/configuration_store.h"
+#include "platform/manual_reset_event.h"
+#include "sessions/audit_log.h"
+
+namespace orvexa {
+
+class OrvexaServer {
+ public:
+  OrvexaServer();
+  ~OrvexaServer();
+  OrvexaServer(const OrvexaServer&) = delete;
+  OrvexaServer& operator=(const OrvexaServer&) = delete;
+
+  // The process-wide main window while one exists, else null.
+  static OrvexaServer* Current();
+
+  // orvexa.cfg: the tree, the OrvexaConfig section, the start directory, the /config flag.
+  ConfigurationStore config;
+  ServerSettings settings;
+  // Listen port from the command line (not a configuration key); 0 picks a free port.
+  int32_t listenPort = 8899;
+  // Set by /preset; nothing else reads it.
+  std::string presetName = "default";
+  AuditLog auditLog;
+  // The main thread's event loop (headless poll loop).
+  MainLoop loop;
+
+  // Set as the last step of the window's initialization, never cleared; the clocks do
+  // nothing while it is false and connections are not admitted.
+  std::atomic<bool> serverRunning{false};
+  // Set when the main window is being destroyed (read by the housekeeping pass).
+  std::atomic<bool> windowDestroyed{false};
+  // Set by the KICK button, cleared by the housekeeping pass that serves it.
+  std::atomic<bool> kickRequested{false};
+  // Shutdown events: stop (signalled once at shutdown) and one finished event per
+  // background thread (housekeeping, sampling), each set by its thread as it ends.
+  ManualResetEvent stopEvent;
+  ManualResetEvent housekeepingFinished;
+  ManualResetEvent samplingFinished;
+  // Ticks per second of the high-resolution counter; 0 means no fast logging.
+  int64_t performanceFrequency = 0;
+
+  // ---- Members added by the other subsystems go below this line. ----
+};
+
+}  // namespace orvexa

