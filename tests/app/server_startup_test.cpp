@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,20 @@ TEST(ServerStartup, InvalidFilesAreRefusedAndKept) {
     EXPECT_EQ(run.out.find("Server running"), std::string::npos) << name;
     EXPECT_EQ(dir.Read("orvexa.cfg"), content) << name << ": left as it was";
     EXPECT_FALSE(dir.Exists("users.log")) << name;
+  }
+}
+
+TEST(ServerStartup, EveryCorruptFixtureIsRefused) {
+  const std::filesystem::path folder =
+      std::filesystem::path(ORVEXA_SOURCE_DIR) / "tests/config/fixtures";
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("valid_", 0) == 0) continue;
+    TempDir dir;
+    std::filesystem::copy_file(entry.path(), dir.File("orvexa.cfg"));
+    CompletedRun run = RunServerToEnd(dir.path(), {"/port", "0"});
+    EXPECT_NE(run.status, 0) << name;
+    EXPECT_EQ(run.err, "Error: Config file invalid.\n") << name;
   }
 }
 

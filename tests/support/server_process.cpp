@@ -1,9 +1,9 @@
 #include "support/server_process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 #include <fstream>
 #include <sstream>
@@ -74,8 +74,12 @@ ServerProcess::~ServerProcess() {
   }
 }
 
-std::string ServerProcess::Stdout() const { return ReadAll(stdoutPath_); }
-std::string ServerProcess::Stderr() const { return ReadAll(stderrPath_); }
+std::string ServerProcess::Stdout() const {
+  return ReadAll(stdoutPath_);
+}
+std::string ServerProcess::Stderr() const {
+  return ReadAll(stderrPath_);
+}
 
 bool ServerProcess::WaitForOutput(const std::string& text,
                                   std::chrono::milliseconds deadline) const {
