@@ -4,15 +4,20 @@
 #include <sys/prctl.h>
 #include <time.h>
 
+#include <cerrno>
+
 namespace orvexa {
 
-void SleepUntilMonotonic(int64_t deadlineNanoseconds) {
-  if (deadlineNanoseconds < 0) return;
-  timespec at{};
-  at.tv_sec = static_cast<time_t>(deadlineNanoseconds / 1000000000);
-  at.tv_nsec = static_cast<long>(deadlineNanoseconds % 1000000000);
-  clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
+void SleepUntilMonotonic(int64_t deadlineNs) {
+  if (deadlineNs < 0) return;
+  timespec due;
+  due.tv_sec = static_cast<time_t>(deadlineNs / 1000000000);
+  due.tv_nsec = static_cast<long>(deadlineNs % 1000000000);
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
+  }
 }
+
+bool TryRealtimePriority() { return RaiseToRealtimePriority(); }
 
 void SetTimerSlackNanoseconds(unsigned long nanoseconds) {
   prctl(PR_SET_TIMERSLACK, nanoseconds, 0, 0, 0);

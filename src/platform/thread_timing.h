@@ -1,9 +1,9 @@
-// Timing and priority of single threads: absolute-deadline sleeps on the monotonic
-// clock, the timer slack of the calling thread, real-time priority around a burst
-// recording, and the CPU time a thread has used (benchmarks).
-//
-// Used by the fast sampler's thread and the burst request's worker; each call works on
-// the calling thread unless it names another. Stateless.
+// Pacing, timing and priority of single threads: sleeping until an absolute
+// CLOCK_MONOTONIC deadline (clock_nanosleep with TIMER_ABSTIME, so a late wake-up does
+// not push every later deadline back), the timer slack of the calling thread, real-time
+// scheduling for the sampling thread and around a burst recording (SCHED_FIFO; refused
+// silently without the privilege), and the CPU time a thread has used (benchmarks).
+// Stateless; each call works on the calling thread unless it names another.
 #pragma once
 
 #include <pthread.h>
@@ -12,9 +12,10 @@
 
 namespace orvexa {
 
-// Sleeps until CLOCK_MONOTONIC reaches `deadlineNanoseconds` (clock_nanosleep with an
-// absolute time). Returns early only when a signal interrupts it.
-void SleepUntilMonotonic(int64_t deadlineNanoseconds);
+// Sleeps until CLOCK_MONOTONIC reaches `deadlineNs` (returns at once when it has).
+void SleepUntilMonotonic(int64_t deadlineNs);
+// Gives the calling thread real-time priority when permitted; false when refused.
+bool TryRealtimePriority();
 
 // The calling thread's timer slack (how late the kernel may end its sleeps). The
 // default of 50 us would add that much lateness to every fast-sampling wake-up.

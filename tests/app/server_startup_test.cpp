@@ -179,6 +179,34 @@ TEST(ServerStartup, OptionsOverrideTheFile) {
   EXPECT_NE(saved.find("   DisableDeviceListing=true\n"), std::string::npos) << saved;
 }
 
+TEST(ServerStartup, ZeroUsageOptionKeepsTheFilesLimit) {
+  TempDir dir;
+  dir.Write("orvexa.cfg", "OrvexaConfig { LimitUsage = true MaxUsageTime = 300 }\n");
+  std::string saved = RunAndStop(dir, {"/maxusage", "0"});
+  EXPECT_NE(saved.find("   LimitUsage=true\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("   MaxUsageTime=300\n"), std::string::npos) << saved;
+}
+
+TEST(ServerStartup, ParserTraceOnStandardOutputAndDebugChannel) {
+  TempDir dir;
+  dir.Write("orvexa.cfg", "OrvexaConfig { Enable = true }\n");
+  {
+    ServerProcess server(dir.path(), {"/port", "0"});
+    ASSERT_TRUE(server.WaitForOutput("Server running\n"));
+    std::string out = server.Stdout();
+    EXPECT_EQ(out.rfind("Redukce D->CONST \t\n", 0), 0u) << out;
+    EXPECT_LT(out.find("Redukce S->C EOF \t\n"), out.find("Server running"));
+    EXPECT_EQ(server.Stderr().find("Redukce"), std::string::npos);
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.WaitForExit(), 0);
+  }
+  ServerProcess debug(dir.path(), {"/port", "0"}, {"ORVEXA_DEBUG=1"});
+  ASSERT_TRUE(debug.WaitForOutput("Server running\n"));
+  EXPECT_NE(debug.Stderr().find("Redukce S->C EOF \t\n"), std::string::npos);
+  debug.Signal(SIGTERM);
+  EXPECT_EQ(debug.WaitForExit(), 0);
+}
+
 TEST(ServerStartup, FileWithoutServerSectionIsNeverSaved) {
   TempDir dir;
   const std::string content = "Other { K = 1 }\n";
