@@ -11,8 +11,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "app/background_threads.h"
+#include "app/client_service.h"
 #include "app/main_loop.h"
 #include "app/server_settings.h"
 #include "config/configuration_store.h"
@@ -58,6 +61,12 @@ class OrvexaServer {
   int64_t performanceFrequency = 0;
 
   // ---- Members added by the other subsystems go below this line. ----
+
+  // Serving clients: listening socket, connection tracker, user table (created while the
+  // window initializes; see ClientService).
+  std::unique_ptr<ClientService> clients;
+  // The housekeeping and sampling threads (started at start-up, joined at shutdown).
+  std::unique_ptr<BackgroundThreads> backgroundThreads;
 };
 
 }  // namespace orvexa

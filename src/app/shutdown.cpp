@@ -10,11 +10,18 @@ namespace orvexa {
 
 void ServerApplication::Shutdown() {
   KillSecondTimer();
-  // 1. RemoveAll on the user table, closing every client connection, then a pause of
-  //    about a second so their workers can finish their close paths.
+  // 1. RemoveAll on the user table; every connection (also those still in their
+  //    opening) is ended and no new one is accepted.
+  DisconnectClients();
+  // 2. The pause in which the workers finish their close paths (bounded).
+  WaitForClientWorkers(std::chrono::seconds(5), false);
+  // 3. "Server stoped".
   WriteServerStopped();
+  // 4., 5. Stop the housekeeping and sampling threads and wait for them.
   SignalStop();
   WaitForBackgroundThreads();
+  // 6. No worker may still be on its way into a plug-in when LDPDone runs (bounded).
+  WaitForClientWorkers(std::chrono::seconds(10), true);
   // 7. Unload every plug-in slot in loading order (LDPDone once per loaded plug-in).
   CloseShutdownEvents();
   SaveSettings();
