@@ -24,10 +24,10 @@ TEST(Sessions, ControlTurnRotatesAndPlugInsHearOfIt) {
   RunningServer server({"/limitcontrol", "/maxusage", "2", "/conexp", "60"});
   auto a = server.Connect(Transport::kTcp);
   auto b = server.Connect(Transport::kWebSocket);
+  EXPECT_EQ(b->ControlStatus().first, 1);  // b is registered once it has an answer
   auto [state, left] = a->ControlStatus();
   EXPECT_EQ(state, 0);
   EXPECT_LE(left, 2u);
-  EXPECT_EQ(b->ControlStatus().first, 1);
   // Within one maintenance pass after the turn ends, b takes over and a waits.
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
   while (b->ControlStatus().first != 0 && std::chrono::steady_clock::now() < end)
@@ -60,9 +60,7 @@ TEST(Sessions, OrderlyShutdownWithClientsConnected) {
 
   server.process->Signal(SIGTERM);
   EXPECT_TRUE(tcp->WaitClosed(10000));
-  std::string rest;
-  EXPECT_TRUE(ws->ReadUntilClosed(&rest, 10000));
-  EXPECT_EQ(rest, std::string("\x88\x00", 2));
+  EXPECT_TRUE(ws->WaitClosed(10000));
   EXPECT_TRUE(opening.WaitClosed(10000));
   auto status = server.process->WaitForExit();
   running = false;
