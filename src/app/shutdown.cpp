@@ -8,8 +8,9 @@
 
 namespace orvexa {
 
+// Strictly in this order. The places for the steps of the other subsystems are marked.
 void ServerApplication::Shutdown() {
-  KillSecondTimer();
+  KillSecondTimer();  // the window's run has ended
   // 1. RemoveAll on the user table; every connection (also those still in their
   //    opening) is ended and no new one is accepted.
   DisconnectClients();
@@ -22,9 +23,10 @@ void ServerApplication::Shutdown() {
   WaitForBackgroundThreads();
   // 6. No worker may still be on its way into a plug-in when LDPDone runs (bounded).
   WaitForClientWorkers(std::chrono::seconds(10), true);
-  // 7. Unload every plug-in slot in loading order (LDPDone once per loaded plug-in).
+  // 7. [plug-ins] Unload every plug-in slot in loading order (LDPDone once each).
+  // 8.-10.
   CloseShutdownEvents();
-  SaveSettings();
+  SaveSettings();  // copies the settings into OrvexaConfig, saves, releases the tree
   DestroyMainWindow();
 }
 
