@@ -15,7 +15,7 @@ void ServerApplication::Shutdown() {
   WriteServerStopped();
   SignalStop();
   WaitForBackgroundThreads();
-  // 7. Unload every plug-in slot in loading order (LDPDone once per loaded plug-in).
+  UnloadPlugins();
   CloseShutdownEvents();
   SaveSettings();
   DestroyMainWindow();

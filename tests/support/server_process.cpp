@@ -48,12 +48,14 @@ ServerProcess::ServerProcess(const std::string& folder, std::vector<std::string>
   if (!modeGiven) argv.push_back("-headless");
   argv.insert(argv.end(), args.begin(), args.end());
 
+  // The output files are emptied before the fork, so that a wait in this process can never
+  // see what an earlier server in the same folder printed.
+  int out = ::open(stdoutPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int err = ::open(stderrPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
     if (::chdir(folder.c_str()) != 0) _exit(127);
-    int out = ::open(stdoutPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = ::open(stderrPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int in = ::open("/dev/null", O_RDONLY);
     ::dup2(out, 1);
     ::dup2(err, 2);
@@ -65,6 +67,8 @@ ServerProcess::ServerProcess(const std::string& folder, std::vector<std::string>
     ::execv(raw[0], raw.data());
     _exit(127);
   }
+  if (out >= 0) ::close(out);
+  if (err >= 0) ::close(err);
 }
 
 ServerProcess::~ServerProcess() {
