@@ -8,16 +8,17 @@
 
 namespace orvexa {
 
+// Strictly in this order. The places for the steps of the other subsystems are marked.
 void ServerApplication::Shutdown() {
-  KillSecondTimer();
-  // 1. RemoveAll on the user table, closing every client connection, then a pause of
-  //    about a second so their workers can finish their close paths.
+  KillSecondTimer();  // the window's run has ended
+  // [users] RemoveAll on the user table, closing every client connection, then a pause
+  //         of about a second so that their workers finish their close paths.
   WriteServerStopped();
   SignalStop();
-  WaitForBackgroundThreads();
-  UnloadPlugins();
+  WaitForBackgroundThreads();  // [threads] then a pause of about a second
+  UnloadPlugins();             // LDPDone once per loaded plug-in, in loading order
   CloseShutdownEvents();
-  SaveSettings();
+  SaveSettings();  // copies the settings into OrvexaConfig, saves, releases the tree
   DestroyMainWindow();
 }
 

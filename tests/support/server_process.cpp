@@ -1,9 +1,9 @@
 #include "support/server_process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 #include <fstream>
 #include <sstream>
@@ -48,14 +48,16 @@ ServerProcess::ServerProcess(const std::string& folder, std::vector<std::string>
   if (!modeGiven) argv.push_back("-headless");
   argv.insert(argv.end(), args.begin(), args.end());
 
-  // The output files are emptied before the fork, so that a wait in this process can never
-  // see what an earlier server in the same folder printed.
-  int out = ::open(stdoutPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  int err = ::open(stderrPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // Drop the output of an earlier run in the same folder before the child starts, so
+  // that waiting for a line never finds the old run's text.
+  ::unlink(stdoutPath_.c_str());
+  ::unlink(stderrPath_.c_str());
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
     if (::chdir(folder.c_str()) != 0) _exit(127);
+    int out = ::open(stdoutPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = ::open(stderrPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int in = ::open("/dev/null", O_RDONLY);
     ::dup2(out, 1);
     ::dup2(err, 2);
@@ -67,8 +69,6 @@ ServerProcess::ServerProcess(const std::string& folder, std::vector<std::string>
     ::execv(raw[0], raw.data());
     _exit(127);
   }
-  if (out >= 0) ::close(out);
-  if (err >= 0) ::close(err);
 }
 
 ServerProcess::~ServerProcess() {
@@ -78,8 +78,12 @@ ServerProcess::~ServerProcess() {
   }
 }
 
-std::string ServerProcess::Stdout() const { return ReadAll(stdoutPath_); }
-std::string ServerProcess::Stderr() const { return ReadAll(stderrPath_); }
+std::string ServerProcess::Stdout() const {
+  return ReadAll(stdoutPath_);
+}
+std::string ServerProcess::Stderr() const {
+  return ReadAll(stderrPath_);
+}
 
 bool ServerProcess::WaitForOutput(const std::string& text,
                                   std::chrono::milliseconds deadline) const {

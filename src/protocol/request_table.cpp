@@ -1,0 +1,14 @@
+#include "protocol/request_table.h"
+
+namespace orvexa {
+
+const RequestTable& RequestTable::Standard() {
+  static const RequestTable table = [] {
+    RequestTable t;
+    RegisterChannelRequests(t);
+    return t;
+  }();
+  return table;
+}
+
+}  // namespace orvexa
