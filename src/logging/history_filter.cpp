@@ -1,6 +1,6 @@
 #include "logging/history_filter.h"
 
-#include <ctime>
+#include "platform/local_calendar.h"
 
 namespace orvexa {
 
@@ -52,28 +52,10 @@ void HistoryFilter::FilterReset(uint16_t, uint32_t) {
 int HistoryFilter::HourOf(uint32_t time) {
   const int64_t t = time;
   if (t >= cacheFrom_ && t < cacheTo_) return cachedHour_;
-  std::time_t at = static_cast<std::time_t>(t);
-  std::tm parts{};
-  if (localtime_r(&at, &parts) == nullptr) {
-    cacheFrom_ = cacheTo_ = 0;
-    return 0;
-  }
-  cachedHour_ = parts.tm_hour;
-  // The stretch up to the end of this local hour keeps the hour as long as the zone's
-  // offset does not change inside it; check the last second of the stretch.
-  const int64_t from = t - (parts.tm_min * 60 + parts.tm_sec);
-  const int64_t to = from + 3600;
-  std::time_t last = static_cast<std::time_t>(to - 1);
-  std::tm lastParts{};
-  if (parts.tm_sec < 60 && localtime_r(&last, &lastParts) != nullptr &&
-      lastParts.tm_hour == parts.tm_hour && lastParts.tm_gmtoff == parts.tm_gmtoff &&
-      lastParts.tm_min == 59 && lastParts.tm_sec == 59) {
-    cacheFrom_ = from;
-    cacheTo_ = to;
-  } else {
-    cacheFrom_ = t;
-    cacheTo_ = t + 1;
-  }
+  const LocalHourSpan span = LocalHourSpanOf(t);
+  cacheFrom_ = span.from;
+  cacheTo_ = span.to;
+  cachedHour_ = span.hour;
   return cachedHour_;
 }
 

@@ -1,27 +1,22 @@
-// Local-time breakdown of calendar seconds for the history filter (hour of day) and
-// for the audit lines that print a local date and time. A thin wrapper over
-// localtime_r, so the time zone comes from TZ / the system as for every other local
-// time the server prints. Stateless; safe from any thread.
+// Local hour of day of calendar seconds, for the history filter that picks the first
+// record of each stretch in one local hour. LocalHourSpanOf also gives the stretch of
+// time around the moment that is known to lie in the same local hour, so that a walk
+// over millions of records needs one conversion per hour. Wraps localtime_r, so the time
+// zone comes from TZ / the system. Stateless; safe from any thread.
 #pragma once
 
 #include <cstdint>
 
 namespace orvexa {
 
-struct LocalCalendar {
-  int year = 1970;
-  int month = 1;  // 1..12
-  int day = 1;    // 1..31
-  int hour = 0;   // 0..23
-  int minute = 0;
-  int second = 0;
-};
-
-// The local date and time of `seconds` since 1970 (UTC). A time that the C library
-// cannot convert gives the zero-initialised 1970-01-01 00:00:00.
-LocalCalendar LocalCalendarOf(int64_t seconds);
-
-// Local hour of day (0..23) of `seconds` since 1970.
+// Local hour of day (0..23) of `seconds` since 1970; 0 when it cannot be converted.
 int LocalHourOf(int64_t seconds);
+
+struct LocalHourSpan {
+  int hour = 0;
+  int64_t from = 0;  // [from, to) lies in `hour`; at least [seconds, seconds + 1)
+  int64_t to = 0;
+};
+LocalHourSpan LocalHourSpanOf(int64_t seconds);
 
 }  // namespace orvexa

@@ -6,6 +6,10 @@ const RequestTable& RequestTable::Standard() {
   static const RequestTable table = [] {
     RequestTable t;
     RegisterChannelRequests(t);
+    RegisterHistoryRequests(t);
+    RegisterFastSampleRequests(t);
+    RegisterExperimentRequests(t);
+    RegisterBurstRequest(t);
     return t;
   }();
   return table;

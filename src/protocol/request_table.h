@@ -33,6 +33,10 @@ class RequestTable {
 };
 
 // Request families (each in its own file).
-void RegisterChannelRequests(RequestTable& table);  // 2-7, 10, 11, 19, 20
+void RegisterChannelRequests(RequestTable& table);     // 2-7, 10, 11, 19, 20
+void RegisterHistoryRequests(RequestTable& table);     // 8
+void RegisterFastSampleRequests(RequestTable& table);  // 12
+void RegisterExperimentRequests(RequestTable& table);  // 13-16, 18, close hook
+void RegisterBurstRequest(RequestTable& table);        // 17
 
 }  // namespace orvexa

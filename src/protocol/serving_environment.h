@@ -10,6 +10,7 @@ namespace orvexa {
 class AuditLog;
 class ConnectionTracker;
 class DeviceRegistry;
+class ExperimentService;
 class UserTable;
 struct ServerSettings;
 
@@ -19,6 +20,9 @@ struct ServingEnvironment {
   AuditLog* audit = nullptr;                 // lines only while it is open
   const ServerSettings* settings = nullptr;  // read under ServerLock; null: defaults
   ConnectionTracker* tracker = nullptr;      // null in tests that run one session alone
+  // Experiments, recordings and bursts; null: those requests answer as if nothing
+  // could be recorded.
+  ExperimentService* experiments = nullptr;
 };
 
 }  // namespace orvexa

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -205,6 +206,24 @@ TEST(ServerStartup, ParserTraceOnStandardOutputAndDebugChannel) {
   EXPECT_NE(debug.Stderr().find("Redukce S->C EOF \t\n"), std::string::npos);
   debug.Signal(SIGTERM);
   EXPECT_EQ(debug.WaitForExit(), 0);
+}
+
+TEST(ServerStartup, RunsWithoutAuditLinesWhenTheLogCannotBeOpened) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir(dir.File("users.log").c_str(), 0755), 0);
+  int status = -1;
+  std::string saved = RunAndStop(dir, {}, SIGTERM, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(saved.find("OrvexaConfig {"), std::string::npos);
+}
+
+TEST(ServerStartup, AuditLinesAreAppended) {
+  TempDir dir;
+  dir.Write("users.log", "(1.1.2026 at 0:0:0) Server started\n");
+  RunAndStop(dir, {});
+  std::string log = dir.Read("users.log");
+  EXPECT_EQ(log.rfind("(1.1.2026 at 0:0:0) Server started\n(", 0), 0u) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3);
 }
 
 TEST(ServerStartup, FileWithoutServerSectionIsNeverSaved) {

@@ -68,3 +68,27 @@ TEST(ConfigurationStore, NothingIsSavedWithoutTheServerSection) {
 
 }  // namespace
 }  // namespace orvexa
+
+namespace orvexa {
+namespace {
+
+TEST(ConfigurationStore, SaveKeepsPermissionsAndSymbolicLinks) {
+  test::TempDir dir;
+  dir.Write("real.cfg", "OrvexaConfig { Old = 1 }\n");
+  ::chmod(dir.File("real.cfg").c_str(), 0600);
+  ASSERT_EQ(::symlink("real.cfg", dir.File("orvexa.cfg").c_str()), 0);
+  ConfigurationStore store;
+  store.SetStartDirectory(dir.path());
+  store.StartEmpty();
+  SetInt(store.OrvexaConfig(), "New", 2);
+  ASSERT_TRUE(store.Save());
+  struct stat st {};
+  ASSERT_EQ(::lstat(dir.File("orvexa.cfg").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(dir.Read("real.cfg"), "OrvexaConfig {\n   New=2\n   }\n");
+  ASSERT_EQ(::stat(dir.File("real.cfg").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+}  // namespace
+}  // namespace orvexa

@@ -176,16 +176,5 @@ TEST(HistoryFilterTest, HourDecisionsMatchDirectConversionAcrossClockChanges) {
   }
 }
 
-TEST(LocalCalendarTest, BreaksDownInTheCurrentZone) {
-  ZoneGuard zone("CET-1CEST,M3.5.0,M10.5.0/3");
-  LocalCalendar c = LocalCalendarOf(1457337930);  // 2016-03-07 08:05:30 UTC
-  EXPECT_EQ(c.year, 2016);
-  EXPECT_EQ(c.month, 3);
-  EXPECT_EQ(c.day, 7);
-  EXPECT_EQ(c.hour, 9);
-  EXPECT_EQ(c.minute, 5);
-  EXPECT_EQ(c.second, 30);
-}
-
 }  // namespace
 }  // namespace orvexa
