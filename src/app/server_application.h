@@ -53,6 +53,9 @@ class ServerApplication {
 
   // ---- The main window's run (startup.cpp). ----
   bool InitializeMainWindow();
+  // Plug-in host steps (plugin_host_steps.cpp).
+  void PrepareFastSchedule();
+  void DiscoverPlugins();
   // Client serving steps (client_steps.cpp).
   bool OpenListeningSocket();
   void NotifyPresence();
@@ -69,6 +72,7 @@ class ServerApplication {
   void WriteServerStopped();
   void SignalStop();
   void WaitForBackgroundThreads();
+  void UnloadPlugins();
   void CloseShutdownEvents();
   void SaveSettings();
   void DestroyMainWindow();

@@ -23,11 +23,11 @@ void ServerApplication::Shutdown() {
   WaitForBackgroundThreads();
   // 6. No worker may still be on its way into a plug-in when LDPDone runs (bounded).
   WaitForClientWorkers(std::chrono::seconds(10), true);
-  // 7. [plug-ins] Unload every plug-in slot in loading order (LDPDone once each).
-  // 8.-10.
-  CloseShutdownEvents();
-  SaveSettings();  // copies the settings into OrvexaConfig, saves, releases the tree
-  DestroyMainWindow();
+  // 7. Unload every plug-in slot in loading order (LDPDone once per loaded plug-in).
+  UnloadPlugins();
+  CloseShutdownEvents();  // 8.
+  SaveSettings();  // 9. copies the settings into OrvexaConfig, saves, releases the tree
+  DestroyMainWindow();  // 10.
 }
 
 void ServerApplication::KillSecondTimer() {

@@ -179,7 +179,9 @@ bool ServerApplication::InitializeMainWindow() {
   // 1. The listening socket on listenPort, all interfaces; prints "Listening on port N".
   if (!OpenListeningSocket()) return false;
   // 2. The fast-sampling schedule.
+  PrepareFastSchedule();
   // 3. Plug-in discovery and loading; prints one "Plug-in ..." line per plug-in.
+  DiscoverPlugins();
   // 4. Last: the server-running flag.
   SetServerRunning();
   return true;
