@@ -58,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   orvexa::ConnectionSocket socket;
   context.socketRef = &socket;
   context.local = control & 0x01;
-  context.peerAddress = context.local ? orvexa::IpAddress{127, 0, 0, 1} : orvexa::IpAddress{10, 9, 8, 7};
+  context.peerAddress =
+      context.local ? orvexa::IpAddress{127, 0, 0, 1} : orvexa::IpAddress{10, 9, 8, 7};
   context.clientAddress = context.peerAddress;
   try {
     if (orvexa::Hello(context) == orvexa::HelloResult::kAdmitted)

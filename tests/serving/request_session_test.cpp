@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
 #include <cstring>
-#include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -203,9 +203,8 @@ TEST(Requests, BatchingHoldsRepliesBackAndUnknownCodesEndTheConnection) {
 // control holds the table lock and then takes ServerLock to tell the plug-ins. Run both
 // at once for a while: with the two locks taken in opposite orders this would hang.
 TEST(Requests, WritesAndControlChangesTakeTheLocksInOneOrder) {
-  UserTable users(nullptr, [](int, int) {
-    std::lock_guard<std::recursive_mutex> guard(ServerLock());
-  });
+  UserTable users(nullptr,
+                  [](int, int) { std::lock_guard<std::recursive_mutex> guard(ServerLock()); });
   UserTableSettings limited;
   limited.limitMultipleControl = true;
   users.ApplySettings(limited);

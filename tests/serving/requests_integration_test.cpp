@@ -116,7 +116,8 @@ TEST_P(BothTransports, WrongVersionAndMalformedRequestsEndOnlyThatConnection) {
   } cases[] = {
       {"code 9", [](client::ProtocolClient& c) { c.U8(9).Send(); }},
       {"code 21", [](client::ProtocolClient& c) { c.U8(21).Send(); }},
-      {"string of 254", [](client::ProtocolClient& c) { c.U8(20).Str(std::string(254, 'x')).Send(); }},
+      {"string of 254",
+       [](client::ProtocolClient& c) { c.U8(20).Str(std::string(254, 'x')).Send(); }},
   };
   uint32_t serial = 2;
   for (auto& bad : cases) {

@@ -34,8 +34,8 @@ class RunningServer {
                                dir.File("ServingProbe.ldp"));
     if (withSimulator) dir.CopyFromBuild("Simulator.ldp");
     args.insert(args.begin(), {"/port", "0"});
-    process = std::make_unique<ServerProcess>(dir.path(), args,
-                                              std::vector<std::string>{"PROBE_LOG=" + ProbeLogPath()});
+    process = std::make_unique<ServerProcess>(
+        dir.path(), args, std::vector<std::string>{"PROBE_LOG=" + ProbeLogPath()});
     auto found = process->WaitForPort();
     EXPECT_TRUE(found.has_value()) << process->Stderr();
     port = found.value_or(0);

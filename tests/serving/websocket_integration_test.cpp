@@ -24,7 +24,8 @@ TEST(WebSocketServing, FirstTwoBytesChooseTheTransport) {
   ws.SendRaw(client::ProtocolClient::UpgradeRequest({}));
   std::string answer;
   EXPECT_EQ(ws.ReadHttpAnswer(&answer), 101);
-  EXPECT_NE(answer.find("Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n"), std::string::npos);
+  EXPECT_NE(answer.find("Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n"),
+            std::string::npos);
 }
 
 TEST(WebSocketServing, RefusedUpgradesAreAnsweredAndClosed) {
