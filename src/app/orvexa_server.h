@@ -16,6 +16,8 @@
 #include "app/main_loop.h"
 #include "app/server_settings.h"
 #include "config/configuration_store.h"
+#include "host/device_registry.h"
+#include "logging/fast_schedule.h"
 #include "platform/manual_reset_event.h"
 #include "sessions/audit_log.h"
 
@@ -64,6 +66,13 @@ class OrvexaServer {
   int64_t performanceFrequency = 0;
 
   // ---- Members added by the other subsystems go below this line. ----
+
+  // Timing table of the fast sampler (groups per frequency, active list).
+  FastSchedule fastSchedule;
+  // Plug-in table and channel sequence, filled once while the window initializes.
+  // Declared after fastSchedule so that it is destroyed first (channel records before
+  // the groups that point at them).
+  DeviceRegistry registry;
 };
 
 }  // namespace orvexa

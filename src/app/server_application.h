@@ -52,6 +52,9 @@ class ServerApplication {
 
   // ---- The main window's run (startup.cpp). ----
   bool InitializeMainWindow();
+  // Plug-in host steps (plugin_host_steps.cpp).
+  void PrepareFastSchedule();
+  void DiscoverPlugins();
   void SetServerRunning();
   void RunMainWindow();
   // The one-second tick on the main thread; never re-entered.
@@ -63,6 +66,7 @@ class ServerApplication {
   void WriteServerStopped();
   void SignalStop();
   void WaitForBackgroundThreads();
+  void UnloadPlugins();
   void CloseShutdownEvents();
   void SaveSettings();
   void DestroyMainWindow();

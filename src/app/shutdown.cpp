@@ -16,7 +16,7 @@ void ServerApplication::Shutdown() {
   WriteServerStopped();
   SignalStop();
   WaitForBackgroundThreads();  // [threads] then a pause of about a second
-  // [plug-ins] Unload every plug-in slot in loading order (LDPDone once each).
+  UnloadPlugins();             // LDPDone once per loaded plug-in, in loading order
   CloseShutdownEvents();
   SaveSettings();  // copies the settings into OrvexaConfig, saves, releases the tree
   DestroyMainWindow();

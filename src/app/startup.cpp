@@ -159,7 +159,9 @@ bool ServerApplication::CreateSecondTimer() {
 bool ServerApplication::InitializeMainWindow() {
   // 1. The listening socket on listenPort, all interfaces; prints "Listening on port N".
   // 2. The fast-sampling schedule.
+  PrepareFastSchedule();
   // 3. Plug-in discovery and loading; prints one "Plug-in ..." line per plug-in.
+  DiscoverPlugins();
   // 4. Last: the server-running flag.
   SetServerRunning();
   return true;
