@@ -55,6 +55,10 @@ class ServerApplication {
   // Plug-in host steps (plugin_host_steps.cpp).
   void PrepareFastSchedule();
   void DiscoverPlugins();
+  // Measurement data (measurement_steps.cpp).
+  void StartMeasurement();
+  void PeriodicLoggingTick();
+  void StopFastSampler();
   void SetServerRunning();
   void RunMainWindow();
   // The one-second tick on the main thread; never re-entered.

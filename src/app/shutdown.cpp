@@ -15,6 +15,7 @@ void ServerApplication::Shutdown() {
   //         of about a second so that their workers finish their close paths.
   WriteServerStopped();
   SignalStop();
+  StopFastSampler();  // ends an idle sampler's wait at once
   WaitForBackgroundThreads();  // [threads] then a pause of about a second
   UnloadPlugins();             // LDPDone once per loaded plug-in, in loading order
   CloseShutdownEvents();

@@ -162,6 +162,8 @@ bool ServerApplication::InitializeMainWindow() {
   PrepareFastSchedule();
   // 3. Plug-in discovery and loading; prints one "Plug-in ..." line per plug-in.
   DiscoverPlugins();
+  // 3b. Experiments and the fast sampler's wake-up on new groups.
+  StartMeasurement();
   // 4. Last: the server-running flag.
   SetServerRunning();
   return true;
@@ -192,6 +194,7 @@ void ServerApplication::SecondTick() {
   }
   // 1. NotifyPresence of the user table (plug-in message 2: is anyone connected).
   // 2. The periodic logging tick with its log-file copies.
+  PeriodicLoggingTick();
   {
     std::lock_guard<std::mutex> guard(timerLock_);
     timerBusy_ = false;
