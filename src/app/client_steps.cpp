@@ -12,6 +12,7 @@ bool ServerApplication::OpenListeningSocket() {
   OrvexaServer& server = *server_;
   server.clients = std::make_unique<ClientService>(
       server.settings, server.auditLog, &server.registry, server.serverRunning, server.loop);
+  server.clients->environment().experiments = &server.experiments;
   std::string failure, detail;
   if (!server.clients->OpenListener(server.listenPort, &failure, &detail)) {
     ShowMessageBox("Error", failure, MessageIcon::Stop);

@@ -56,6 +56,10 @@ class ServerApplication {
   // Plug-in host steps (plugin_host_steps.cpp).
   void PrepareFastSchedule();
   void DiscoverPlugins();
+  // Measurement data (measurement_steps.cpp).
+  void StartMeasurement();
+  void PeriodicLoggingTick();
+  void StopFastSampler();
   // Client serving steps (client_steps.cpp).
   bool OpenListeningSocket();
   void NotifyPresence();

@@ -20,6 +20,7 @@ void ServerApplication::Shutdown() {
   WriteServerStopped();
   // 4., 5. Stop the housekeeping and sampling threads and wait for them.
   SignalStop();
+  StopFastSampler();  // ends an idle sampler's wait at once
   WaitForBackgroundThreads();
   // 6. No worker may still be on its way into a plug-in when LDPDone runs (bounded).
   WaitForClientWorkers(std::chrono::seconds(10), true);

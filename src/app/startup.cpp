@@ -141,6 +141,8 @@ bool ServerApplication::StartBackgroundThreads() {
   clocks.housekeeping = [&server](bool windowClosing) {
     if (server.clients) server.clients->HousekeepingPass(windowClosing);
   };
+  // The fast-log pass paces the sampling thread (it runs once the server is running).
+  clocks.fastPass = [&server](int64_t nowNs) { return server.fastSampler.NextRun(nowNs); };
   server.backgroundThreads = std::make_unique<BackgroundThreads>(std::move(clocks));
   if (!server.backgroundThreads->StartHousekeeping()) {
     server.samplingFinished.Set();
@@ -182,6 +184,8 @@ bool ServerApplication::InitializeMainWindow() {
   PrepareFastSchedule();
   // 3. Plug-in discovery and loading; prints one "Plug-in ..." line per plug-in.
   DiscoverPlugins();
+  // 3b. Experiments and the fast sampler's wake-up on new groups.
+  StartMeasurement();
   // 4. Last: the server-running flag.
   SetServerRunning();
   return true;
@@ -213,6 +217,7 @@ void ServerApplication::SecondTick() {
   // 1. NotifyPresence of the user table (plug-in message 2: is anyone connected).
   NotifyPresence();
   // 2. The periodic logging tick with its log-file copies.
+  PeriodicLoggingTick();
   {
     std::lock_guard<std::mutex> guard(timerLock_);
     timerBusy_ = false;
