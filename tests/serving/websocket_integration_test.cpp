@@ -63,6 +63,12 @@ TEST(WebSocketServing, RealIpHeaderGivesTheClientAddress) {
   auto controllers = proxied->ListControllers();
   ASSERT_EQ(controllers.size(), 2u);
   EXPECT_EQ(controllers[0], (client::Address{10, 1, 2, 3}));
+  // From any other peer the header is not believed.
+  client::ProtocolClient remote;
+  remote.Connect("127.0.0.1", server.port, Transport::kWebSocket, {"X-Real-IP: 10.1.2.3"},
+                 "127.0.0.2");
+  ASSERT_EQ(remote.Hello(), 0);
+  EXPECT_TRUE(server.WaitForAudit("User connected from:127.0.0.2 (over 127.0.0.2) Using ID:3"));
 }
 
 TEST(WebSocketServing, PingsAndTextFramesBetweenRequests) {
