@@ -11,14 +11,21 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "app/background_threads.h"
+#include "app/client_service.h"
 #include "app/main_loop.h"
 #include "app/server_settings.h"
 #include "config/configuration_store.h"
 #include "host/device_registry.h"
+#include "logging/fast_sampler.h"
 #include "logging/fast_schedule.h"
+#include "logging/periodic_logger.h"
+#include "platform/clock.h"
 #include "platform/manual_reset_event.h"
+#include "protocol/experiment_service.h"
 #include "sessions/audit_log.h"
 
 namespace orvexa {
@@ -74,6 +81,22 @@ class OrvexaServer {
   // the groups that point at them). Members whose destructors still reach channel
   // records (their recordings lists) must be declared below it, so they go first.
   DeviceRegistry registry;
+
+  // Measurement data. Declared after the registry and the schedule they point at, so
+  // they are destroyed first.
+  // The fast pass and the pacing of the sampling thread (its pass hook).
+  FastSampler fastSampler{fastSchedule};
+  // The one-second tick's logging pass and the settings save after a log-file copy.
+  PeriodicLogger periodicLogger{registry, &config, CalendarSeconds};
+  // Experiments, recordings and bursts; the plug-ins' experiment-stopped callback.
+  ExperimentService experiments{registry, &auditLog, {CalendarSeconds, MillisecondTick}};
+
+  // Serving clients: listening socket, connection tracker, user table (created while the
+  // window initializes; see ClientService). After the services its workers reach, so it
+  // goes first.
+  std::unique_ptr<ClientService> clients;
+  // The housekeeping and sampling threads (started at start-up, joined at shutdown).
+  std::unique_ptr<BackgroundThreads> backgroundThreads;
 };
 
 }  // namespace orvexa
