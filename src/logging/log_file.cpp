@@ -1,0 +1,181 @@
+#include "logging/log_file.h"
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <mutex>
+#include <utility>
+
+#include "platform/chunked_copy.h"
+#include "platform/clock.h"
+#include "platform/message_box.h"
+
+namespace orvexa {
+
+namespace {
+
+std::mutex& SinkMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+LogFile::ErrorSink& Sink() {
+  static LogFile::ErrorSink sink;
+  return sink;
+}
+
+std::string ErrorText(const char* what, int error, const std::string& detail) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%s Error 0x%08x", what, static_cast<unsigned>(error));
+  return std::string(text) + " (" + detail + ")";
+}
+
+uint64_t FileBytes(uint32_t capacity) {
+  return sizeof(LogFileHeader) + static_cast<uint64_t>(capacity) * sizeof(LogRecord);
+}
+
+}  // namespace
+
+LogFile::LogFile(LogFile&& other) noexcept {
+  *this = std::move(other);
+}
+
+LogFile& LogFile::operator=(LogFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fileName = std::move(other.fileName);
+    lastReplication = other.lastReplication;
+    replicationPeriod = other.replicationPeriod;
+    file_ = std::move(other.file_);
+    header_ = std::exchange(other.header_, nullptr);
+    records_ = std::exchange(other.records_, nullptr);
+    lastError_ = std::move(other.lastError_);
+  }
+  return *this;
+}
+
+void LogFile::SetErrorSink(ErrorSink sink) {
+  std::lock_guard<std::mutex> hold(SinkMutex());
+  Sink() = std::move(sink);
+}
+
+void LogFile::ReportError(const std::string& text) {
+  ErrorSink sink;
+  {
+    std::lock_guard<std::mutex> hold(SinkMutex());
+    sink = Sink();
+  }
+  if (sink) {
+    sink(text);
+  } else {
+    ShowMessageBox("Error", text);
+  }
+}
+
+bool LogFile::Fail(std::string text) {
+  // Nothing may stay held after a failed open: above all not the exclusive lock.
+  Close();
+  lastError_ = std::move(text);
+  ReportError(lastError_);
+  return false;
+}
+
+bool LogFile::Open(bool alwaysReset, uint32_t capacity) {
+  Close();
+  lastError_.clear();
+  int error = 0;
+  bool created = false;
+  IoResult result = file_.Open(fileName, &created, &error);
+  if (!result.ok) return Fail(ErrorText("Unable to create the log file.", error, result.message));
+  if (capacity == 0) {
+    return Fail("Unable to create the log file " + fileName + ": a log needs at least one record");
+  }
+  const uint64_t bytes = FileBytes(capacity);
+  // An existing file too short to hold a header holds no records either: start it anew.
+  bool reset = created || alwaysReset || file_.FileSize() < sizeof(LogFileHeader);
+  if (!reset) {
+    // Check the stored header before anything is extended or mapped, so a damaged file
+    // is refused as it stands.
+    LogFileHeader stored{};
+    result = file_.ReadAt(0, &stored, sizeof stored);
+    if (!result.ok) return Fail(ErrorText("Unable to create the log file.", EIO, result.message));
+    if (stored.capacity == 0 || stored.capacity > capacity || stored.nextIndex >= stored.capacity ||
+        stored.count > stored.capacity) {
+      char text[256];
+      std::snprintf(text, sizeof text,
+                    "The log file %s has a damaged header (next %" PRIu32 ", count %" PRIu32
+                    ", capacity %" PRIu32 ", room for %" PRIu32
+                    " records); it was left untouched and the channel is not logged.",
+                    fileName.c_str(), stored.nextIndex, stored.count, stored.capacity, capacity);
+      return Fail(text);
+    }
+  }
+  result = file_.EnsureSize(bytes, &error);
+  if (!result.ok) return Fail(ErrorText("Unable to create file mapping.", error, result.message));
+  result = file_.Map(static_cast<size_t>(bytes), &error);
+  if (!result.ok) return Fail(ErrorText("Unable to create file view.", error, result.message));
+  header_ = static_cast<LogFileHeader*>(file_.Data());
+  records_ = reinterpret_cast<LogRecord*>(static_cast<char*>(file_.Data()) + sizeof(LogFileHeader));
+  if (reset) {
+    header_->nextIndex = 0;
+    header_->capacity = capacity;
+    header_->count = 0;
+  }
+  return true;
+}
+
+int32_t LogFile::FixedPoint(float value) {
+  if (std::isnan(value)) return 0;
+  double product = static_cast<double>(value) * 256.0;  // exact for every float
+  if (product >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+  if (product <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(product);  // truncates toward zero
+}
+
+void LogFile::Append(uint32_t time, float value) {
+  if (header_ == nullptr) return;
+  uint32_t slot = header_->nextIndex;
+  records_[slot] = LogRecord{time, FixedPoint(value)};
+  if (header_->count < header_->capacity) ++header_->count;
+  header_->nextIndex = (slot + 1) % header_->capacity;
+}
+
+void LogFile::Flush() {
+  if (header_ == nullptr) return;
+  file_.Sync();
+}
+
+void LogFile::Close() {
+  header_ = nullptr;
+  records_ = nullptr;
+  file_.Close();
+}
+
+std::string LogFile::CopyName(int64_t now) const {
+  char suffix[64];
+  FormatLocalTime(suffix, sizeof suffix, ".%d_%m_%Y_%H_%M_%S", now);
+  return fileName + suffix;
+}
+
+bool LogFile::Replicate() {
+  return ReplicateAt(CalendarSeconds());
+}
+
+bool LogFile::ReplicateAt(int64_t now) {
+  if (header_ == nullptr) return false;
+  if (replicationPeriod == 0 || now - lastReplication < replicationPeriod) return false;
+  // The image of the file as its own header describes it (its stored capacity).
+  uint64_t bytes = FileBytes(header_->capacity);
+  IoResult result =
+      WriteFileInChunks(CopyName(now), file_.Data(), static_cast<size_t>(bytes), kCopyChunkSize);
+  if (!result.ok) {
+    lastError_ = result.message;
+    return false;
+  }
+  lastError_.clear();
+  lastReplication = now;
+  return true;
+}
+
+}  // namespace orvexa

@@ -1,0 +1,19 @@
+// Listing the plain file names of one folder that end in a given suffix (the plug-in
+// discovery's "*.ldp"). No sub-folders are entered; names come in the order the system
+// returns them (unsorted), without the folder part. Stateless; any thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/io_result.h"
+
+namespace orvexa {
+
+// Entries of `folder` whose name ends exactly in `suffix` (case-sensitive) and is longer
+// than the suffix, excluding directories. Empty with `error` set when the folder cannot
+// be read.
+std::vector<std::string> ListFilesWithSuffix(const std::string& folder, const std::string& suffix,
+                                             IoResult* error = nullptr);
+
+}  // namespace orvexa

@@ -1,0 +1,121 @@
+#include "platform/mapped_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+namespace orvexa {
+
+MappedFile::~MappedFile() {
+  Close();
+}
+
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      path_(std::move(other.path_)) {}
+
+MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    path_ = std::move(other.path_);
+  }
+  return *this;
+}
+
+IoResult MappedFile::Open(const std::string& path, bool* created, int* errnoOut) {
+  Close();
+  auto fail = [&](const char* call, int fd) {
+    int saved = errno;
+    if (fd >= 0) ::close(fd);
+    if (errnoOut != nullptr) *errnoOut = saved;
+    return IoResult::Failure(ErrnoMessage(call, path, saved));
+  };
+  // Try to create it first so that we know whether it existed.
+  bool isNew = true;
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0 && errno == EEXIST) {
+    isNew = false;
+    fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  }
+  if (fd < 0) return fail("open", -1);
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail("flock", fd);
+  fd_ = fd;
+  path_ = path;
+  if (created != nullptr) *created = isNew;
+  return IoResult::Success();
+}
+
+uint64_t MappedFile::FileSize() const {
+  struct stat info {};
+  if (fd_ < 0 || ::fstat(fd_, &info) != 0) return 0;
+  return static_cast<uint64_t>(info.st_size);
+}
+
+IoResult MappedFile::ReadAt(uint64_t offset, void* buffer, size_t size) const {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::pread(fd_, static_cast<char*>(buffer) + done, size - done,
+                        static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return IoResult::Failure(ErrnoMessage("pread", path_, errno));
+    }
+    if (n == 0) return IoResult::Failure("pread(" + path_ + "): unexpected end of file");
+    done += static_cast<size_t>(n);
+  }
+  return IoResult::Success();
+}
+
+IoResult MappedFile::EnsureSize(uint64_t size, int* errnoOut) {
+  if (FileSize() >= size) return IoResult::Success();
+  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+    int saved = errno;
+    if (errnoOut != nullptr) *errnoOut = saved;
+    return IoResult::Failure(ErrnoMessage("ftruncate", path_, saved));
+  }
+  return IoResult::Success();
+}
+
+IoResult MappedFile::Map(size_t size, int* errnoOut) {
+  void* data = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+  if (data == MAP_FAILED) {
+    int saved = errno;
+    if (errnoOut != nullptr) *errnoOut = saved;
+    return IoResult::Failure(ErrnoMessage("mmap", path_, saved));
+  }
+  data_ = data;
+  size_ = size;
+  return IoResult::Success();
+}
+
+IoResult MappedFile::Sync() {
+  if (data_ == nullptr) return IoResult::Success();
+  if (::msync(data_, size_, MS_SYNC) != 0) {
+    return IoResult::Failure(ErrnoMessage("msync", path_, errno));
+  }
+  return IoResult::Success();
+}
+
+void MappedFile::Close() {
+  if (data_ != nullptr) {
+    ::munmap(data_, size_);
+    data_ = nullptr;
+    size_ = 0;
+  }
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+}  // namespace orvexa
