@@ -56,8 +56,7 @@ SettingsForm SettingsController::Form() const {
   // Unsigned fields show what an unsigned field can show; a negative value read from
   // the file is shown as 0 rather than as a huge number.
   form.maxUsageTime = std::to_string(settings_.MaxUsageTime < 0 ? 0 : settings_.MaxUsageTime);
-  form.maxClientCount =
-      std::to_string(settings_.MaxClientCount < 0 ? 0 : settings_.MaxClientCount);
+  form.maxClientCount = std::to_string(settings_.MaxClientCount < 0 ? 0 : settings_.MaxClientCount);
   return form;
 }
 
@@ -68,8 +67,7 @@ SettingsApplyResult SettingsController::Enabling(const ServerSettings& settings)
   return result;
 }
 
-SettingsApplyResult SettingsController::Apply(const SettingsForm& form,
-                                              SettingsControl changed) {
+SettingsApplyResult SettingsController::Apply(const SettingsForm& form, SettingsControl changed) {
   std::optional<int32_t> expiration = ParseSigned(form.expiration);
   std::optional<int32_t> maxUsage = ParseUnsigned(form.maxUsageTime);
   std::optional<int32_t> maxClients = ParseUnsigned(form.maxClientCount);
