@@ -323,6 +323,15 @@ void MainWindow::EndRun() {
   if (model_.endRun) model_.endRun();
 }
 
+// Escape that reached the window (no shortcut matched, e.g. while it is not active).
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    EndRun();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
   event->accept();
   EndRun();
