@@ -1,5 +1,7 @@
 #include "app/orvexa_server.h"
 
+#include "app/server_lock.h"
+
 namespace orvexa {
 namespace {
 
@@ -19,6 +21,11 @@ OrvexaServer::~OrvexaServer() {
 
 OrvexaServer* OrvexaServer::Current() {
   return current.load();
+}
+
+bool OrvexaServer::SaveConfiguration() {
+  std::lock_guard<std::recursive_mutex> guard(ServerLock());
+  return config.Save();
 }
 
 }  // namespace orvexa

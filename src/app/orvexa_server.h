@@ -31,6 +31,12 @@ class OrvexaServer {
   // The process-wide main window while one exists, else null.
   static OrvexaServer* Current();
 
+  // Writes the whole configuration tree to orvexa.cfg in the start directory (atomically;
+  // skipped without an OrvexaConfig section), under ServerLock, which it takes itself.
+  // For the logging-settings save and the log-backup tick; the shutdown save copies the
+  // ServerSettings into the tree first. False when nothing was written.
+  bool SaveConfiguration();
+
   // orvexa.cfg: the tree, the OrvexaConfig section, the start directory, the /config flag.
   ConfigurationStore config;
   ServerSettings settings;

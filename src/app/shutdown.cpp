@@ -8,16 +8,17 @@
 
 namespace orvexa {
 
+// Strictly in this order. The places for the steps of the other subsystems are marked.
 void ServerApplication::Shutdown() {
-  KillSecondTimer();
-  // 1. RemoveAll on the user table, closing every client connection, then a pause of
-  //    about a second so their workers can finish their close paths.
+  KillSecondTimer();  // the window's run has ended
+  // [users] RemoveAll on the user table, closing every client connection, then a pause
+  //         of about a second so that their workers finish their close paths.
   WriteServerStopped();
   SignalStop();
-  WaitForBackgroundThreads();
-  // 7. Unload every plug-in slot in loading order (LDPDone once per loaded plug-in).
+  WaitForBackgroundThreads();  // [threads] then a pause of about a second
+  // [plug-ins] Unload every plug-in slot in loading order (LDPDone once each).
   CloseShutdownEvents();
-  SaveSettings();
+  SaveSettings();  // copies the settings into OrvexaConfig, saves, releases the tree
   DestroyMainWindow();
 }
 

@@ -33,6 +33,9 @@ bool ServerApplication::Startup() {
 // Signals first, before any thread exists: every later thread inherits the blocked
 // SIGINT/SIGTERM, which the main loop then reads as "close the window".
 bool ServerApplication::InitializePlatform() {
+  // Line by line, so whoever watches the output (a service log, a test) sees each
+  // start-up line as it is printed.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   IoResult blocked = BlockTerminationSignals();
   if (!blocked.ok) {
     ShowMessageBox("Orvexa", "Signal setup failed: " + blocked.message, MessageIcon::Stop);

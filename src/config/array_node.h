@@ -11,7 +11,11 @@ class ArrayNode final : public NodeBase<ArrayValue, ValueKind::Array> {
  public:
   ~ArrayNode() override;
   uint32_t Size() const override { return static_cast<uint32_t>(items_.size()); }
-  ConfigValue* At(uint32_t index) override { return items_[index]; }
+  // Callers keep index < Size(); an index beyond the end (a plug-in's mistake) yields
+  // null instead of reading outside the sequence.
+  ConfigValue* At(uint32_t index) override {
+    return index < items_.size() ? items_[index] : nullptr;
+  }
   void Clear() override;
   void Erase(uint32_t index) override;
   void Append(ConfigValue* node) override;

@@ -37,6 +37,7 @@ void StringNode::Set(const char* text) {
 }
 
 void StringNode::Exchange(const char** variable, bool store) {
+  if (variable == nullptr) return;
   if (store)
     Set(*variable);
   else

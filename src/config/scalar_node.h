@@ -11,6 +11,7 @@ class ScalarNode final : public NodeBase<Interface, kKind> {
   explicit ScalarNode(T value = T{}) : value_(value) {}
   void Set(T value) override { value_ = value; }
   void Exchange(T* variable, bool store) override {
+    if (variable == nullptr) return;
     if (store)
       value_ = *variable;
     else

@@ -15,7 +15,9 @@ class MapNode final : public NodeBase<StructValue, kKind> {
  public:
   ~MapNode() override { Clear(); }
   uint32_t Count() const override { return static_cast<uint32_t>(entries_.size()); }
+  // A null name (a plug-in's mistake) finds nothing and adds nothing.
   ConfigValue* Find(const char* name) override {
+    if (name == nullptr) return nullptr;
     auto it = entries_.find(name);
     return it == entries_.end() ? nullptr : it->second;
   }
@@ -34,6 +36,7 @@ class MapNode final : public NodeBase<StructValue, kKind> {
     for (auto& [name, node] : old) node->Release();
   }
   void Remove(const char* name) override {
+    if (name == nullptr) return;
     auto it = entries_.find(name);
     if (it == entries_.end()) return;
     Erase(it);
@@ -45,6 +48,10 @@ class MapNode final : public NodeBase<StructValue, kKind> {
   void Add(const char* name, ConfigValue* node) override {
     if (node == nullptr) return;
     node->AddRef();
+    if (name == nullptr) {
+      node->Release();
+      return;
+    }
     auto [it, inserted] = entries_.try_emplace(name, node);
     if (!inserted) {
       node->Release();

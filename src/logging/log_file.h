@@ -64,6 +64,14 @@ class LogFile {
   // The mapped header and ring; null when closed.
   LogFileHeader* Header() const { return header_; }
   LogRecord* Records() const { return records_; }
+  // Record slots actually mapped after the header (0 when closed). Readers bound their
+  // walks by it rather than by the header, which lives in a file others could change.
+  uint32_t MappedSlots() const {
+    return file_.MappedSize() < sizeof(LogFileHeader)
+               ? 0
+               : static_cast<uint32_t>((file_.MappedSize() - sizeof(LogFileHeader)) /
+                                       sizeof(LogRecord));
+  }
   // The name the copy taken at `now` gets.
   std::string CopyName(int64_t now) const;
   // Text of the last failure of Open or ReplicateAt ("" after a success).

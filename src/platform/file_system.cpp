@@ -44,10 +44,22 @@ std::optional<std::string> ReadWholeFile(const std::string& path, IoResult* erro
   return data;
 }
 
-IoResult WriteFileAtomically(const std::string& path, const std::string& data) {
+IoResult WriteFileAtomically(const std::string& requestedPath, const std::string& data) {
+  // A symbolic link stays a link: the file it points to is the one replaced.
+  std::string path = requestedPath;
+  char resolved[PATH_MAX];
+  struct stat link;
+  if (::lstat(requestedPath.c_str(), &link) == 0 && S_ISLNK(link.st_mode) &&
+      ::realpath(requestedPath.c_str(), resolved) != nullptr)
+    path = resolved;
+  // The new file keeps the old one's permissions.
+  mode_t mode = 0644;
+  struct stat old;
+  if (::stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
   std::string temporary = path + ".tmp";
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return IoResult::Failure(ErrnoMessage("open", temporary, errno));
+  ::fchmod(fd, mode);
   size_t written = 0;
   while (written < data.size()) {
     ssize_t n = ::write(fd, data.data() + written, data.size() - written);
@@ -75,6 +87,14 @@ IoResult WriteFileAtomically(const std::string& path, const std::string& data) {
     IoResult result = IoResult::Failure(ErrnoMessage("rename", path, errno));
     ::unlink(temporary.c_str());
     return result;
+  }
+  // Make the rename itself durable; a failure here leaves a complete file either way.
+  std::string folder =
+      path.substr(0, path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
+  int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
   }
   return IoResult::Success();
 }

@@ -14,7 +14,8 @@ namespace orvexa {
 std::optional<std::string> ReadWholeFile(const std::string& path, IoResult* error = nullptr,
                                          int* errnoOut = nullptr);
 // Writes `data` to `path` so that readers see either the old or the new content, never
-// a mix or a truncated file. On failure the old file is left as it was.
+// a mix or a truncated file. On failure the old file is left as it was. The new file
+// keeps the old one's permissions; when `path` is a symbolic link, its target is replaced.
 IoResult WriteFileAtomically(const std::string& path, const std::string& data);
 std::string CurrentDirectory();
 bool FileExists(const std::string& path);

@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,20 @@ TEST(ServerStartup, InvalidFilesAreRefusedAndKept) {
     EXPECT_EQ(run.out.find("Server running"), std::string::npos) << name;
     EXPECT_EQ(dir.Read("orvexa.cfg"), content) << name << ": left as it was";
     EXPECT_FALSE(dir.Exists("users.log")) << name;
+  }
+}
+
+TEST(ServerStartup, EveryCorruptFixtureIsRefused) {
+  const std::filesystem::path folder =
+      std::filesystem::path(ORVEXA_SOURCE_DIR) / "tests/config/fixtures";
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("valid_", 0) == 0) continue;
+    TempDir dir;
+    std::filesystem::copy_file(entry.path(), dir.File("orvexa.cfg"));
+    CompletedRun run = RunServerToEnd(dir.path(), {"/port", "0"});
+    EXPECT_NE(run.status, 0) << name;
+    EXPECT_EQ(run.err, "Error: Config file invalid.\n") << name;
   }
 }
 
@@ -162,6 +178,52 @@ TEST(ServerStartup, OptionsOverrideTheFile) {
   EXPECT_NE(saved.find("   MaxClientCount=4\n"), std::string::npos) << saved;
   EXPECT_NE(saved.find("   LimitMultipleControl=true\n"), std::string::npos) << saved;
   EXPECT_NE(saved.find("   DisableDeviceListing=true\n"), std::string::npos) << saved;
+}
+
+TEST(ServerStartup, ZeroUsageOptionKeepsTheFilesLimit) {
+  TempDir dir;
+  dir.Write("orvexa.cfg", "OrvexaConfig { LimitUsage = true MaxUsageTime = 300 }\n");
+  std::string saved = RunAndStop(dir, {"/maxusage", "0"});
+  EXPECT_NE(saved.find("   LimitUsage=true\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("   MaxUsageTime=300\n"), std::string::npos) << saved;
+}
+
+TEST(ServerStartup, ParserTraceOnStandardOutputAndDebugChannel) {
+  TempDir dir;
+  dir.Write("orvexa.cfg", "OrvexaConfig { Enable = true }\n");
+  {
+    ServerProcess server(dir.path(), {"/port", "0"});
+    ASSERT_TRUE(server.WaitForOutput("Server running\n"));
+    std::string out = server.Stdout();
+    EXPECT_EQ(out.rfind("Redukce D->CONST \t\n", 0), 0u) << out;
+    EXPECT_LT(out.find("Redukce S->C EOF \t\n"), out.find("Server running"));
+    EXPECT_EQ(server.Stderr().find("Redukce"), std::string::npos);
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.WaitForExit(), 0);
+  }
+  ServerProcess debug(dir.path(), {"/port", "0"}, {"ORVEXA_DEBUG=1"});
+  ASSERT_TRUE(debug.WaitForOutput("Server running\n"));
+  EXPECT_NE(debug.Stderr().find("Redukce S->C EOF \t\n"), std::string::npos);
+  debug.Signal(SIGTERM);
+  EXPECT_EQ(debug.WaitForExit(), 0);
+}
+
+TEST(ServerStartup, RunsWithoutAuditLinesWhenTheLogCannotBeOpened) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir(dir.File("users.log").c_str(), 0755), 0);
+  int status = -1;
+  std::string saved = RunAndStop(dir, {}, SIGTERM, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(saved.find("OrvexaConfig {"), std::string::npos);
+}
+
+TEST(ServerStartup, AuditLinesAreAppended) {
+  TempDir dir;
+  dir.Write("users.log", "(1.1.2026 at 0:0:0) Server started\n");
+  RunAndStop(dir, {});
+  std::string log = dir.Read("users.log");
+  EXPECT_EQ(log.rfind("(1.1.2026 at 0:0:0) Server started\n(", 0), 0u) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3);
 }
 
 TEST(ServerStartup, FileWithoutServerSectionIsNeverSaved) {

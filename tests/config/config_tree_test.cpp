@@ -61,5 +61,83 @@ TEST(ConfigTree, StringSetterReplacesDoubleQuotes) {
   EXPECT_STREQ(GetString(section, "K", nullptr), "say 'hi'");
 }
 
+TEST(ConfigTree, SettersOverwriteInPlaceAndSharedNodesLiveOn) {
+  TreeHolder tree;
+  StructValue* a = GetOrCreateSection(tree.root, "A");
+  StructValue* b = GetOrCreateSection(tree.root, "B");
+  SetInt(a, "Port", 1);
+  ConfigValue* before = a->Find("Port");
+  SetInt(a, "Port", 2);
+  EXPECT_EQ(a->Find("Port"), before) << "same node, new value";
+  EXPECT_EQ(GetInt(a, "Port", 0), 2);
+  // One node held by two containers survives the removal from one of them.
+  b->Add("Shared", before);
+  a->Remove("Port");
+  ASSERT_EQ(b->Find("Shared"), before);
+  EXPECT_EQ(static_cast<IntegerValue*>(before)->Get(), 2);
+  EXPECT_EQ(GetSection(tree.root, "Missing"), nullptr);
+  SetInt(tree.root, "Scalar", 1);
+  EXPECT_EQ(GetSection(tree.root, "Scalar"), nullptr) << "not a struct";
+  EXPECT_EQ(GetOrCreateSection(tree.root, "Scalar"), nullptr);
+  EXPECT_EQ(GetSection(a, "A"), nullptr) << "a struct is not a root";
+}
+
+TEST(ConfigTree, ArrayEndsAndErase) {
+  TreeHolder tree;
+  auto* list = static_cast<ArrayValue*>(tree.root->CreateValue(ValueKind::Array));
+  list->AddRef();
+  for (int i = 0; i < 3; ++i) {
+    ConfigValue* n = list->CreateValue(ValueKind::Integer);
+    static_cast<IntegerValue*>(n)->Set(i);
+    if (i == 0)
+      list->Append(n);
+    else
+      list->Prepend(n);
+  }
+  ASSERT_EQ(list->Size(), 3u);
+  EXPECT_EQ(static_cast<IntegerValue*>(list->At(0))->Get(), 2);
+  EXPECT_EQ(static_cast<IntegerValue*>(list->At(2))->Get(), 0);
+  list->Erase(3);  // beyond the end: nothing
+  EXPECT_EQ(list->Size(), 3u);
+  list->Erase(1);
+  EXPECT_EQ(static_cast<IntegerValue*>(list->At(1))->Get(), 0);
+  list->Clear();
+  EXPECT_EQ(list->Size(), 0u);
+  list->Release();
+}
+
+// Plug-ins call the node operations directly; their mistakes must not crash the server.
+TEST(ConfigTree, PluginMistakesAreHarmless) {
+  TreeHolder tree;
+  StructValue* section = GetOrCreateSection(tree.root, "S");
+  EXPECT_EQ(section->Find(nullptr), nullptr);
+  section->Remove(nullptr);
+  section->Add(nullptr, section->CreateValue(ValueKind::Integer));  // released, not stored
+  EXPECT_EQ(section->Count(), 0u);
+  section->Add("x", nullptr);
+  EXPECT_EQ(section->Count(), 0u);
+  section->RemoveAt(5);
+  EXPECT_EQ(section->CreateValue(ValueKind::Pair), nullptr);
+  EXPECT_EQ(section->CreateValue(static_cast<ValueKind>(9)), nullptr);
+  auto* list = static_cast<ArrayValue*>(section->CreateValue(ValueKind::Array));
+  section->Add("L", list);
+  EXPECT_EQ(list->At(0), nullptr);
+  EXPECT_EQ(list->At(1000), nullptr);
+  ConfigValue* text = section->CreateValue(ValueKind::String);
+  section->Add("T", text);
+  static_cast<StringValue*>(text)->Exchange(nullptr, true);
+  static_cast<StringValue*>(text)->Set(nullptr);
+  EXPECT_STREQ(static_cast<StringValue*>(text)->Get(), "");
+  const char* loaded = nullptr;
+  static_cast<StringValue*>(text)->Exchange(&loaded, false);
+  EXPECT_STREQ(loaded, "");
+  ConfigValue* number = section->CreateValue(ValueKind::Integer);
+  section->Add("N", number);
+  static_cast<IntegerValue*>(number)->Exchange(nullptr, false);
+  int32_t value = 41;
+  static_cast<IntegerValue*>(number)->Exchange(&value, true);
+  EXPECT_EQ(GetInt(section, "N", 0), 41);
+}
+
 }  // namespace
 }  // namespace orvexa

@@ -1,9 +1,9 @@
 #include "support/server_process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 #include <fstream>
 #include <sstream>
@@ -48,6 +48,10 @@ ServerProcess::ServerProcess(const std::string& folder, std::vector<std::string>
   if (!modeGiven) argv.push_back("-headless");
   argv.insert(argv.end(), args.begin(), args.end());
 
+  // Drop the output of an earlier run in the same folder before the child starts, so
+  // that waiting for a line never finds the old run's text.
+  ::unlink(stdoutPath_.c_str());
+  ::unlink(stderrPath_.c_str());
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
@@ -74,8 +78,12 @@ ServerProcess::~ServerProcess() {
   }
 }
 
-std::string ServerProcess::Stdout() const { return ReadAll(stdoutPath_); }
-std::string ServerProcess::Stderr() const { return ReadAll(stderrPath_); }
+std::string ServerProcess::Stdout() const {
+  return ReadAll(stdoutPath_);
+}
+std::string ServerProcess::Stderr() const {
+  return ReadAll(stderrPath_);
+}
 
 bool ServerProcess::WaitForOutput(const std::string& text,
                                   std::chrono::milliseconds deadline) const {

@@ -1,0 +1,232 @@
+// Serving benchmark: ReadValue round trips per second against the real server (a
+// Simulator.ldp channel, plain TCP and WebSocket, 1 and 50 concurrent clients), each
+// compared with a minimal thread-per-connection echo server measured in the same run
+// with the same message sizes (a 3-byte request, an 8-byte reply). Also prints the
+// server's resident memory with 50 idle clients.
+//
+//   build/bench/serving_bench [seconds per measurement, default 2]
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/protocol_client.h"
+#include "platform/tcp_socket.h"
+
+using orvexa::client::ProtocolClient;
+using orvexa::client::Transport;
+
+namespace {
+
+// ---- The baseline: one thread per connection, read 3 bytes, answer 8. ----
+class EchoServer {
+ public:
+  EchoServer() {
+    orvexa::ListenResult listening = orvexa::OpenListeningSocket(0, 64);
+    socket_ = listening.socket;
+    port_ = listening.boundPort;
+    orvexa::SetBlocking(socket_, true);
+    acceptor_ = std::thread([this] { AcceptLoop(); });
+  }
+  ~EchoServer() {
+    stop_ = true;
+    ::shutdown(socket_, SHUT_RDWR);
+    acceptor_.join();
+    ::close(socket_);
+    for (auto& t : workers_) t.join();
+  }
+  int port() const { return port_; }
+
+ private:
+  void AcceptLoop() {
+    while (!stop_) {
+      int connection = ::accept(socket_, nullptr, nullptr);
+      if (connection < 0) return;
+      orvexa::SetNoDelay(connection);
+      workers_.emplace_back([connection] {
+        char request[3];
+        char reply[8] = {0x41, 0x2c, 0, 0, 0, 0, 0, 1};
+        for (;;) {
+          size_t got = 0;
+          while (got < sizeof request) {
+            ssize_t n = ::recv(connection, request + got, sizeof request - got, 0);
+            if (n <= 0) {
+              ::close(connection);
+              return;
+            }
+            got += static_cast<size_t>(n);
+          }
+          if (::send(connection, reply, sizeof reply, MSG_NOSIGNAL) != sizeof reply) break;
+        }
+        ::close(connection);
+      });
+    }
+  }
+
+  int socket_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread acceptor_;
+  std::vector<std::thread> workers_;
+};
+
+// ---- The real server in a temporary folder. ----
+class ServerUnderTest {
+ public:
+  ServerUnderTest() {
+    folder_ = std::filesystem::temp_directory_path() / ("orvexa-bench-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder_);
+    std::filesystem::copy_file(std::string(ORVEXA_BUILD_DIR) + "/Simulator.ldp",
+                               folder_ / "Simulator.ldp");
+    std::string out = (folder_ / "stdout").string();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      if (::chdir(folder_.c_str()) != 0) _exit(127);
+      int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(fd, 1);
+      ::dup2(fd, 2);
+      std::string binary = std::string(ORVEXA_BUILD_DIR) + "/orvexa";
+      ::execl(binary.c_str(), binary.c_str(), "-headless", "/port", "0", "/conexp", "600",
+              "/maxclient", "200", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+      std::ifstream in(out);
+      std::stringstream text;
+      text << in.rdbuf();
+      std::string s = text.str();
+      size_t at = s.find("Listening on port ");
+      if (at != std::string::npos && s.find("Server running") != std::string::npos) {
+        port_ = std::atoi(s.c_str() + at + 18);
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::fprintf(stderr, "the server did not start\n");
+    std::exit(1);
+  }
+  ~ServerUnderTest() {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+    std::filesystem::remove_all(folder_);
+  }
+  int port() const { return port_; }
+  long ResidentKilobytes() const {
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+      if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+  }
+
+ private:
+  std::filesystem::path folder_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// Round trips per second of `clients` concurrent clients, each reading `channel`.
+double Measure(int port, Transport transport, bool hello, uint16_t channel, int clients,
+               double seconds) {
+  std::vector<std::unique_ptr<ProtocolClient>> connections;
+  for (int i = 0; i < clients; ++i) {
+    auto c = std::make_unique<ProtocolClient>();
+    c->Connect("127.0.0.1", port, transport);
+    if (hello && c->Hello() != 0) {
+      std::fprintf(stderr, "Hello refused\n");
+      std::exit(1);
+    }
+    connections.push_back(std::move(c));
+  }
+  std::atomic<bool> go{false}, stop{false};
+  std::atomic<long> total{0};
+  std::vector<std::thread> threads;
+  for (auto& c : connections) {
+    threads.emplace_back([&, client = c.get()] {
+      while (!go) std::this_thread::yield();
+      long count = 0;
+      while (!stop) {
+        client->ReadValue(channel);
+        ++count;
+      }
+      total += count;
+    });
+  }
+  auto start = std::chrono::steady_clock::now();
+  go = true;
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  stop = true;
+  for (auto& t : threads) t.join();
+  double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return static_cast<double>(total) / elapsed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double seconds = argc > 1 ? std::atof(argv[1]) : 2.0;
+  if (seconds <= 0) seconds = 2.0;
+  ServerUnderTest server;
+  EchoServer echo;
+
+  ProtocolClient probe;
+  probe.Connect("127.0.0.1", server.port(), Transport::kTcp);
+  probe.Hello();
+  uint16_t channel = 0;
+  auto channels = probe.ListChannels();
+  for (size_t i = 0; i < channels.size() && !channel; ++i)
+    if (channels[i].flags & 1) channel = static_cast<uint16_t>(i + 1);
+  if (!channel) {
+    std::fprintf(stderr, "Simulator.ldp offers no readable channel\n");
+    return 1;
+  }
+  std::printf("ReadValue on channel %u (%s), %.1f s per measurement\n", channel,
+              channels[channel - 1].id.c_str(), seconds);
+  probe.Close();
+
+  struct Row {
+    const char* name;
+    Transport transport;
+    int clients;
+    double target;
+  } rows[] = {{"TCP, 1 client", Transport::kTcp, 1, 0.8},
+              {"TCP, 50 clients", Transport::kTcp, 50, 0.7},
+              {"WebSocket, 1 client", Transport::kWebSocket, 1, 0.7},
+              {"WebSocket, 50 clients", Transport::kWebSocket, 50, 0.7}};
+  double echoRate[2] = {Measure(echo.port(), Transport::kTcp, false, channel, 1, seconds),
+                        Measure(echo.port(), Transport::kTcp, false, channel, 50, seconds)};
+  std::printf("echo baseline: %.0f/s with 1 client, %.0f/s with 50 clients\n", echoRate[0],
+              echoRate[1]);
+  for (const Row& row : rows) {
+    double rate = Measure(server.port(), row.transport, true, channel, row.clients, seconds);
+    double baseline = echoRate[row.clients == 1 ? 0 : 1];
+    std::printf("%-22s %9.0f round trips/s  ratio %.2fx echo (target >= %.1fx)\n", row.name, rate,
+                rate / baseline, row.target);
+  }
+
+  std::vector<std::unique_ptr<ProtocolClient>> idle;
+  for (int i = 0; i < 50; ++i) {
+    auto c = std::make_unique<ProtocolClient>();
+    c->Connect("127.0.0.1", server.port(), i % 2 ? Transport::kWebSocket : Transport::kTcp);
+    c->Hello();
+    idle.push_back(std::move(c));
+  }
+  long kb = server.ResidentKilobytes();
+  std::printf("resident memory with 50 idle clients: %.1f MB (target < 30 MB)\n", kb / 1024.0);
+  return 0;
+}

@@ -1,0 +1,64 @@
+#include "app/background_threads.h"
+
+#include <algorithm>
+#include <chrono>
+#include <system_error>
+
+#include "platform/clock.h"
+#include "platform/thread_timing.h"
+
+namespace orvexa {
+
+BackgroundThreads::~BackgroundThreads() {
+  if (housekeeping_.joinable()) housekeeping_.join();
+  if (sampling_.joinable()) sampling_.join();
+}
+
+bool BackgroundThreads::StartHousekeeping() {
+  try {
+    housekeeping_ = std::thread([this] { HousekeepingLoop(); });
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
+bool BackgroundThreads::StartSampling() {
+  try {
+    sampling_ = std::thread([this] { SamplingLoop(); });
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
+void BackgroundThreads::HousekeepingLoop() {
+  while (!clocks_.stop->WaitFor(std::chrono::milliseconds(kHousekeepingPeriodMs))) {
+    if (!clocks_.serverRunning->load()) continue;
+    bool closing = clocks_.windowClosing && clocks_.windowClosing->load();
+    if (clocks_.housekeeping) clocks_.housekeeping(closing);
+  }
+  clocks_.housekeepingFinished->Set();
+}
+
+void BackgroundThreads::SamplingLoop() {
+  if (clocks_.performanceFrequency == 0) {
+    clocks_.samplingFinished->Set();
+    return;
+  }
+  TryRealtimePriority();
+  while (!clocks_.stop->IsSet()) {
+    if (!clocks_.serverRunning->load()) {
+      clocks_.stop->WaitFor(std::chrono::milliseconds(1000));
+      continue;
+    }
+    int64_t now = MonotonicNanoseconds();
+    int64_t next = clocks_.fastPass ? clocks_.fastPass(now) : now + kMaxSamplingSleepNs;
+    // Absolute deadlines: the pass's own schedule sets the pace, not this loop's cost.
+    next = std::max(next, now + kMinSamplingSleepNs);
+    SleepUntilMonotonic(std::min(next, now + kMaxSamplingSleepNs));
+  }
+  clocks_.samplingFinished->Set();
+}
+
+}  // namespace orvexa

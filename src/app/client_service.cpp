@@ -1,0 +1,116 @@
+#include "app/client_service.h"
+
+#include <poll.h>
+
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "app/main_loop.h"
+#include "app/server_lock.h"
+#include "app/server_settings.h"
+#include "host/device_registry.h"
+#include "platform/clock.h"
+#include "protocol/client_worker.h"
+#include "sessions/audit_log.h"
+
+namespace orvexa {
+
+ClientService::ClientService(const ServerSettings& settings, AuditLog& audit,
+                             DeviceRegistry* registry, const std::atomic<bool>& serverRunning,
+                             MainLoop& loop)
+    : settings_(settings),
+      loop_(loop),
+      users_(&audit,
+             [registry](int code, int arg) {
+               if (registry) registry->BroadcastMessage(code, arg);
+             }),
+      listener_(
+          tracker_, settings, serverRunning,
+          [this](SocketHandle socket, uint32_t serial) { return StartWorker(socket, serial); }),
+      alive_(std::make_shared<std::atomic<bool>>(true)) {
+  environment_.registry = registry;
+  environment_.users = &users_;
+  environment_.audit = &audit;
+  environment_.settings = &settings;
+  environment_.tracker = &tracker_;
+  ApplySettings();
+  std::shared_ptr<std::atomic<bool>> alive = alive_;
+  users_.SetRowsListener([this, alive](const ClientRows& rows) {
+    // Never waits for the main thread: the snapshot is queued for it.
+    loop_.Post([this, alive, rows] {
+      if (alive->load()) OnRows(rows);
+    });
+  });
+}
+
+ClientService::~ClientService() {
+  alive_->store(false);
+  users_.SetRowsListener(nullptr);
+  if (watchId_) loop_.UnwatchFd(watchId_);
+}
+
+void ClientService::OnRows(const ClientRows& rows) {
+  if (rows.generation <= rows_.generation) return;  // an older snapshot arrived late
+  rows_ = rows;
+  if (rowsChanged_) rowsChanged_(rows_);
+}
+
+bool ClientService::OpenListener(int port, std::string* failureMessage, std::string* detail) {
+  if (!listener_.Open(port, failureMessage, detail)) return false;
+  watchId_ =
+      loop_.WatchFd(listener_.socket(), POLLIN, [this](short) { listener_.OnAcceptReady(); });
+  return true;
+}
+
+void ClientService::ApplySettings() {
+  UserTableSettings copy;
+  {
+    std::lock_guard<std::recursive_mutex> guard(ServerLock());
+    copy.limitMultipleControl = settings_.LimitMultipleControl;
+    copy.expirationDelay = settings_.ConectionExpirationDelay;
+    copy.maxUsageTime = settings_.MaxUsageTime;
+    copy.limitUsage = settings_.LimitUsage;
+  }
+  users_.ApplySettings(copy);
+}
+
+bool ClientService::StartWorker(SocketHandle socket, uint32_t serial) {
+  auto connection = std::make_unique<AdmittedConnection>();
+  connection->socket.handle = socket;
+  connection->serial = serial;
+  int64_t delaySeconds = users_.Settings().expirationDelay;
+  if (delaySeconds < 1) delaySeconds = 1;
+  int64_t deadlineMs = MonotonicNanoseconds() / 1000000 + delaySeconds * 1000;
+  ConnectionSocket* tracked = &connection->socket;
+  tracker_.Track(tracked, deadlineMs);
+  try {
+    std::thread worker(
+        [this, c = std::move(connection)]() mutable { ClientWorker(environment_, std::move(c)); });
+    worker.detach();
+    return true;
+  } catch (const std::system_error&) {
+    // The lambda (and the connection) was destroyed with the failed thread object.
+    tracker_.Untrack(tracked);
+    return false;
+  }
+}
+
+void ClientService::HousekeepingPass(bool windowClosing) {
+  users_.MaintenancePass(windowClosing);
+  if (!windowClosing) tracker_.ExpireUnopened(MonotonicNanoseconds() / 1000000);
+}
+
+void ClientService::DisconnectAll() {
+  if (watchId_) loop_.UnwatchFd(watchId_);
+  watchId_ = 0;
+  listener_.Close();
+  users_.RemoveAll();
+  tracker_.ShutdownAll();
+}
+
+bool ClientService::WaitForWorkers(std::chrono::milliseconds timeout) {
+  return loop_.RunUntil([this] { return tracker_.ActiveCount() == 0; }, timeout);
+}
+
+}  // namespace orvexa

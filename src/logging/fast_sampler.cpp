@@ -1,0 +1,89 @@
+#include "logging/fast_sampler.h"
+
+#include <algorithm>
+
+#include "app/server_lock.h"
+#include "host/device_channel.h"
+#include "host/device_plugin.h"
+#include "logging/fast_schedule.h"
+#include "platform/thread_timing.h"
+
+namespace orvexa {
+
+FastSampler::FastSampler(FastSchedule& schedule) : schedule_(schedule) {}
+
+void FastSampler::FastSample(DeviceChannel& channel, uint32_t tick) {
+  if (!channel.fastLogEnabled) return;
+  // A negative size from the configuration means no samples, not four billion.
+  channel.fastSamples.SetCapacity(static_cast<uint32_t>(std::max(channel.fastLogSize, 0)));
+  const float value = channel.Read(0);
+  channel.fastSamples.Append(tick, value);
+  for (SampleLog* recording : channel.recordings) recording->Append(tick * 100u, value);
+}
+
+std::optional<int64_t> FastSampler::FastPass() {
+  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  if (!schedule_.HasActiveGroups()) return std::nullopt;
+  int64_t now = 0;
+  if (!schedule_.ReadCounter(&now)) return std::nullopt;
+  // The millisecond tick is the same monotonic clock in milliseconds, truncated.
+  const int64_t frequency = schedule_.CounterFrequency();
+  const uint32_t tick =
+      static_cast<uint32_t>(frequency == 1'000'000'000 ? now / 1'000'000 : now * 1000 / frequency);
+
+  std::optional<int64_t> earliest;
+  for (FrequencyGroup* group = schedule_.FirstActive(); group != nullptr;
+       group = group->nextActive) {
+    if (group->nextDue <= now) {
+      if (latenessObserver_) latenessObserver_(now - group->nextDue);
+      for (DeviceChannel* channel : group->channels) FastSample(*channel, tick);
+      for (DevicePlugin* plugin : group->plugins) plugin->SendPluginMessage(MessageTick, 0);
+      // Missed samples are skipped, not caught up.
+      group->nextDue += group->period;
+      if (group->nextDue < now) group->nextDue = now + group->period;
+    }
+    if (!earliest || group->nextDue < *earliest) earliest = group->nextDue;
+  }
+  return earliest;
+}
+
+void FastSampler::WaitForWake(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  wakeup_.wait_for(lock, timeout, [this] { return woken_ || stopping_.load(); });
+  woken_ = false;
+}
+
+void FastSampler::Run(const std::function<bool()>& serverRunning) {
+  SetTimerSlackNanoseconds(1);
+  while (!stopping_.load()) {
+    if (serverRunning && !serverRunning()) {
+      WaitForWake(std::chrono::milliseconds(100));
+      continue;
+    }
+    std::optional<int64_t> due = FastPass();
+    if (!due) {
+      // Nothing active: sleep until a group is added (a slow fallback poll covers a
+      // caller that forgets to wake us).
+      WaitForWake(std::chrono::milliseconds(200));
+      continue;
+    }
+    int64_t now = 0;
+    if (!schedule_.ReadCounter(&now)) continue;
+    const int64_t deadline = std::min(*due, now + kMaxSleep);
+    if (deadline > now) SleepUntilMonotonic(deadline);
+  }
+}
+
+void FastSampler::Stop() {
+  stopping_.store(true);
+  std::lock_guard<std::mutex> lock(mutex_);
+  wakeup_.notify_all();
+}
+
+void FastSampler::Wake() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  woken_ = true;
+  wakeup_.notify_all();
+}
+
+}  // namespace orvexa

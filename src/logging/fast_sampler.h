@@ -1,0 +1,70 @@
+// The fast sampler: the pass that samples the due frequency groups of the FastSchedule
+// into the channels' fast-sample buffers and the recordings of running experiments and
+// sends MessageTick to the plug-ins that asked for it, and the loop of the sampling
+// thread that paces those passes.
+//
+// The loop sleeps with absolute deadlines on the monotonic clock until the earliest due
+// time of the active groups (never spinning), with its timer slack at 1 ns so wake-ups
+// are not delayed by the default 50 us. With no active group it waits until Wake (a
+// group was added) or Stop. A sleep is never longer than kMaxSleep, so a group added
+// while others are active, or a stop, is noticed within that time.
+//
+// Threads: Run is the body of the sampling thread; FastPass takes ServerLock itself (it
+// guards the schedule, the channels and every plug-in call); Wake and Stop may be called
+// from any thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+
+namespace orvexa {
+
+class DeviceChannel;
+class FastSchedule;
+
+class FastSampler {
+ public:
+  // Longest single sleep of the loop, in counter ticks of a nanosecond counter.
+  static constexpr int64_t kMaxSleep = 10'000'000;
+
+  explicit FastSampler(FastSchedule& schedule);
+  FastSampler(const FastSampler&) = delete;
+  FastSampler& operator=(const FastSampler&) = delete;
+
+  // One pass over the active groups that are due (under ServerLock). Returns the
+  // earliest next due time of the active groups, or nothing when none is active or the
+  // counter cannot be read.
+  std::optional<int64_t> FastPass();
+  // Appends the channel's current value to its fast-sample buffer (time = tick) and to
+  // every experiment recording attached to it (time = tick x 100). Nothing when the
+  // channel's fast logging is off. Caller holds ServerLock.
+  static void FastSample(DeviceChannel& channel, uint32_t tick);
+
+  // The sampling thread's body: paces FastPass until Stop. `serverRunning` tells when
+  // the server has finished starting (nothing is sampled before).
+  void Run(const std::function<bool()>& serverRunning);
+  void Stop();
+  void Wake();
+
+  // Benchmarks: called with (counter now - due time) for every group sampled.
+  void SetLatenessObserver(std::function<void(int64_t)> observer) {
+    latenessObserver_ = std::move(observer);
+  }
+
+ private:
+  // Waits on the condition variable up to `timeout`; returns at once when woken or stopping.
+  void WaitForWake(std::chrono::milliseconds timeout);
+
+  FastSchedule& schedule_;
+  std::function<void(int64_t)> latenessObserver_;
+  std::mutex mutex_;  // guards woken_ for the condition variable
+  std::condition_variable wakeup_;
+  bool woken_ = false;
+  std::atomic<bool> stopping_{false};
+};
+
+}  // namespace orvexa

@@ -1,0 +1,57 @@
+// History queries over a channel's mapped log file: the range query (every record at or
+// after a start time, as at most two contiguous runs of slots, older run first) and the
+// selection that ReadHistory sends (count with the filter, cap, copy).
+//
+// Called by the history request on client worker threads with ServerLock held: the
+// runs point into the mapped file, which the periodic logger overwrites once the ring is
+// full, so they are valid only while the lock is held. No state of its own.
+//
+// The header comes from a file on disk and is never trusted: nextIndex, count and
+// capacity are clamped to the slots that are actually mapped.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "logging/history_filter.h"
+#include "logging/log_record.h"
+
+namespace orvexa {
+
+// A contiguous run of slots; an empty run has no pointer.
+struct RecordRun {
+  const LogRecord* first = nullptr;
+  uint32_t count = 0;
+};
+
+struct RecordRuns {
+  RecordRun older;
+  RecordRun newer;  // empty when the records lie in one stretch of slots
+};
+
+// Largest number of records one history reply carries.
+constexpr uint32_t kHistoryReplyCap = 131072;
+
+// All records with time >= start, oldest first when `older` is read before `newer`.
+// `mappedSlots` is the number of record slots the caller has mapped after the header.
+// The walk touches only the records it returns plus one.
+RecordRuns SamplesSince(const LogFileHeader* header, const LogRecord* records, uint32_t mappedSlots,
+                        uint32_t start);
+
+// The number of records the filter accepts over both runs (mode 0: all of them; other
+// modes than 0, 1 and 2: none). Resets the filter first.
+uint32_t CountAccepted(HistoryFilter& filter, uint16_t mode, uint32_t limit,
+                       const RecordRuns& runs);
+
+// What a history request sends: the runs since the request's start (now - span for
+// modes 0 and 1, the given start for mode 2), the mode-2 window test, the filter and the
+// cap of 131072 records (the oldest accepted records are kept).
+std::vector<LogRecord> SelectHistory(const LogFileHeader* header, const LogRecord* records,
+                                     uint32_t mappedSlots, int64_t now, uint32_t spanOrStart,
+                                     uint16_t mode, uint32_t limit);
+
+// The start time a history request asks from (now - span, or the start for mode 2),
+// clamped to the 32-bit time range of the log records.
+uint32_t HistoryStart(int64_t now, uint32_t spanOrStart, uint16_t mode);
+
+}  // namespace orvexa

@@ -1,0 +1,47 @@
+// The periodic logger: once a second (the main loop's one-second tick) it appends each
+// logging channel's value to its log file on the channel's fixed grid of
+// TimeBetweenLogs seconds, flushes it, takes the due timestamped copies of the log
+// files and, when a copy was taken, writes the logging settings back to orvexa.cfg so
+// the new LastLogReplicationDate survives a restart.
+//
+// Runs on the main thread (the tick is never re-entered). PeriodicLogPass and
+// SaveLoggingSettings take ServerLock themselves: it guards the channels, their log
+// files and every plug-in read. The configuration tree is touched on the main thread
+// only (here and by the log settings dialog).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace orvexa {
+
+class ConfigurationStore;
+class DeviceRegistry;
+
+class PeriodicLogger {
+ public:
+  // `now` gives calendar seconds; tests pass their own clock.
+  PeriodicLogger(DeviceRegistry& registry, ConfigurationStore* config,
+                 std::function<int64_t()> now);
+
+  // One tick: PeriodicLogPass, then SaveLoggingSettings when a copy was taken.
+  void Tick();
+
+  // Appends one record per channel whose next log time lies strictly before `now` (the
+  // next log time then advances by exactly one period, so a stalled logger catches up
+  // one record per pass), flushes it, then takes the due copies. True when a copy was
+  // taken.
+  bool PeriodicLogPass(int64_t now);
+
+ private:
+  DeviceRegistry& registry_;
+  ConfigurationStore* config_;
+  std::function<int64_t()> now_;
+};
+
+// Writes every channel's logging settings into OrvexaConfig/LogingInfo and saves
+// orvexa.cfg (nothing when the configuration has no OrvexaConfig section). Takes
+// ServerLock. Main thread.
+bool SaveLoggingSettings(DeviceRegistry& registry, ConfigurationStore& config);
+
+}  // namespace orvexa

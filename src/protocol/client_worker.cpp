@@ -1,0 +1,108 @@
+#include "protocol/client_worker.h"
+
+#include <memory>
+#include <mutex>
+
+#include "app/server_lock.h"
+#include "protocol/request_session.h"
+#include "sessions/audit_log.h"
+#include "sessions/user_table.h"
+#include "transport/connection_tracker.h"
+#include "transport/message_writer.h"
+#include "transport/socket_connection.h"
+#include "transport/socket_stream.h"
+#include "transport/websocket_stream.h"
+
+namespace orvexa {
+namespace {
+
+constexpr size_t kReceiveBufferSize = 25000;
+constexpr IpAddress kLoopback = {127, 0, 0, 1};
+
+// The worker is the only one that closes its socket; it leaves the tracker first so
+// that nobody shuts down a handle number that may already be reused.
+void CloseOwnSocket(ServingEnvironment& env, ConnectionSocket& socket) {
+  if (env.tracker) env.tracker->Untrack(&socket);
+  CloseSocket(socket.handle);
+  socket.handle = kInvalidSocket;
+}
+
+void CountOut(ServingEnvironment& env) {
+  if (env.tracker) env.tracker->Leave();
+}
+
+}  // namespace
+
+void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> connection,
+                  const RequestTable& table) {
+  ConnectionSocket& socket = connection->socket;
+  SocketConnection raw(socket.handle);
+  MessageWriter writer(raw);
+  std::unique_ptr<uint8_t[]> receiveBuffer(new uint8_t[kReceiveBufferSize]);
+  std::unique_ptr<ByteStream> stream;
+  std::unique_ptr<RequestContext> session;
+  bool wrongVersion = false;
+
+  try {
+    IpAddress peer{};
+    PeerAddress(socket.handle, peer.data());
+    SetBlocking(socket.handle, true);
+    ReceiveAll(socket.handle, receiveBuffer.get(), 2);
+    if (receiveBuffer[0] == 'G' && receiveBuffer[1] == 'E') {
+      auto websocket =
+          std::make_unique<WebSocketStream>(raw, receiveBuffer.get(), kReceiveBufferSize, 2);
+      websocket->Handshake();
+      writer.set_framed(true);
+      stream = std::move(websocket);
+    } else {
+      // The two bytes are the start of the request protocol.
+      stream = std::make_unique<SocketStream>(raw, receiveBuffer.get(), kReceiveBufferSize, 2);
+    }
+    session = std::make_unique<RequestContext>(env, *stream, writer);
+    session->serial = connection->serial;
+    session->peerAddress = peer;
+    session->clientAddress = peer;
+    session->local = peer == kLoopback;
+    session->socketRef = &socket;
+    stream->GetPeerAddress(session->clientAddress.data());
+    if (Hello(*session) == HelloResult::kWrongVersion) {
+      wrongVersion = true;
+    } else {
+      if (env.tracker) env.tracker->MarkOpened(&socket);
+      RunRequestLoop(*session, table);
+    }
+  } catch (...) {
+    // Every end of a connection arrives here alike; the value is never looked at.
+  }
+
+  if (wrongVersion) {
+    // The refusal of a wrong protocol version: answered, closed, counted out, no audit.
+    CloseOwnSocket(env, socket);
+    CountOut(env);
+    return;
+  }
+
+  // The close path, in its order.
+  if (session) {
+    std::lock_guard<std::recursive_mutex> guard(ServerLock());
+    for (CloseHook hook : table.CloseHooks()) {
+      try {
+        hook(*session);
+      } catch (...) {
+      }
+    }
+  }
+  try {
+    writer.Close(false);
+  } catch (...) {
+  }
+  if (session && session->registered && env.users) env.users->RemoveBySocket(&socket);
+  session.reset();
+  stream.reset();
+  CloseOwnSocket(env, socket);
+  if (env.audit && env.audit->IsOpen())
+    env.audit->Write("Users %u connection closed\n", connection->serial);
+  CountOut(env);
+}
+
+}  // namespace orvexa

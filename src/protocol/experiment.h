@@ -1,0 +1,36 @@
+// One recorded experiment: a slot per channel of the registry (bursts: at least eight),
+// each with a bounded sample log, plus the times, owner key and client address that
+// the list request reports. Kept by the ExperimentStore; read and written only with
+// ServerLock held. A slot's log is attached to its channel's recordings list while the
+// experiment records, so slots never move once made (they are built in one go and the
+// vector is never resized afterwards).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "logging/sample_log.h"
+
+namespace orvexa {
+
+using ClientAddress = std::array<uint8_t, 4>;
+
+struct ExperimentChannel {
+  bool selected = false;  // the client asked for this channel
+  SampleLog log;
+};
+
+struct Experiment {
+  uint32_t ownerKey = 0;  // 0 for bursts
+  uint32_t id = 0;
+  std::vector<ExperimentChannel> slots;
+  bool recording = false;
+  int64_t startTime = 0;  // calendar seconds
+  int64_t stopTime = 0;   // creation time first, then the time of each stop
+  uint32_t startTick =
+      0;  // millisecond tick x 100 at the start; sample times are sent relative to it
+  ClientAddress clientAddress{};
+};
+
+}  // namespace orvexa

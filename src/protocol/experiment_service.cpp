@@ -1,0 +1,100 @@
+#include "protocol/experiment_service.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "app/server_lock.h"
+#include "host/device_registry.h"
+#include "host/experiment_stopped_hook.h"
+#include "platform/thread_timing.h"
+#include "sessions/audit_log.h"
+
+namespace orvexa {
+
+ExperimentService::ExperimentService(DeviceRegistry& registry, AuditLog* audit,
+                                     ExperimentStore::Clock clock)
+    : registry_(registry), audit_(audit), targets_(registry), store_(targets_, std::move(clock)) {}
+
+ExperimentService::~ExperimentService() {
+  if (handlerInstalled_) SetExperimentStoppedHandler({});
+}
+
+void ExperimentService::InstallStoppedHandler() {
+  SetExperimentStoppedHandler([this](uint32_t id) { OnExperimentStopped(id); });
+  handlerInstalled_ = true;
+}
+
+bool ExperimentService::StartAll(uint32_t id, uint32_t argument) {
+  for (int slot = 0; slot < registry_.PluginCount(); ++slot) {
+    if (!registry_.Plugin(slot).StartExperiment(id, argument)) return false;
+  }
+  return true;
+}
+
+bool ExperimentService::StopAll(uint32_t id) {
+  for (int slot = 0; slot < registry_.PluginCount(); ++slot) {
+    if (!registry_.Plugin(slot).StopExperiment(id)) return false;
+  }
+  return true;
+}
+
+void ExperimentService::OnExperimentStopped(uint32_t id) {
+  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  store_.Finish(id);
+  store_.Recordings().RemoveExperiment(id);
+  // The audit lock comes after ServerLock in the lock order, so the line may be
+  // written while the host hook still holds it.
+  if (audit_ != nullptr && audit_->IsOpen())
+    audit_->Write("Experiment %u stopped automatically\n", id);
+}
+
+void ExperimentService::OnConnectionClosed(uint32_t serial) {
+  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  const uint32_t id = store_.Recordings().Lookup(serial);
+  if (id == 0) return;
+  store_.Recordings().Remove(serial);
+  store_.Finish(id);
+}
+
+uint32_t ExperimentService::RunBurstExperiment(const char* name, uint32_t duration,
+                                               const ClientAddress& clientAddress) {
+  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  DevicePlugin* recorder = nullptr;
+  for (int slot = 0; slot < registry_.PluginCount() && recorder == nullptr; ++slot) {
+    if (registry_.Plugin(slot).BurstSupported(name)) recorder = &registry_.Plugin(slot);
+  }
+  if (recorder == nullptr) return 0;
+
+  // Only the recording itself runs at real-time priority; without the privilege it
+  // runs at normal priority.
+  RaiseToRealtimePriority();
+  const int64_t t0 = store_.Now();
+  BurstSample* samples = nullptr;
+  const int n = recorder->BurstRecord(&samples, name, duration);
+  const int64_t t1 = store_.Now();
+  RestoreNormalPriority();
+
+  if (n < 0) return 0;                        // failed: the plug-in keeps whatever it allocated
+  if (n > 0 && samples == nullptr) return 0;  // samples promised but none handed out
+
+  const uint32_t id = store_.NewId();
+  Experiment& burst = store_.AddFinished(id, std::max<size_t>(8, registry_.ChannelCount()));
+  burst.ownerKey = 0;
+  burst.clientAddress = clientAddress;
+  burst.startTime = t0;
+  burst.stopTime = t1;
+  for (size_t s = 0; s < 8; ++s) {
+    burst.slots[s].selected = true;
+    burst.slots[s].log.SetCapacity(static_cast<uint32_t>(n));
+    burst.slots[s].log.SetRing(false);
+  }
+  burst.startTick = n >= 1 ? samples[0].time : 0;
+  for (int i = 0; i < n; ++i) {
+    for (size_t s = 0; s < 8; ++s) burst.slots[s].log.Append(samples[i].time, samples[i].value[s]);
+  }
+  // Handed back exactly once; a plug-in without LDPBurstFree keeps its array.
+  if (samples != nullptr) recorder->BurstFree(samples);
+  return id;
+}
+
+}  // namespace orvexa

@@ -1,0 +1,68 @@
+// The server side of experiments and bursts around the ExperimentStore: asking the
+// plug-ins to start and stop an experiment (StartAll / StopAll), the handler behind the
+// ExperimentStoppedCallback that plug-ins call when they end an experiment themselves,
+// the close-path step of a connection that was recording, and the burst recording that
+// stores a plug-in's samples as a finished experiment.
+//
+// One per server, owned by the server object; reached by the request handlers through
+// the serving environment. StartAll, StopAll and the store are used with ServerLock
+// held by the caller; OnConnectionClosed and RunBurstExperiment take it themselves;
+// the stopped handler runs with ServerLock held by the host hook. ServerLock is
+// recursive, so a plug-in that calls the callback from inside LDPExperiment (made with
+// the lock held on the same thread) goes straight through.
+#pragma once
+
+#include <cstdint>
+
+#include "protocol/experiment_store.h"
+#include "protocol/registry_recording_targets.h"
+
+namespace orvexa {
+
+class AuditLog;
+class DeviceRegistry;
+
+class ExperimentService {
+ public:
+  ExperimentService(DeviceRegistry& registry, AuditLog* audit, ExperimentStore::Clock clock);
+  // Removes the stopped handler when it is still ours.
+  ~ExperimentService();
+  ExperimentService(const ExperimentService&) = delete;
+  ExperimentService& operator=(const ExperimentService&) = delete;
+
+  // Routes the plug-ins' ExperimentStoppedCallback to this service (start-up).
+  void InstallStoppedHandler();
+
+  ExperimentStore& Store() { return store_; }
+  DeviceRegistry& Registry() { return registry_; }
+  AuditLog* Audit() { return audit_; }
+
+  // Asks every loaded plug-in in table order; the first refusal ends the walk with
+  // false (those asked before are not told). Caller holds ServerLock.
+  bool StartAll(uint32_t id, uint32_t argument);
+  bool StopAll(uint32_t id);
+
+  // A plug-in ended experiment `id`: it stops and no connection records it any more.
+  // Runs with ServerLock held.
+  void OnExperimentStopped(uint32_t id);
+
+  // Close path of connection `serial`: its recording stops, the plug-ins are not told.
+  // Takes ServerLock.
+  void OnConnectionClosed(uint32_t serial);
+
+  // Lets the first plug-in that supports `name` record a burst of `duration` (its unit)
+  // at real-time priority where the system permits, and stores the samples as a
+  // finished experiment with eight burst slots. Returns its id, 0 when no plug-in
+  // supports the name or the recording failed. Takes ServerLock for the whole burst.
+  uint32_t RunBurstExperiment(const char* name, uint32_t duration,
+                              const ClientAddress& clientAddress);
+
+ private:
+  DeviceRegistry& registry_;
+  AuditLog* audit_;
+  RegistryRecordingTargets targets_;
+  ExperimentStore store_;
+  bool handlerInstalled_ = false;
+};
+
+}  // namespace orvexa

@@ -1,0 +1,48 @@
+// ReadFastSamples (12): the newest samples of a channel's fast-sample buffer, the last n
+// or all since a sequence number, at most a maximum, newest first, followed by the
+// newest sequence number so a client can poll without gaps. Worker threads; the buffer
+// is read under ServerLock (the fast sampler appends under it too).
+#include <mutex>
+
+#include "app/server_lock.h"
+#include "host/device_registry.h"
+#include "logging/fast_sample_query.h"
+#include "protocol/request_table.h"
+#include "protocol/wire_reader.h"
+#include "protocol/wire_writer.h"
+
+namespace orvexa {
+namespace {
+
+void ReadFastSamples(RequestContext& c) {
+  const uint16_t number = ReadU16(c.in);
+  const uint8_t flags = ReadU8(c.in);
+  const uint32_t countOrFirst = ReadU32(c.in);
+  const uint16_t maximum = ReadU16(c.in);
+  // Nothing is written while ServerLock is held: a write may wait for a slow peer.
+  FastSampleSelection selection;
+  {
+    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    DeviceRegistry* registry = c.env.registry;
+    if (registry != nullptr && number != 0 && number <= registry->ChannelCount() &&
+        registry->Channel(number - 1).fastLogEnabled) {
+      selection = SelectFastSamples(registry->Channel(number - 1).fastSamples, flags, countOrFirst,
+                                    maximum);
+    }
+  }
+  WriteU32(c.out, static_cast<uint32_t>(selection.samples.size()));
+  const bool withTime = (flags & kFastSamplesWithTime) != 0;
+  for (const SampleLog::Sample& sample : selection.samples) {
+    WriteU32(c.out, withTime ? sample.time : sample.sequence);
+    WriteF32(c.out, sample.value);
+  }
+  if (!selection.samples.empty()) WriteU32(c.out, selection.newest);
+}
+
+}  // namespace
+
+void RegisterFastSampleRequests(RequestTable& table) {
+  table.Register(12, ReadFastSamples);
+}
+
+}  // namespace orvexa

@@ -1,0 +1,27 @@
+// Where experiment slots are attached for sampling: the recordings lists of the
+// channels of the device registry. The experiment store attaches a slot's log to the
+// channel with the same index when a recording starts and detaches it when it stops;
+// the fast sampler then appends every sample of that channel to the attached logs.
+//
+// Called by the experiment store with ServerLock held. The registry implementation is
+// RegistryRecordingTargets; tests use their own.
+#pragma once
+
+#include <cstddef>
+
+namespace orvexa {
+
+class SampleLog;
+
+class RecordingTargets {
+ public:
+  virtual ~RecordingTargets() = default;
+  // Number of channels, so the number of slots of a new recording.
+  virtual size_t ChannelCount() const = 0;
+  // Adds `log` to the recordings of channel `index` (< ChannelCount()).
+  virtual void Attach(size_t index, SampleLog* log) = 0;
+  // Removes every entry of `log` from the recordings of channel `index`.
+  virtual void Detach(size_t index, SampleLog* log) = 0;
+};
+
+}  // namespace orvexa

@@ -1,0 +1,24 @@
+// RecordingTargets over the device registry: a slot of a running experiment is
+// attached to the recordings list of the channel with the same index, where the fast
+// sampler appends every sample of that channel. Used by the experiment store with
+// ServerLock held.
+#pragma once
+
+#include "protocol/recording_targets.h"
+
+namespace orvexa {
+
+class DeviceRegistry;
+
+class RegistryRecordingTargets : public RecordingTargets {
+ public:
+  explicit RegistryRecordingTargets(DeviceRegistry& registry) : registry_(registry) {}
+  size_t ChannelCount() const override;
+  void Attach(size_t index, SampleLog* log) override;
+  void Detach(size_t index, SampleLog* log) override;
+
+ private:
+  DeviceRegistry& registry_;
+};
+
+}  // namespace orvexa

@@ -1,0 +1,37 @@
+// The per-connection state of the request layer, handed to every request handler: the
+// connection's stream and writer, its serial number (the "User %u" of its audit lines),
+// addresses, client kind, its key in the user table and the reply batching counter.
+// Private to the connection's worker thread. Request families that keep per-connection
+// state (a running recording, for example) add their fields here.
+#pragma once
+
+#include <cstdint>
+
+#include "protocol/serving_environment.h"
+#include "sessions/connection_socket.h"
+#include "sessions/user_entry.h"
+#include "transport/byte_stream.h"
+#include "transport/message_writer.h"
+
+namespace orvexa {
+
+struct RequestContext {
+  RequestContext(ServingEnvironment& environment, ByteStream& input, MessageWriter& output)
+      : env(environment), in(input), out(output) {}
+
+  ServingEnvironment& env;
+  ByteStream& in;
+  MessageWriter& out;
+
+  uint32_t serial = 0;
+  IpAddress clientAddress{};              // after X-Real-IP or a forwarded address
+  IpAddress peerAddress{};                // the socket's peer
+  bool local = false;                     // the peer is exactly 127.0.0.1
+  ConnectionSocket* socketRef = nullptr;  // key in the user table
+  bool observer = false;
+  bool forwarded = false;
+  bool registered = false;
+  uint32_t batchCount = 0;  // replies still held back (BatchReplies)
+};
+
+}  // namespace orvexa

@@ -1,0 +1,33 @@
+// One connected user of the user table: its table id, client address, account, the
+// connection's socket, its idle expiry and the kind of client. Plain data, guarded by
+// the user-table lock.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "sessions/connection_socket.h"
+
+namespace orvexa {
+
+using IpAddress = std::array<uint8_t, 4>;
+
+struct UserEntry {
+  uint32_t id = 0;
+  IpAddress address{};
+  uint32_t account = 0;
+  ConnectionSocket* socketRef = nullptr;
+  int64_t expiry = 0;  // calendar seconds
+  bool observer = false;
+  bool forwarded = false;
+};
+
+// One row of the "Clients quene" list: the text "%3.3d.%3.3d.%3.3d.%3.3d %c%c%c" and the
+// entry's id (what KICK removes).
+struct ClientRow {
+  uint32_t id = 0;
+  std::string text;
+};
+
+}  // namespace orvexa

@@ -1,0 +1,283 @@
+#include "sessions/user_table.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "plugin_api/ldp_plugin.h"
+#include "sessions/audit_log.h"
+
+namespace orvexa {
+
+UserTable::UserTable(AuditLog* audit, Broadcast broadcast, Clock clock)
+    : audit_(audit), broadcast_(std::move(broadcast)), clock_(std::move(clock)) {}
+
+int64_t UserTable::Now() const {
+  return clock_ ? clock_() : static_cast<int64_t>(std::time(nullptr));
+}
+
+void UserTable::ApplySettings(const UserTableSettings& settings) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    settings_ = settings;
+  }
+  // Who shows "C" may have changed.
+  RefreshRows();
+}
+
+UserTableSettings UserTable::Settings() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return settings_;
+}
+
+UserTable::Entries::iterator UserTable::FindLocked(ConnectionSocket* socketRef) {
+  for (auto it = entries_.begin(); it != entries_.end(); ++it)
+    if (it->socketRef == socketRef) return it;
+  return entries_.end();
+}
+
+bool UserTable::HasNonObserverBeforeLocked(Entries::const_iterator entry) const {
+  for (auto it = entries_.cbegin(); it != entry; ++it)
+    if (!it->observer) return true;
+  return false;
+}
+
+bool UserTable::IsInControlLocked(Entries::const_iterator entry) const {
+  if (entry == entries_.cend() || entry->observer) return false;
+  if (!settings_.limitMultipleControl) return true;
+  return !HasNonObserverBeforeLocked(entry);
+}
+
+bool UserTable::IsInControlLocked(ConnectionSocket* socketRef) const {
+  for (auto it = entries_.cbegin(); it != entries_.cend(); ++it)
+    if (it->socketRef == socketRef) return IsInControlLocked(it);
+  return false;
+}
+
+bool UserTable::IsInControl(ConnectionSocket* socketRef) {
+  std::lock_guard<std::mutex> guard(lock_);
+  return IsInControlLocked(socketRef);
+}
+
+size_t UserTable::CountActiveLocked() const {
+  size_t count = 0;
+  for (const auto& e : entries_)
+    if (!e.observer) ++count;
+  return count;
+}
+
+size_t UserTable::Count() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return entries_.size();
+}
+
+void UserTable::ControlChangedLocked() {
+  controlDeadline_ = Now() + settings_.maxUsageTime;
+  if (broadcast_) broadcast_(MessageControlChanged, 0);
+}
+
+uint32_t UserTable::AddUser(uint32_t account, const IpAddress& address, ConnectionSocket* socketRef,
+                            bool observer, bool forwarded) {
+  uint32_t id;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    id = nextId_++;
+    UserEntry entry;
+    entry.id = id;
+    entry.address = address;
+    entry.account = account;
+    entry.socketRef = socketRef;
+    entry.expiry = Now() + settings_.expirationDelay;
+    entry.observer = observer;
+    entry.forwarded = forwarded;
+    if (entries_.empty() && !observer) ControlChangedLocked();
+    entries_.push_back(entry);
+  }
+  RefreshRows();
+  return id;
+}
+
+template <typename Match>
+void UserTable::RemoveMatching(Match match) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (auto it = entries_.begin(); it != entries_.end();) {
+      if (!match(*it)) {
+        ++it;
+        continue;
+      }
+      if (it->socketRef && it->socketRef->open) {
+        it->socketRef->open = false;
+        ShutdownSocket(it->socketRef->handle);
+      }
+      bool wasController = IsInControlLocked(it);
+      it = entries_.erase(it);
+      if (CountActiveLocked() == 0) {
+        ControlChangedLocked();
+        break;
+      }
+      if (settings_.limitMultipleControl && wasController) {
+        ControlChangedLocked();
+        break;
+      }
+    }
+  }
+  RefreshRows();
+}
+
+void UserTable::RemoveById(uint32_t id) {
+  RemoveMatching([id](const UserEntry& e) { return e.id == id; });
+}
+
+void UserTable::RemoveBySocket(ConnectionSocket* socketRef) {
+  RemoveMatching([socketRef](const UserEntry& e) { return e.socketRef == socketRef; });
+}
+
+void UserTable::RemoveAll() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (auto& e : entries_) {
+      if (e.socketRef && e.socketRef->open) {
+        e.socketRef->open = false;
+        ShutdownSocket(e.socketRef->handle);
+      }
+    }
+    entries_.clear();
+    ControlChangedLocked();
+  }
+  RefreshRows();
+}
+
+void UserTable::Touch(ConnectionSocket* socketRef) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = FindLocked(socketRef);
+  if (it != entries_.end()) it->expiry = Now() + settings_.expirationDelay;
+}
+
+uint32_t UserTable::WaitingTimeLocked(Entries::const_iterator entry, int64_t now) const {
+  int64_t total = 0;
+  bool first = true;
+  for (auto it = entries_.cbegin(); it != entry; ++it) {
+    if (it->observer) continue;
+    total += first ? controlDeadline_ - now : settings_.maxUsageTime;
+    first = false;
+  }
+  return total < 0 ? 0 : static_cast<uint32_t>(total);
+}
+
+int32_t UserTable::QueueInfo(ConnectionSocket* socketRef, uint32_t* time) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = FindLocked(socketRef);
+  if (it == entries_.end()) {
+    *time = 0;
+    return -1;
+  }
+  if (!settings_.limitMultipleControl) {
+    *time = kNoLimit;
+    return 0;
+  }
+  int64_t now = Now();
+  if (HasNonObserverBeforeLocked(it)) {
+    *time = WaitingTimeLocked(it, now);
+    return 1;
+  }
+  if (it->observer) {
+    *time = 0;
+    return 0;
+  }
+  if (CountActiveLocked() <= 1) {
+    *time = kNoLimit;
+    return 0;
+  }
+  // The turn may have ended a few seconds before the next rotation pass: report 0, not
+  // a negative time.
+  int64_t left = controlDeadline_ - now;
+  *time = left < 0 ? 0 : static_cast<uint32_t>(left);
+  return 0;
+}
+
+std::vector<IpAddress> UserTable::ActiveAddresses() {
+  std::lock_guard<std::mutex> guard(lock_);
+  std::vector<IpAddress> addresses;
+  for (const auto& e : entries_)
+    if (!e.observer) addresses.push_back(e.address);
+  return addresses;
+}
+
+void UserTable::NotifyPresence() {
+  bool empty;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    empty = entries_.empty();
+  }
+  if (broadcast_) broadcast_(MessageIdleState, empty ? 1 : 0);
+}
+
+void UserTable::RequestKick(uint32_t id) {
+  std::lock_guard<std::mutex> guard(lock_);
+  pendingKick_ = id;
+}
+
+void UserTable::MaintenancePass(bool windowClosing) {
+  uint32_t kick;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    kick = pendingKick_;
+    pendingKick_ = 0;
+  }
+  if (kick != 0) RemoveById(kick);
+  if (windowClosing) return;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    int64_t now = Now();
+    for (auto& e : entries_) {
+      if (!e.socketRef || !e.socketRef->open || e.expiry > now) continue;
+      if (audit_ && audit_->IsOpen()) audit_->Write("Connection for user %u expired\n", e.account);
+      // The entry stays: the worker sees its connection end and removes it.
+      e.socketRef->open = false;
+      ShutdownSocket(e.socketRef->handle);
+    }
+    if (settings_.limitUsage && settings_.limitMultipleControl && entries_.size() > 1 &&
+        controlDeadline_ <= now) {
+      entries_.splice(entries_.end(), entries_, entries_.begin());
+      ControlChangedLocked();
+    }
+  }
+  RefreshRows();
+}
+
+ClientRows UserTable::SnapshotLocked() {
+  ClientRows snapshot;
+  snapshot.generation = ++generation_;
+  for (auto it = entries_.cbegin(); it != entries_.cend(); ++it) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%3.3d.%3.3d.%3.3d.%3.3d %c%c%c", it->address[0],
+                  it->address[1], it->address[2], it->address[3], IsInControlLocked(it) ? 'C' : '_',
+                  it->observer ? 'R' : '_', it->forwarded ? 'H' : 'D');
+    snapshot.rows.push_back({it->id, text});
+  }
+  return snapshot;
+}
+
+ClientRows UserTable::Rows() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return SnapshotLocked();
+}
+
+void UserTable::SetRowsListener(RowsListener listener) {
+  std::lock_guard<std::mutex> guard(lock_);
+  rowsListener_ = std::move(listener);
+}
+
+void UserTable::RefreshRows() {
+  ClientRows snapshot;
+  RowsListener listener;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!rowsListener_) return;
+    listener = rowsListener_;
+    snapshot = SnapshotLocked();
+  }
+  listener(snapshot);
+}
+
+}  // namespace orvexa

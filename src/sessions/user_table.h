@@ -1,0 +1,121 @@
+// The queue of connected users: who controls the devices (with LimitMultipleControl only
+// the front non-observer), how long the others wait, whose turn ends (LimitUsage), which
+// connections stayed idle too long, and the rows of the operator's client list.
+//
+// Threads: client workers (add, touch, queries, removal), the housekeeping thread
+// (MaintenancePass), the main thread (NotifyPresence, rows, settings). The table lock
+// guards every entry and field. Lock order: table lock, then ServerLock (ControlChanged
+// broadcasts to the plug-ins with the table lock held; the write requests hold the
+// table lock around their ServerLock section), then the audit-log lock. No thread waits
+// for the main thread while holding the table lock: the rows are handed out as a
+// snapshot after the lock is released.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <vector>
+
+#include "sessions/user_entry.h"
+
+namespace orvexa {
+
+class AuditLog;
+
+struct UserTableSettings {
+  bool limitMultipleControl = false;
+  int32_t expirationDelay = 60;  // seconds of idleness before a connection expires
+  int32_t maxUsageTime = 1200;   // seconds of one turn of control
+  bool limitUsage = false;
+};
+
+// A snapshot of the client list; a later generation replaces an earlier one.
+struct ClientRows {
+  uint64_t generation = 0;
+  std::vector<ClientRow> rows;
+};
+
+class UserTable {
+ public:
+  static constexpr uint32_t kFirstId = 123;
+  static constexpr uint32_t kNoLimit = 0xFFFFFF;
+
+  // Sends a plug-in message to every plug-in with channels; takes ServerLock itself.
+  using Broadcast = std::function<void(int code, int arg)>;
+  using RowsListener = std::function<void(const ClientRows&)>;
+  using Clock = std::function<int64_t()>;  // calendar seconds
+
+  UserTable(AuditLog* audit, Broadcast broadcast, Clock clock = nullptr);
+
+  void ApplySettings(const UserTableSettings& settings);
+  UserTableSettings Settings();
+
+  // Enters a user who passed the opening exchange; returns its id.
+  uint32_t AddUser(uint32_t account, const IpAddress& address, ConnectionSocket* socketRef,
+                   bool observer, bool forwarded);
+  // The KICK: removes the entry with this id, shutting its connection down.
+  void RemoveById(uint32_t id);
+  // The close path of a connection removes its own entry.
+  void RemoveBySocket(ConnectionSocket* socketRef);
+  // Shutdown: every connection is shut down, the table emptied.
+  void RemoveAll();
+
+  // Restarts the idle time-out of the connection's entry.
+  void Touch(ConnectionSocket* socketRef);
+  bool IsInControl(ConnectionSocket* socketRef);
+  // The same with the table lock already held by the caller (Lock()).
+  bool IsInControlLocked(ConnectionSocket* socketRef) const;
+  // -1 not registered; 0 in control or no limit; 1 waiting. *time in seconds, kNoLimit
+  // for no limit.
+  int32_t QueueInfo(ConnectionSocket* socketRef, uint32_t* time);
+  // Addresses of every non-observer, in queue order.
+  std::vector<IpAddress> ActiveAddresses();
+  size_t Count();
+
+  // The one-second tick: tells the plug-ins whether anybody is connected.
+  void NotifyPresence();
+  // Housekeeping (every 5 s): a pending kick, then (unless the window is closing) idle
+  // expiry and the rotation of the control turn.
+  void MaintenancePass(bool windowClosing = false);
+  // Remembers a kick of `id` for the next maintenance pass (0: none).
+  void RequestKick(uint32_t id);
+
+  ClientRows Rows();
+  // Called (outside the table lock, on the changing thread) with each new snapshot; the
+  // listener must not wait for another thread (it posts to the main loop).
+  void SetRowsListener(RowsListener listener);
+
+  std::mutex& Lock() { return lock_; }
+
+ private:
+  using Entries = std::list<UserEntry>;
+
+  int64_t Now() const;
+  Entries::iterator FindLocked(ConnectionSocket* socketRef);
+  bool IsInControlLocked(Entries::const_iterator entry) const;
+  bool HasNonObserverBeforeLocked(Entries::const_iterator entry) const;
+  size_t CountActiveLocked() const;
+  uint32_t WaitingTimeLocked(Entries::const_iterator entry, int64_t now) const;
+  void ControlChangedLocked();
+  // Removes the entries matching `match`; follows the control rules of a removal.
+  template <typename Match>
+  void RemoveMatching(Match match);
+  ClientRows SnapshotLocked();
+  void RefreshRows();
+
+  AuditLog* audit_;
+  Broadcast broadcast_;
+  Clock clock_;
+
+  std::mutex lock_;  // guards everything below
+  UserTableSettings settings_;
+  Entries entries_;
+  uint32_t nextId_ = kFirstId;
+  int64_t controlDeadline_ = 0;
+  uint32_t pendingKick_ = 0;
+  uint64_t generation_ = 0;
+  RowsListener rowsListener_;
+};
+
+}  // namespace orvexa

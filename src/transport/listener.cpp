@@ -1,0 +1,74 @@
+#include "transport/listener.h"
+
+#include <mutex>
+
+#include "app/server_lock.h"
+#include "app/server_settings.h"
+
+namespace orvexa {
+
+Listener::Listener(ConnectionTracker& tracker, const ServerSettings& settings,
+                   const std::atomic<bool>& serverRunning, StartWorker startWorker)
+    : tracker_(tracker),
+      settings_(settings),
+      serverRunning_(serverRunning),
+      startWorker_(std::move(startWorker)) {}
+
+Listener::~Listener() {
+  Close();
+}
+
+bool Listener::Open(int port, std::string* failureMessage, std::string* detail) {
+  ListenResult result = OpenListeningSocket(port, kBacklog);
+  switch (result.failedStep) {
+    case ListenStep::kNone:
+      socket_ = result.socket;
+      port_ = result.boundPort;
+      return true;
+    case ListenStep::kCreate:
+      *failureMessage = "Socket creation failed";
+      break;
+    case ListenStep::kInit:
+      *failureMessage = "Socket init failed";
+      break;
+    case ListenStep::kListen:
+      *failureMessage = "Socket listen failed";
+      break;
+  }
+  if (detail) *detail = result.message;
+  return false;
+}
+
+void Listener::Close() {
+  CloseSocket(socket_);
+  socket_ = kInvalidSocket;
+}
+
+void Listener::OnAcceptReady() {
+  SocketHandle accepted = AcceptConnection(socket_);
+  if (accepted == kInvalidSocket) return;
+  bool enabled;
+  uint32_t maxClients;
+  {
+    std::lock_guard<std::recursive_mutex> guard(ServerLock());
+    enabled = settings_.Enable;
+    maxClients = settings_.MaxClientCount < 0 ? 0 : static_cast<uint32_t>(settings_.MaxClientCount);
+  }
+  if (!enabled || !serverRunning_.load()) {
+    CloseSocket(accepted);
+    return;
+  }
+  // The count test and the count-in are one step under ServerLock.
+  std::optional<uint32_t> serial = tracker_.Admit(maxClients);
+  if (!serial) {
+    CloseSocket(accepted);
+    return;
+  }
+  SetNoDelay(accepted);
+  if (!startWorker_(accepted, *serial)) {
+    tracker_.Leave();
+    CloseSocket(accepted);
+  }
+}
+
+}  // namespace orvexa

@@ -1,0 +1,57 @@
+// The listening socket of the server (all IPv4 interfaces, backlog 5) and the admission
+// of new connections: accepted on the main thread when the main loop reports the socket
+// readable; refused without a word when Enable is off, the server is not running yet or
+// MaxClientCount connections are counted in; otherwise counted in (one step under
+// ServerLock, in the tracker) and handed to a new worker thread.
+//
+// Open and OnAcceptReady run on the main thread; the settings are read under ServerLock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/tcp_socket.h"
+#include "sessions/connection_socket.h"
+#include "transport/connection_tracker.h"
+
+namespace orvexa {
+
+struct ServerSettings;
+
+class Listener {
+ public:
+  static constexpr int kBacklog = 5;
+
+  // Starts the worker of an admitted connection (socket handed over, serial number);
+  // false when no thread could be started (the listener then refuses the connection).
+  using StartWorker = std::function<bool(SocketHandle socket, uint32_t serial)>;
+
+  Listener(ConnectionTracker& tracker, const ServerSettings& settings,
+           const std::atomic<bool>& serverRunning, StartWorker startWorker);
+  ~Listener();
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
+
+  // Opens the listening socket on `port` (0: a free port). On failure the message to
+  // show: "Socket creation failed", "Socket init failed" or "Socket listen failed".
+  bool Open(int port, std::string* failureMessage, std::string* detail = nullptr);
+  void Close();
+
+  SocketHandle socket() const { return socket_; }
+  int port() const { return port_; }
+
+  // One accept notification: accepts one pending connection and admits or refuses it.
+  void OnAcceptReady();
+
+ private:
+  ConnectionTracker& tracker_;
+  const ServerSettings& settings_;
+  const std::atomic<bool>& serverRunning_;
+  StartWorker startWorker_;
+  SocketHandle socket_ = kInvalidSocket;
+  int port_ = 0;
+};
+
+}  // namespace orvexa

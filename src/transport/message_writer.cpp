@@ -1,0 +1,57 @@
+#include "transport/message_writer.h"
+
+#include <cstring>
+
+#include "transport/transport_error.h"
+#include "transport/websocket_frame.h"
+
+namespace orvexa {
+
+MessageWriter::MessageWriter(RawConnection& connection, size_t capacity)
+    : connection_(connection),
+      capacity_(capacity),
+      storage_(new uint8_t[kMaxFrameHeader + capacity]),
+      bufferStart_(storage_.get() + kMaxFrameHeader),
+      writePos_(bufferStart_),
+      remaining_(capacity) {}
+
+uint8_t* MessageWriter::Reserve(size_t k) {
+  if (remaining_ < k) Flush(false);
+  if (remaining_ < k) ThrowTransportError(0);
+  return writePos_;
+}
+
+void MessageWriter::Put(const void* data, size_t k) {
+  uint8_t* p = Reserve(k);
+  if (k) std::memcpy(p, data, k);
+  Advance(k);
+}
+
+void MessageWriter::Flush(bool final) {
+  size_t n = capacity_ - remaining_;
+  // Empty the buffer first: whatever happens to the send, the piece is gone.
+  writePos_ = bufferStart_;
+  remaining_ = capacity_;
+  if (!framed_) {
+    connection_.SendAll(bufferStart_, n);
+    return;
+  }
+  uint8_t header[kMaxFrameHeader];
+  uint8_t opcode = midMessage_ ? kOpContinuation : kOpBinary;
+  size_t headerSize = EncodeFrameHeader(header, final, opcode, n);
+  std::memcpy(bufferStart_ - headerSize, header, headerSize);
+  midMessage_ = !final;
+  connection_.SendAll(bufferStart_ - headerSize, headerSize + n);
+}
+
+void MessageWriter::Close(bool sendPending) {
+  if (sendPending) {
+    Flush(true);
+  } else {
+    writePos_ = bufferStart_;
+    remaining_ = capacity_;
+  }
+  if (framed_) SendFrame(connection_, true, kOpClose, nullptr, 0);
+}
+
+}  // namespace orvexa

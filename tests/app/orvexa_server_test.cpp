@@ -1,0 +1,43 @@
+// The main window object: one process-wide instance, and the configuration save that
+// the logging work calls while the server runs.
+#include "app/orvexa_server.h"
+
+#include <gtest/gtest.h>
+
+#include "config/config_access.h"
+#include "support/temp_dir.h"
+
+namespace orvexa {
+namespace {
+
+TEST(OrvexaServer, CurrentIsTheFirstLiveInstance) {
+  EXPECT_EQ(OrvexaServer::Current(), nullptr);
+  {
+    OrvexaServer first;
+    EXPECT_EQ(OrvexaServer::Current(), &first);
+    {
+      OrvexaServer second;  // a second object does not take over
+      EXPECT_EQ(OrvexaServer::Current(), &first);
+    }
+    EXPECT_EQ(OrvexaServer::Current(), &first);
+    EXPECT_EQ(first.listenPort, 8899);
+    EXPECT_EQ(first.presetName, "default");
+    EXPECT_FALSE(first.serverRunning.load());
+  }
+  EXPECT_EQ(OrvexaServer::Current(), nullptr);
+}
+
+TEST(OrvexaServer, SaveConfigurationWritesTheTreeAsItIs) {
+  test::TempDir dir;
+  OrvexaServer server;
+  server.config.SetStartDirectory(dir.path());
+  EXPECT_FALSE(server.SaveConfiguration()) << "no tree yet";
+  server.config.StartEmpty();
+  StructValue* logging = GetOrCreateSection(server.config.Root(), "OrvexaConfig");
+  SetBool(logging, "Enable", false);
+  EXPECT_TRUE(server.SaveConfiguration());
+  EXPECT_EQ(dir.Read("orvexa.cfg"), "OrvexaConfig {\n   Enable=false\n   }\n");
+}
+
+}  // namespace
+}  // namespace orvexa

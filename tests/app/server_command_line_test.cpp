@@ -1,0 +1,130 @@
+// The command-line record: option matching, values, the help flag, and how the second
+// pass merges options over the settings read from the file.
+#include "app/server_command_line.h"
+
+#include <gtest/gtest.h>
+
+#include "app/server_settings.h"
+#include "config/config_access.h"
+#include "config/config_parser.h"
+
+namespace orvexa {
+namespace {
+
+ServerCommandLine Parsed(std::vector<std::string> args) {
+  ServerCommandLine record;
+  record.Parse(args);
+  return record;
+}
+
+TEST(ServerCommandLine, DefaultsAndValues) {
+  ServerCommandLine record = Parsed({});
+  EXPECT_FALSE(record.help);
+  EXPECT_EQ(record.port, 8899);
+  EXPECT_EQ(record.conexp, 60);
+  EXPECT_EQ(record.maxusage, 0);
+  EXPECT_EQ(record.maxclient, 50);
+  EXPECT_TRUE(record.limitcontrol && record.disablelisting && record.enable);
+
+  record = Parsed({"-port", "9000", "/conexp", "15", "/maxusage", "90", "/maxclient", "3",
+                   "/preset", "night", "/config", "-headless"});
+  EXPECT_FALSE(record.help);
+  EXPECT_EQ(record.port, 9000);
+  EXPECT_EQ(record.conexp, 15);
+  EXPECT_EQ(record.maxusage, 90);
+  EXPECT_EQ(record.maxclient, 3);
+  EXPECT_EQ(record.preset, "night");
+  EXPECT_TRUE(record.defaultConfiguration);
+  EXPECT_TRUE(record.headless);
+}
+
+TEST(ServerCommandLine, HelpCases) {
+  EXPECT_TRUE(Parsed({"/Port", "9000"}).help) << "options are case-sensitive";
+  EXPECT_TRUE(Parsed({"/port", "9000", "extra"}).help) << "stray argument";
+  EXPECT_TRUE(Parsed({"stray"}).help);
+  EXPECT_TRUE(Parsed({"/"}).help);
+  EXPECT_TRUE(Parsed({"--port", "1"}).help);
+  EXPECT_TRUE(Parsed({"/port", "-5"}).help) << "-5 reads as an option";
+  EXPECT_FALSE(Parsed({"/port"}).help);
+  EXPECT_EQ(Parsed({"/port"}).port, 8899) << "value missing at the end";
+  ServerCommandLine dropped = Parsed({"/port", "/enable", "1234"});
+  EXPECT_TRUE(dropped.help) << "an option clears the pending value";
+  EXPECT_EQ(dropped.port, 8899);
+}
+
+TEST(ServerCommandLine, LastSwitchWins) {
+  EXPECT_FALSE(Parsed({"/enable", "/disable"}).enable);
+  EXPECT_TRUE(Parsed({"/disable", "/enable"}).enable);
+}
+
+TEST(ServerCommandLine, NumbersConvertLikeAtoiWithoutWrapping) {
+  EXPECT_EQ(OptionNumber("  42abc"), 42);
+  EXPECT_EQ(OptionNumber("+7"), 7);
+  EXPECT_EQ(OptionNumber("-12"), -12);
+  EXPECT_EQ(OptionNumber("abc"), 0);
+  EXPECT_EQ(OptionNumber(""), 0);
+  EXPECT_EQ(OptionNumber("99999999999999999999"), INT32_MAX);
+  EXPECT_EQ(OptionNumber("-99999999999999999999"), INT32_MIN);
+  EXPECT_EQ(OptionNumber("-2147483648"), INT32_MIN);
+}
+
+TEST(ServerCommandLine, HelpLinesInWindowOrder) {
+  const auto& lines = ServerCommandLine::HelpLines();
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines.front(), "/config...Default configuration");
+  EXPECT_EQ(lines[3], "/conexp value ... conection expiration delay");
+  EXPECT_EQ(lines.back(), "/maxclient num .... max client count");
+}
+
+// Settings from a file section, as start-up reads them.
+ServerSettings FromFile(const char* text) {
+  ParseOptions quiet;
+  quiet.trace = false;
+  ConfigValue* root = ReadConfiguration(text, quiet);
+  EXPECT_NE(root, nullptr) << text;
+  ServerSettings settings;
+  settings.LoadFrom(GetSection(root, "OrvexaConfig"));
+  if (root) root->Release();
+  return settings;
+}
+
+TEST(ServerSettings, MissingKeysAndMissingFileDefaultsDiffer) {
+  ServerSettings file = FromFile("OrvexaConfig { Enable = true }");
+  EXPECT_FALSE(file.LimitUsage);
+  EXPECT_FALSE(file.LimitMultipleControl);
+  EXPECT_EQ(file.MaxUsageTime, 1200);
+  ServerSettings fresh = ServerSettings::ForMissingFile();
+  EXPECT_TRUE(fresh.LimitUsage);
+  EXPECT_TRUE(fresh.LimitMultipleControl);
+  EXPECT_EQ(fresh.MaxClientCount, 50);
+}
+
+TEST(ServerSettings, WrongKindsGiveDefaultsAndNegativeControlPortIsZero) {
+  ServerSettings s = FromFile(
+      "OrvexaConfig { MaxClientCount = \"50x\" Enable = 0 ControlPort = -5 "
+      "ControlInterface = \"10.0.0.1\" ReservationsServer = 3 }");
+  EXPECT_EQ(s.MaxClientCount, 50);
+  EXPECT_TRUE(s.Enable);
+  EXPECT_EQ(s.ControlPort, 0);
+  EXPECT_EQ(s.ControlInterface, "10.0.0.1");
+  EXPECT_EQ(s.ReservationsServer, "localhost");
+}
+
+TEST(ServerSettings, StoreReplacesEntriesOfAnotherKind) {
+  ParseOptions quiet;
+  quiet.trace = false;
+  ConfigValue* root = ReadConfiguration("OrvexaConfig { Enable = \"yes\" Extra = 1 }", quiet);
+  ASSERT_NE(root, nullptr);
+  StructValue* section = GetSection(root, "OrvexaConfig");
+  ServerSettings settings;
+  settings.Enable = false;
+  settings.StoreInto(section);
+  EXPECT_EQ(section->Count(), 13u);
+  EXPECT_EQ(FindTyped(section, "Enable", ValueKind::Boolean) != nullptr, true);
+  EXPECT_FALSE(GetBool(section, "Enable", true));
+  EXPECT_EQ(GetInt(section, "Extra", 0), 1);
+  root->Release();
+}
+
+}  // namespace
+}  // namespace orvexa

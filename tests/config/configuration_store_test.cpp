@@ -1,0 +1,94 @@
+// Saving orvexa.cfg: into the start directory, atomically, and never over a file that
+// must stay (a failed write, a read-only file).
+#include "config/configuration_store.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "config/config_access.h"
+#include "config/config_parser.h"
+#include "support/temp_dir.h"
+
+namespace orvexa {
+namespace {
+
+using test::TempDir;
+
+TEST(ConfigurationStore, SavesIntoTheStartDirectoryWhateverTheCurrentOne) {
+  TempDir dir;
+  ConfigurationStore store;
+  store.SetStartDirectory(dir.path());
+  store.StartEmpty();
+  SetInt(store.OrvexaConfig(), "MaxClientCount", 3);
+  ASSERT_TRUE(store.Save());
+  EXPECT_EQ(dir.Read("orvexa.cfg"), "OrvexaConfig {\n   MaxClientCount=3\n   }\n");
+  EXPECT_FALSE(dir.Exists("orvexa.cfg.tmp"));
+}
+
+TEST(ConfigurationStore, FailedWriteLeavesTheOldFile) {
+  TempDir dir;
+  dir.Write("orvexa.cfg", "OrvexaConfig { Old = 1 }\n");
+  // The temporary file cannot be created: a folder already has its name.
+  ASSERT_EQ(::mkdir(dir.File("orvexa.cfg.tmp").c_str(), 0755), 0);
+  ConfigurationStore store;
+  store.SetStartDirectory(dir.path());
+  store.StartEmpty();
+  SetInt(store.OrvexaConfig(), "New", 2);
+  std::string error;
+  EXPECT_FALSE(store.Save(&error));
+  EXPECT_NE(error.find("orvexa.cfg.tmp"), std::string::npos) << error;
+  EXPECT_EQ(dir.Read("orvexa.cfg"), "OrvexaConfig { Old = 1 }\n");
+}
+
+TEST(ConfigurationStore, ReadOnlyFileStays) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write every file";
+  TempDir dir;
+  dir.Write("orvexa.cfg", "OrvexaConfig { Old = 1 }\n");
+  ::chmod(dir.File("orvexa.cfg").c_str(), 0444);
+  ConfigurationStore store;
+  store.SetStartDirectory(dir.path());
+  store.StartEmpty();
+  SetInt(store.OrvexaConfig(), "New", 2);
+  EXPECT_FALSE(store.Save());
+  EXPECT_EQ(dir.Read("orvexa.cfg"), "OrvexaConfig { Old = 1 }\n");
+}
+
+TEST(ConfigurationStore, NothingIsSavedWithoutTheServerSection) {
+  TempDir dir;
+  ConfigurationStore store;
+  store.SetStartDirectory(dir.path());
+  ParseOptions quiet;
+  quiet.trace = false;
+  store.Adopt(ReadConfiguration("Other { K = 1 }", quiet));
+  ASSERT_NE(store.Root(), nullptr);
+  EXPECT_EQ(store.OrvexaConfig(), nullptr);
+  EXPECT_FALSE(store.Save());
+  EXPECT_FALSE(dir.Exists("orvexa.cfg"));
+}
+
+}  // namespace
+}  // namespace orvexa
+
+namespace orvexa {
+namespace {
+
+TEST(ConfigurationStore, SaveKeepsPermissionsAndSymbolicLinks) {
+  test::TempDir dir;
+  dir.Write("real.cfg", "OrvexaConfig { Old = 1 }\n");
+  ::chmod(dir.File("real.cfg").c_str(), 0600);
+  ASSERT_EQ(::symlink("real.cfg", dir.File("orvexa.cfg").c_str()), 0);
+  ConfigurationStore store;
+  store.SetStartDirectory(dir.path());
+  store.StartEmpty();
+  SetInt(store.OrvexaConfig(), "New", 2);
+  ASSERT_TRUE(store.Save());
+  struct stat st {};
+  ASSERT_EQ(::lstat(dir.File("orvexa.cfg").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(dir.Read("real.cfg"), "OrvexaConfig {\n   New=2\n   }\n");
+  ASSERT_EQ(::stat(dir.File("real.cfg").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+}  // namespace
+}  // namespace orvexa

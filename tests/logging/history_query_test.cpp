@@ -1,0 +1,220 @@
+// Range query and history selection over small rings that wrap, compared with a
+// straightforward reference, plus the reply cap and the mode-2 window test.
+#include "logging/history_query.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace orvexa {
+namespace {
+
+// A log image of `capacity` slots filled the way the log file appends.
+struct SmallLog {
+  explicit SmallLog(uint32_t capacity) : records(capacity, LogRecord{0, 0}) {
+    header = {0, 0, capacity};
+  }
+  void Append(uint32_t time, int32_t value) {
+    records[header.nextIndex] = {time, value};
+    header.nextIndex = (header.nextIndex + 1) % header.capacity;
+    if (header.count < header.capacity) ++header.count;
+  }
+  RecordRuns Since(uint32_t start) const {
+    return SamplesSince(&header, records.data(), static_cast<uint32_t>(records.size()), start);
+  }
+  // Valid records oldest first.
+  std::vector<LogRecord> InOrder() const {
+    std::vector<LogRecord> out;
+    const uint32_t first = header.count < header.capacity ? 0 : header.nextIndex;
+    for (uint32_t k = 0; k < header.count; ++k)
+      out.push_back(records[(first + k) % header.capacity]);
+    return out;
+  }
+  LogFileHeader header;
+  std::vector<LogRecord> records;
+};
+
+std::vector<uint32_t> Times(const RecordRuns& runs) {
+  std::vector<uint32_t> out;
+  for (const RecordRun* run : {&runs.older, &runs.newer})
+    for (uint32_t k = 0; k < run->count; ++k) out.push_back(run->first[k].time);
+  return out;
+}
+
+std::vector<uint32_t> Range(uint32_t from, uint32_t to) {
+  std::vector<uint32_t> out;
+  for (uint32_t t = from; t <= to; ++t) out.push_back(t);
+  return out;
+}
+
+TEST(SamplesSinceTest, UnwrappedLogGivesOneRunFromTheStart) {
+  SmallLog log(16);
+  for (uint32_t t = 100; t < 110; ++t) log.Append(t, 0);
+
+  RecordRuns runs = log.Since(105);
+  EXPECT_EQ(runs.older.count, 5u);
+  EXPECT_EQ(runs.older.first, &log.records[5]);
+  EXPECT_EQ(runs.newer.count, 0u);
+  EXPECT_EQ(runs.newer.first, nullptr);
+  EXPECT_EQ(Times(runs), Range(105, 109));
+
+  EXPECT_EQ(Times(log.Since(100)), Range(100, 109));
+  EXPECT_EQ(Times(log.Since(0)), Range(100, 109));
+  RecordRuns none = log.Since(110);
+  EXPECT_EQ(none.older.count, 0u);
+  EXPECT_EQ(none.older.first, nullptr);
+  EXPECT_EQ(none.newer.count, 0u);
+}
+
+TEST(SamplesSinceTest, EmptyClosedOrZeroCapacityLogGivesNothing) {
+  SmallLog empty(8);
+  EXPECT_TRUE(Times(empty.Since(0)).empty());
+  EXPECT_TRUE(Times(SamplesSince(nullptr, nullptr, 0, 0)).empty());
+  LogFileHeader zero{0, 0, 0};
+  LogRecord dummy{5, 5};
+  EXPECT_TRUE(Times(SamplesSince(&zero, &dummy, 1, 0)).empty());
+}
+
+TEST(SamplesSinceTest, WrappedRingWithNewestInSlotZero) {
+  SmallLog log(8);
+  for (uint32_t t = 1; t <= 9; ++t) log.Append(t, 0);  // slot 0 holds 9, the newest
+  ASSERT_EQ(log.header.nextIndex, 1u);
+  RecordRuns runs = log.Since(0);
+  EXPECT_EQ(runs.older.first, &log.records[1]);
+  EXPECT_EQ(runs.older.count, 7u);  // slots 1..7
+  EXPECT_EQ(runs.newer.first, &log.records[0]);
+  EXPECT_EQ(runs.newer.count, 1u);
+  EXPECT_EQ(Times(runs), Range(2, 9));
+
+  // A start inside the wrapped part cuts it; a start inside the recent part drops it.
+  EXPECT_EQ(Times(log.Since(5)), Range(5, 9));
+  RecordRuns recentOnly = log.Since(9);
+  EXPECT_EQ(recentOnly.older.first, &log.records[0]);
+  EXPECT_EQ(recentOnly.newer.count, 0u);
+  EXPECT_EQ(Times(log.Since(10)), std::vector<uint32_t>{});
+}
+
+TEST(SamplesSinceTest, FullRingWithNextIndexZeroIsOneRun) {
+  SmallLog log(6);
+  for (uint32_t t = 1; t <= 12; ++t) log.Append(t, 0);
+  ASSERT_EQ(log.header.nextIndex, 0u);
+  RecordRuns runs = log.Since(0);
+  EXPECT_EQ(runs.older.count, 6u);
+  EXPECT_EQ(runs.newer.count, 0u);
+  EXPECT_EQ(Times(runs), Range(7, 12));
+  EXPECT_EQ(Times(log.Since(10)), Range(10, 12));
+}
+
+// Every ring size, fill level and start against the reference: the records at or after
+// the start, oldest first.
+TEST(SamplesSinceTest, MatchesReferenceOnRandomRings) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 3000; ++round) {
+    const uint32_t capacity = 1 + random() % 9;
+    SmallLog log(capacity);
+    const int appends = random() % 30;
+    uint32_t t = 50;
+    for (int k = 0; k < appends; ++k) {
+      t += random() % 3;  // equal times allowed
+      log.Append(t, k);
+    }
+    const uint32_t start = 45 + random() % (t - 40);
+    std::vector<uint32_t> expected;
+    for (const LogRecord& r : log.InOrder())
+      if (r.time >= start) expected.push_back(r.time);
+    RecordRuns runs = log.Since(start);
+    ASSERT_EQ(Times(runs), expected)
+        << "capacity " << capacity << " appends " << appends << " start " << start;
+    if (runs.older.count == 0) {
+      ASSERT_EQ(runs.newer.count, 0u);
+    }
+  }
+}
+
+// A header read from a damaged file never sends the walk past the mapped slots.
+TEST(SamplesSinceTest, DamagedHeaderStaysInsideTheMapping) {
+  std::vector<LogRecord> records(4, LogRecord{10, 1});
+  LogFileHeader bigIndex{1000, 3, 4};
+  EXPECT_EQ(Times(SamplesSince(&bigIndex, records.data(), 4, 0)).size(), 4u);
+  LogFileHeader bigCount{1, 999999, 4};
+  EXPECT_EQ(Times(SamplesSince(&bigCount, records.data(), 4, 0)).size(), 4u);
+  LogFileHeader bigCapacity{2, 50, 1000000};
+  EXPECT_EQ(Times(SamplesSince(&bigCapacity, records.data(), 4, 0)).size(), 4u);
+  LogFileHeader countBelowIndex{3, 1, 4};
+  EXPECT_EQ(Times(SamplesSince(&countBelowIndex, records.data(), 4, 0)).size(), 3u);
+}
+
+TEST(SelectHistoryTest, SpanCountsBackFromNowAndValuesStayFixedPoint) {
+  SmallLog log(4000);
+  for (uint32_t t = 1000; t < 5000; ++t) log.Append(t, static_cast<int32_t>(t) - 3000);
+  std::vector<LogRecord> out =
+      SelectHistory(&log.header, log.records.data(), 4000, 4999, 3600, kHistoryAll, 0);
+  ASSERT_EQ(out.size(), 3601u);  // 1399 .. 4999
+  EXPECT_EQ(out.front().time, 1399u);
+  EXPECT_EQ(out.back().time, 4999u);
+  EXPECT_EQ(out.back().value, 1999);
+  // Other modes send nothing.
+  EXPECT_TRUE(SelectHistory(&log.header, log.records.data(), 4000, 4999, 3600, 3, 0).empty());
+  EXPECT_TRUE(SelectHistory(&log.header, log.records.data(), 4000, 4999, 3600, 0xFFFF, 0).empty());
+}
+
+TEST(SelectHistoryTest, SpanReachingBefore1970TakesEverything) {
+  SmallLog log(8);
+  for (uint32_t t = 1; t <= 5; ++t) log.Append(t, 0);
+  EXPECT_EQ(HistoryStart(100, 0x7FFFFFFF, kHistoryAll), 0u);
+  EXPECT_EQ(SelectHistory(&log.header, log.records.data(), 8, 100, 0x7FFFFFFF, 0, 0).size(), 5u);
+  EXPECT_EQ(HistoryStart(100, 5000, kHistoryWindow), 5000u);
+}
+
+TEST(SelectHistoryTest, ReplyIsCappedToTheOldestAcceptedRecords) {
+  const uint32_t total = kHistoryReplyCap + 1000;
+  SmallLog log(total);
+  for (uint32_t k = 0; k < total; ++k) log.Append(10 + k, static_cast<int32_t>(k));
+  std::vector<LogRecord> all =
+      SelectHistory(&log.header, log.records.data(), total, 10 + total, total + 100, 0, 0);
+  ASSERT_EQ(all.size(), kHistoryReplyCap);
+  EXPECT_EQ(all.front().value, 0);
+  EXPECT_EQ(all.back().value, static_cast<int32_t>(kHistoryReplyCap - 1));
+  // Mode 2 with no thinning is capped the same way.
+  const uint32_t limit = (24u << 24) | 0xFFFFFF;
+  std::vector<LogRecord> window =
+      SelectHistory(&log.header, log.records.data(), total, 0, 10, kHistoryWindow, limit);
+  ASSERT_EQ(window.size(), kHistoryReplyCap);
+  EXPECT_EQ(window.front().time, 10u);
+}
+
+TEST(SelectHistoryTest, WindowStartingAfterItsEndOrAfterTheNewestRecordIsEmpty) {
+  SmallLog log(100);
+  for (uint32_t t = 1000; t < 1100; ++t) log.Append(t, 1);
+  const uint32_t tenSeconds = (24u << 24) | 10;
+  // The first record at or after 900 is 1000, beyond 900 + 10: nothing.
+  EXPECT_TRUE(
+      SelectHistory(&log.header, log.records.data(), 100, 5000, 900, 2, tenSeconds).empty());
+  // Start after the newest record: nothing.
+  EXPECT_TRUE(
+      SelectHistory(&log.header, log.records.data(), 100, 5000, 1100, 2, tenSeconds).empty());
+  // A window that reaches the first record: from it to its own start + 10 s.
+  std::vector<LogRecord> out =
+      SelectHistory(&log.header, log.records.data(), 100, 5000, 995, 2, tenSeconds);
+  ASSERT_EQ(out.size(), 11u);  // the window runs from the first record 1000 to 1010
+  EXPECT_EQ(out.front().time, 1000u);
+  EXPECT_EQ(out.back().time, 1010u);
+}
+
+TEST(SelectHistoryTest, CountMatchesTheRecordsSent) {
+  SmallLog log(5000);
+  for (uint32_t k = 0; k < 5000; ++k) log.Append(k * 37, 0);
+  RecordRuns runs = log.Since(0);
+  HistoryFilter filter;
+  for (uint32_t limit : {(25u << 24) | 86400u, (27u << 24) | 100000u, (3u << 24) | 200000u}) {
+    const uint32_t counted = CountAccepted(filter, kHistoryWindow, limit, runs);
+    EXPECT_EQ(counted, SelectHistory(&log.header, log.records.data(), 5000, 0, 0, 2, limit).size());
+    EXPECT_EQ(CountAccepted(filter, kHistoryWindow, limit, runs), counted);  // same twice
+  }
+  EXPECT_EQ(CountAccepted(filter, 0, 0, runs), 5000u);
+  EXPECT_EQ(CountAccepted(filter, 7, 0, runs), 0u);
+}
+
+}  // namespace
+}  // namespace orvexa
