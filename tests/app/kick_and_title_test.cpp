@@ -69,8 +69,8 @@ TEST(WindowTitle, PrecisionIsTheFirstStepOfTheClockOrZeroAfterTwoSeconds) {
   // A clock that steps by 16 ms after a few polls.
   int polls = 0;
   uint32_t tick = 0;
-  int precision = MeasureTimerPrecision(
-      [&] { return ++polls < 5 ? 1000u : 1016u; }, [&] { return tick++; });
+  int precision =
+      MeasureTimerPrecision([&] { return ++polls < 5 ? 1000u : 1016u; }, [&] { return tick++; });
   EXPECT_EQ(precision, 16);
   // A clock that never moves: 0 once the other clock has passed 2000 ms, across its wrap.
   uint32_t wrapping = 0xFFFFFF00u;

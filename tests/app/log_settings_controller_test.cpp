@@ -41,7 +41,8 @@ class LogSettingsTest : public ::testing::Test {
   bool Press(const DeviceTreeSelection& selection,
              const std::function<bool(LogDialogValues&)>& dialog) {
     return LogSettingsController::ConfigureLogForSelected(
-        selection, schedule, [&](LogDialogValues& values) {
+        selection, schedule,
+        [&](LogDialogValues& values) {
           ++dialogs;
           shown = values;
           return dialog(values);
@@ -88,10 +89,18 @@ TEST(LogDialogRanges, EachFieldHasItsRangeOnOk) {
   for (const Case& c : cases) {
     LogDialogValues values = ok;
     switch (c.field) {
-      case LogDialogField::MeasureInterval: values.measureInterval = c.value; break;
-      case LogDialogField::BackupHours: values.backupHours = c.value; break;
-      case LogDialogField::FastFrequency: values.fastFrequency = c.value; break;
-      case LogDialogField::FastSize: values.fastSize = c.value; break;
+      case LogDialogField::MeasureInterval:
+        values.measureInterval = c.value;
+        break;
+      case LogDialogField::BackupHours:
+        values.backupHours = c.value;
+        break;
+      case LogDialogField::FastFrequency:
+        values.fastFrequency = c.value;
+        break;
+      case LogDialogField::FastSize:
+        values.fastSize = c.value;
+        break;
     }
     auto error = LogSettingsController::CheckRanges(values);
     ASSERT_TRUE(error) << c.value;

@@ -100,11 +100,10 @@ TEST_F(SettingsControllerTest, UserTableGetsTheFourLimitsAndRowsOnlyAfterLimitWr
   EXPECT_EQ(calls[0].limits.maxUsageTime, 600);
   EXPECT_FALSE(calls[0].refreshRows);
 
-  for (SettingsControl other :
-       {SettingsControl::Initial, SettingsControl::AllowConnections,
-        SettingsControl::DisableDeviceListing, SettingsControl::UseAuthentication,
-        SettingsControl::Expiration, SettingsControl::MaxUsageTime,
-        SettingsControl::MaxClientCount})
+  for (SettingsControl other : {SettingsControl::Initial, SettingsControl::AllowConnections,
+                                SettingsControl::DisableDeviceListing,
+                                SettingsControl::UseAuthentication, SettingsControl::Expiration,
+                                SettingsControl::MaxUsageTime, SettingsControl::MaxClientCount})
     controller.Apply(form, other);
   for (const SinkCall& call : calls) EXPECT_FALSE(call.refreshRows);
 

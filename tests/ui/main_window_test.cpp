@@ -163,8 +163,7 @@ TEST_F(MainWindowTest, AnInvalidNumberKeepsThePreviousValue) {
 
 TEST_F(MainWindowTest, KickWithTwoSelectedRowsRemovesOnlyTheUpperOne) {
   auto window = Open();
-  rows = {{123, "010.000.000.001 C_D"}, {124, "010.000.000.002 __D"},
-          {125, "192.168.001.007 _RH"}};
+  rows = {{123, "010.000.000.001 C_D"}, {124, "010.000.000.002 __D"}, {125, "192.168.001.007 _RH"}};
   window->SetClientRows(rows);
   ASSERT_EQ(window->clients()->count(), 3);
   EXPECT_EQ(window->clients()->item(2)->text(), "192.168.001.007 _RH");
