@@ -7,5 +7,8 @@ bash scripts/install-deps.sh
 bash scripts/build.sh
 mkdir -p run
 cp build/*.ldp run/ 2>/dev/null || true
+# A new run folder starts with a demo configuration that logs and fast-samples the
+# simulated channels; an existing orvexa.cfg is never touched.
+[ -e run/orvexa.cfg ] || cp scripts/demo-orvexa.cfg run/orvexa.cfg
 cd run
 exec ../build/orvexa "$@"

@@ -47,6 +47,8 @@ void BackgroundThreads::SamplingLoop() {
     return;
   }
   TryRealtimePriority();
+  // The default 50 us timer slack would make every wake-up that much late.
+  SetTimerSlackNanoseconds(1);
   while (!clocks_.stop->IsSet()) {
     if (!clocks_.serverRunning->load()) {
       clocks_.stop->WaitFor(std::chrono::milliseconds(1000));

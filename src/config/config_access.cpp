@@ -24,7 +24,10 @@ StructValue* GetSection(ConfigValue* root, const char* name) {
 StructValue* GetOrCreateSection(ConfigValue* root, const char* name) {
   if (StructValue* section = GetSection(root, name)) return section;
   StructValue* container = AsStruct(root);
-  if (container == nullptr || container->Find(name) != nullptr) return nullptr;
+  if (container == nullptr) return nullptr;
+  // Inside a struct (not a root) an existing struct entry is the section asked for.
+  if (ConfigValue* existing = container->Find(name))
+    return existing->Kind() == ValueKind::Struct ? static_cast<StructValue*>(existing) : nullptr;
   ConfigValue* node = root->CreateValue(ValueKind::Struct);
   if (node == nullptr) return nullptr;
   container->Add(name, node);

@@ -53,24 +53,26 @@ void FastSampler::WaitForWake(std::chrono::milliseconds timeout) {
   woken_ = false;
 }
 
+int64_t FastSampler::NextRun(int64_t nowNs) {
+  std::optional<int64_t> due = FastPass();
+  if (due) return std::min(*due, nowNs + kMaxSleep);
+  // Nothing active: sleep until a group is added (the wait is bounded so the caller
+  // still looks at its stop event).
+  WaitForWake(kIdleWait);
+  return nowNs;
+}
+
 void FastSampler::Run(const std::function<bool()>& serverRunning) {
   SetTimerSlackNanoseconds(1);
   while (!stopping_.load()) {
     if (serverRunning && !serverRunning()) {
-      WaitForWake(std::chrono::milliseconds(100));
-      continue;
-    }
-    std::optional<int64_t> due = FastPass();
-    if (!due) {
-      // Nothing active: sleep until a group is added (a slow fallback poll covers a
-      // caller that forgets to wake us).
-      WaitForWake(std::chrono::milliseconds(200));
+      WaitForWake(kIdleWait);
       continue;
     }
     int64_t now = 0;
-    if (!schedule_.ReadCounter(&now)) continue;
-    const int64_t deadline = std::min(*due, now + kMaxSleep);
-    if (deadline > now) SleepUntilMonotonic(deadline);
+    if (!schedule_.ReadCounter(&now)) return;
+    const int64_t next = NextRun(now);
+    if (next > now) SleepUntilMonotonic(next);
   }
 }
 

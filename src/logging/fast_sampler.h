@@ -15,6 +15,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -30,6 +31,7 @@ class FastSampler {
  public:
   // Longest single sleep of the loop, in counter ticks of a nanosecond counter.
   static constexpr int64_t kMaxSleep = 10'000'000;
+  static constexpr std::chrono::milliseconds kIdleWait{100};
 
   explicit FastSampler(FastSchedule& schedule);
   FastSampler(const FastSampler&) = delete;
@@ -44,8 +46,13 @@ class FastSampler {
   // channel's fast logging is off. Caller holds ServerLock.
   static void FastSample(DeviceChannel& channel, uint32_t tick);
 
-  // The sampling thread's body: paces FastPass until Stop. `serverRunning` tells when
-  // the server has finished starting (nothing is sampled before).
+  // The sampling thread's pass hook: runs FastPass and returns the monotonic time (ns)
+  // at which it wants to run next: the earliest due time, at most kMaxSleep ahead. With
+  // no active group it first waits (up to kIdleWait) until Wake or Stop.
+  int64_t NextRun(int64_t nowNs);
+  // A sampling loop of its own (tests, benchmarks): paces NextRun with absolute
+  // deadlines until Stop. `serverRunning` tells when the server has finished starting
+  // (nothing is sampled before).
   void Run(const std::function<bool()>& serverRunning);
   void Stop();
   void Wake();

@@ -42,6 +42,7 @@ bool FastSchedule::Activate(FrequencyGroup& group) {
   int64_t now = 0;
   bool readable = ReadCounter(&now);
   group.nextDue = readable ? now : 0;
+  if (activationListener_) activationListener_();
   return readable;
 }
 

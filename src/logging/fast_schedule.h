@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "platform/clock.h"
@@ -71,6 +72,11 @@ class FastSchedule {
   // For the fast pass: the active groups, most recently activated first, linked through
   // nextActive; null when none.
   FrequencyGroup* FirstActive() const { return firstActive_; }
+  // Called (with the caller's ServerLock held) whenever a group becomes active, so a
+  // sampling thread that sleeps until the next due time can wake for the new group.
+  void SetActivationListener(std::function<void()> listener) {
+    activationListener_ = std::move(listener);
+  }
   bool HasActiveGroups() const { return firstActive_ != nullptr; }
   // The group of the clamped frequency.
   FrequencyGroup& Group(int64_t frequency) { return groups_[ClampFrequency(frequency)]; }
@@ -90,6 +96,7 @@ class FastSchedule {
   bool prepared_ = false;
   std::vector<FrequencyGroup> groups_;  // index = Hz; index 0 unused
   FrequencyGroup* firstActive_ = nullptr;
+  std::function<void()> activationListener_;
 };
 
 }  // namespace orvexa

@@ -80,6 +80,9 @@ TEST(ConfigTree, SettersOverwriteInPlaceAndSharedNodesLiveOn) {
   EXPECT_EQ(GetSection(tree.root, "Scalar"), nullptr) << "not a struct";
   EXPECT_EQ(GetOrCreateSection(tree.root, "Scalar"), nullptr);
   EXPECT_EQ(GetSection(a, "A"), nullptr) << "a struct is not a root";
+  StructValue* inner = GetOrCreateSection(a, "Inner");
+  ASSERT_NE(inner, nullptr);
+  EXPECT_EQ(GetOrCreateSection(a, "Inner"), inner) << "found again, not refused";
 }
 
 TEST(ConfigTree, ArrayEndsAndErase) {

@@ -3,6 +3,7 @@
 // FastLogSize; and the sampling loop on the real clock (samples arrive, Stop ends it).
 #include "logging/fast_sampler.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
@@ -129,13 +130,18 @@ TEST(FastSamplerLoopTest, SamplesOnTheRealClockAndStops) {
   channel.fastLogEnabled = true;
   channel.fastLogSize = 100000;
   FastSampler sampler(schedule);
+  std::atomic<int> wakes{0};
+  schedule.SetActivationListener([&] {
+    ++wakes;
+    sampler.Wake();
+  });
   std::thread thread([&] { sampler.Run([] { return true; }); });
   std::this_thread::sleep_for(std::chrono::milliseconds(20));  // idle, nothing active
   {
     std::lock_guard<std::recursive_mutex> hold(ServerLock());
     schedule.AddChannelToGroup(&channel, 2000);
   }
-  sampler.Wake();
+  EXPECT_EQ(wakes.load(), 1);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (;;) {
     {
@@ -148,6 +154,9 @@ TEST(FastSamplerLoopTest, SamplesOnTheRealClockAndStops) {
   sampler.Stop();
   thread.join();
   std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  schedule.RemoveChannelFromGroup(&channel, 2000);
+  schedule.AddChannelToGroup(&channel, 2000);  // active again: the listener hears it
+  EXPECT_EQ(wakes.load(), 2);
   schedule.RemoveChannelFromGroup(&channel, 2000);
 }
 
