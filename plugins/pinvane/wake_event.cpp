@@ -41,14 +41,15 @@ bool WakeEvent::Wait(int milliseconds) const {
   if (fd_ < 0) return true;  // nothing to wait on: behave as stopped rather than spin
   using Clock = std::chrono::steady_clock;
   auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+  int timeout = milliseconds;
   for (;;) {
     pollfd entry{fd_, POLLIN, 0};
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    int timeout = left.count() > 0 ? static_cast<int>(left.count()) : 0;
     int ready = poll(&entry, 1, timeout);
     if (ready > 0) return true;
-    if (ready == 0) return false;
-    if (errno != EINTR) return false;
+    if (ready == 0 || errno != EINTR) return false;
+    // Interrupted by a signal: wait out the rest, rounded up so the wait is never short.
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    timeout = left.count() > 0 ? static_cast<int>(left.count()) : 0;
   }
 }
 

@@ -16,7 +16,13 @@
 #include "app/main_loop.h"
 #include "app/server_settings.h"
 #include "config/configuration_store.h"
+#include "host/device_registry.h"
+#include "logging/fast_sampler.h"
+#include "logging/fast_schedule.h"
+#include "logging/periodic_logger.h"
+#include "platform/clock.h"
 #include "platform/manual_reset_event.h"
+#include "protocol/experiment_service.h"
 #include "sessions/audit_log.h"
 
 namespace orvexa {
@@ -64,6 +70,22 @@ class OrvexaServer {
   int64_t performanceFrequency = 0;
 
   // ---- Members added by the other subsystems go below this line. ----
+
+  // Timing table of the fast sampler (groups per frequency, active list).
+  FastSchedule fastSchedule;
+  // Plug-in table and channel sequence, filled once while the window initializes.
+  // Declared after fastSchedule so that it is destroyed first (channel records before
+  // the groups that point at them).
+  DeviceRegistry registry;
+
+  // Measurement data. Declared after the registry and the schedule they point at, so
+  // they are destroyed first.
+  // The fast pass and the pacing of the sampling thread (its pass hook).
+  FastSampler fastSampler{fastSchedule};
+  // The one-second tick's logging pass and the settings save after a log-file copy.
+  PeriodicLogger periodicLogger{registry, &config, CalendarSeconds};
+  // Experiments, recordings and bursts; the plug-ins' experiment-stopped callback.
+  ExperimentService experiments{registry, &auditLog, {CalendarSeconds, MillisecondTick}};
 };
 
 }  // namespace orvexa

@@ -55,6 +55,13 @@ class ServerApplication {
 
   // ---- The main window's run (startup.cpp). ----
   bool InitializeMainWindow();
+  // Plug-in host steps (plugin_host_steps.cpp).
+  void PrepareFastSchedule();
+  void DiscoverPlugins();
+  // Measurement data (measurement_steps.cpp).
+  void StartMeasurement();
+  void PeriodicLoggingTick();
+  void StopFastSampler();
   void SetServerRunning();
   void RunMainWindow();
   // The one-second tick on the main thread; never re-entered.
@@ -66,6 +73,7 @@ class ServerApplication {
   void WriteServerStopped();
   void SignalStop();
   void WaitForBackgroundThreads();
+  void UnloadPlugins();
   void CloseShutdownEvents();
   void SaveSettings();
   void DestroyMainWindow();

@@ -15,8 +15,9 @@ void ServerApplication::Shutdown() {
   //         of about a second so that their workers finish their close paths.
   WriteServerStopped();
   SignalStop();
+  StopFastSampler();  // ends an idle sampler's wait at once
   WaitForBackgroundThreads();  // [threads] then a pause of about a second
-  // [plug-ins] Unload every plug-in slot in loading order (LDPDone once each).
+  UnloadPlugins();             // LDPDone once per loaded plug-in, in loading order
   CloseShutdownEvents();
   SaveSettings();  // copies the settings into OrvexaConfig, saves, releases the tree
   DestroyMainWindow();

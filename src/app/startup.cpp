@@ -165,7 +165,11 @@ bool ServerApplication::CreateSecondTimer() {
 bool ServerApplication::InitializeMainWindow() {
   // 1. The listening socket on listenPort, all interfaces; prints "Listening on port N".
   // 2. The fast-sampling schedule.
+  PrepareFastSchedule();
   // 3. Plug-in discovery and loading; prints one "Plug-in ..." line per plug-in.
+  DiscoverPlugins();
+  // 3b. Experiments and the fast sampler's wake-up on new groups.
+  StartMeasurement();
   // 4. The operator window, when there is one.
   OpenOperatorWindow();
   // 5. Last: the server-running flag.
@@ -203,6 +207,7 @@ void ServerApplication::SecondTick() {
   }
   // 1. NotifyPresence of the user table (plug-in message 2: is anyone connected).
   // 2. The periodic logging tick with its log-file copies.
+  PeriodicLoggingTick();
   {
     std::lock_guard<std::mutex> guard(timerLock_);
     timerBusy_ = false;

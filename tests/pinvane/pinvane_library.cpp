@@ -12,6 +12,8 @@
 #include <mutex>
 #include <sstream>
 
+#include "platform/dynamic_library.h"
+
 namespace orvexa::test {
 namespace {
 
@@ -57,37 +59,30 @@ const PinvaneLibrary& PinvaneLibrary::Get() {
 }
 
 PinvaneInstance::PinvaneInstance(ConfigValue* section) {
-  const PinvaneLibrary& library = PinvaneLibrary::Get();
-  if (library.init == nullptr) return;
-  channels_ = library.init(&handle_, &deviceName_, section);
-  for (int n = 1; n <= 3; ++n) {
-    const char* name = nullptr;
-    const char* description = nullptr;
-    library.queryInfo(handle_, n, &name, &description, &read_[n - 1], &readParam_[n - 1],
-                      &write_[n - 1], &writeParam_[n - 1]);
+  std::string error;
+  auto module = DynamicLibrary::Load(std::string(ORVEXA_BUILD_DIR) + "/Pinvane.ldp", &error);
+  if (!module) {
+    ADD_FAILURE() << error;
+    return;
   }
+  channelCount_ = plugin_.Bind(*module, section, nullptr);
+  for (int n = 1; n <= 3; ++n) EXPECT_TRUE(plugin_.QueryChannel(n, channels_[n - 1])) << n;
 }
 
 float PinvaneInstance::Input() const {
-  return read_[0](handle_, readParam_[0], 1);
+  return channels_[0].Read(1);
 }
 
 float PinvaneInstance::Output(int index) const {
-  return read_[1 + index](handle_, readParam_[1 + index], 0);
+  return channels_[1 + index].Read(0);
 }
 
 void PinvaneInstance::Write(int index, float value) const {
-  write_[1 + index](handle_, value, writeParam_[1 + index]);
+  channels_[1 + index].Write(value);
 }
 
 void PinvaneInstance::Config(int what, ConfigValue* section) const {
-  PinvaneLibrary::Get().config(handle_, what, section);
-}
-
-void PinvaneInstance::Done() {
-  if (done_ || PinvaneLibrary::Get().done == nullptr) return;
-  done_ = true;
-  PinvaneLibrary::Get().done(handle_);
+  const_cast<DevicePlugin&>(plugin_).Configure(what, section);
 }
 
 std::set<pid_t> ProcessTasks() {

@@ -10,6 +10,8 @@
 #include <set>
 #include <string>
 
+#include "host/device_channel.h"
+#include "host/device_plugin.h"
 #include "plugin_api/ldp_plugin.h"
 
 extern "C" {
@@ -33,7 +35,8 @@ struct PinvaneLibrary {
   static const PinvaneLibrary& Get();
 };
 
-// One LDPInit'ed instance with its channel functions; LDPDone on destruction.
+// One instance bound by the server's own loader (DevicePlugin) with its three channel
+// records; Unload (LDPDone) on destruction.
 class PinvaneInstance {
  public:
   explicit PinvaneInstance(ConfigValue* section);
@@ -41,24 +44,20 @@ class PinvaneInstance {
   PinvaneInstance(const PinvaneInstance&) = delete;
   PinvaneInstance& operator=(const PinvaneInstance&) = delete;
 
-  PluginHandle handle() const { return handle_; }
-  int channelCount() const { return channels_; }
-  const char* deviceName() const { return deviceName_; }
+  PluginHandle handle() const { return plugin_.Handle(); }
+  int channelCount() const { return channelCount_; }
+  const std::string& deviceName() const { return plugin_.DeviceName(); }
+  const DeviceChannel& channel(int index) const { return channels_[index]; }
   float Input() const;
   float Output(int index) const;
   void Write(int index, float value) const;
   void Config(int what, ConfigValue* section) const;
-  void Done();  // LDPDone once
+  void Done() { plugin_.Unload(); }  // LDPDone once
 
  private:
-  PluginHandle handle_ = nullptr;
-  const char* deviceName_ = nullptr;
-  int channels_ = 0;
-  ChannelReadFunction read_[3] = {};
-  ChannelWriteFunction write_[3] = {};
-  int readParam_[3] = {};
-  int writeParam_[3] = {};
-  bool done_ = false;
+  DevicePlugin plugin_;
+  int channelCount_ = 0;
+  mutable DeviceChannel channels_[3];
 };
 
 // Thread ids of this process.

@@ -37,7 +37,13 @@ TEST(PinvanePluginTest, ExportsTheContractAndDescribesThreeChannels) {
   PinvaneInstance device(nullptr);
   ASSERT_NE(device.handle(), nullptr);
   EXPECT_EQ(device.channelCount(), 3);
-  EXPECT_STREQ(device.deviceName(), "Arduino");
+  EXPECT_EQ(device.deviceName(), "Arduino");
+  // As the server registers them.
+  EXPECT_EQ(device.channel(0).id, "Arduino_Input0");
+  EXPECT_EQ(device.channel(1).id, "Arduino_Output0");
+  EXPECT_EQ(device.channel(2).id, "Arduino_Output1");
+  EXPECT_TRUE(device.channel(0).readable && !device.channel(0).writable);
+  EXPECT_TRUE(device.channel(2).readable && device.channel(2).writable);
 
   const char* expectedNames[] = {"Input0", "Output0", "Output1"};
   const char* expectedDescriptions[] = {"Input 0", "Output0", "Output1"};

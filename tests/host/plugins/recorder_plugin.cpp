@@ -1,6 +1,7 @@
 // A test plug-in that records every host call in a text log the tests read back through
-// the extra export TestCallLog, and appends "<device> done" to done.marker in the current
-// folder in LDPDone (so a test of the real server sees LDPDone at shutdown). Built in
+// the extra export TestCallLog. In LDPDone it appends "<device> done" to done.marker and
+// writes the call log to "<device>.calls" in the current folder, so a test of the real
+// server sees what happened up to shutdown. Built in
 // three variants (RECORDER_VARIANT):
 //   0 "Rig": three channels of which number 2 is rejected, a read-only "Input0" with a
 //     description and a read-write "Temp A" without one; tick frequency 5000 Hz; burst
@@ -112,9 +113,15 @@ LDP_EXPORT int LDPInit(PluginHandle* handleOut, const char** deviceNameOut, Conf
 
 LDP_EXPORT void LDPDone(PluginHandle handle) {
   Note(handle == &instance ? "done" : "done(bad-handle)");
+  const char* device = DeviceName() != nullptr ? DeviceName() : "Unknown";
   if (FILE* marker = std::fopen("done.marker", "a")) {
-    std::fprintf(marker, "%s done\n", DeviceName() != nullptr ? DeviceName() : "Unknown");
+    std::fprintf(marker, "%s done\n", device);
     std::fclose(marker);
+  }
+  // The whole call log, for tests that run the real server in another process.
+  if (FILE* calls = std::fopen((std::string(device) + ".calls").c_str(), "w")) {
+    std::fprintf(calls, "%s\n", callLog.c_str());
+    std::fclose(calls);
   }
 }
 

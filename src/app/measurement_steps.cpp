@@ -1,0 +1,24 @@
+// The measurement-data steps of the server's life: routing the plug-ins' experiment-
+// stopped callback to the experiment store and letting the fast sampler wake when a
+// group becomes active (window initialization, after plug-in discovery), the periodic
+// logging pass of the one-second tick, and ending the sampler's waits at shutdown.
+// Main thread.
+#include "app/server_application.h"
+
+namespace orvexa {
+
+void ServerApplication::StartMeasurement() {
+  OrvexaServer& server = *server_;
+  server.experiments.InstallStoppedHandler();
+  server.fastSchedule.SetActivationListener([&server] { server.fastSampler.Wake(); });
+}
+
+void ServerApplication::PeriodicLoggingTick() {
+  server_->periodicLogger.Tick();
+}
+
+void ServerApplication::StopFastSampler() {
+  server_->fastSampler.Stop();
+}
+
+}  // namespace orvexa

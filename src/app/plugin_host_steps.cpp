@@ -1,0 +1,41 @@
+// The plug-in host's steps of the server's life: the fast-sampling schedule and plug-in
+// discovery while the main window initializes (before the server runs), and LDPDone for
+// every plug-in at shutdown. Main thread.
+#include <cstdio>
+
+#include "app/server_application.h"
+#include "host/experiment_stopped_hook.h"
+#include "host/plugin_discovery.h"
+#include "platform/message_box.h"
+
+namespace orvexa {
+
+void ServerApplication::PrepareFastSchedule() {
+  if (!server_->fastSchedule.PrepareFastSchedule()) {
+    ShowMessageBox("Warning", "No high-resolution counter: fast logging is not available.");
+  }
+}
+
+// Loads every *.ldp file of the working folder (the start directory) and registers the
+// channels; then prints the start-up summary, one line per plug-in slot, which headless
+// is the only place the operator sees them.
+void ServerApplication::DiscoverPlugins() {
+  OrvexaServer& server = *server_;
+  PluginHostContext context;
+  context.config = &server.config;
+  context.schedule = server.fastSchedule.Prepared() ? &server.fastSchedule : nullptr;
+  context.folder = ".";
+  context.experimentStopped = HostExperimentStopped;
+  orvexa::DiscoverPlugins(server.registry, context);
+  for (const std::string& line : server.registry.SummaryLines()) std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
+// After the timer threads have ended: LDPDone in slot order. Each Unload waits for
+// ServerLock, so a client worker still inside a plug-in call finishes it first, and
+// nothing reaches a plug-in after its LDPDone.
+void ServerApplication::UnloadPlugins() {
+  server_->registry.UnloadAll();
+}
+
+}  // namespace orvexa
