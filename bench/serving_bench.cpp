@@ -4,7 +4,7 @@
 // with the same message sizes (a 3-byte request, an 8-byte reply). Also prints the
 // server's resident memory with 50 idle clients.
 //
-//   build/bench/serving_bench [seconds per measurement, default 2]
+//   build/bench/serving_bench [seconds per configuration and server, default 3]
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -33,31 +34,34 @@ using orvexa::client::Transport;
 namespace {
 
 // ---- The baseline: one thread per connection, read 3 bytes, answer 8. ----
+// It runs in a process of its own, like the server, so both pay the same switches
+// between the client's process and the serving one.
 class EchoServer {
  public:
   EchoServer() {
     orvexa::ListenResult listening = orvexa::OpenListeningSocket(0, 64);
-    socket_ = listening.socket;
     port_ = listening.boundPort;
-    orvexa::SetBlocking(socket_, true);
-    acceptor_ = std::thread([this] { AcceptLoop(); });
+    orvexa::SetBlocking(listening.socket, true);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      Serve(listening.socket);
+      _exit(0);
+    }
+    ::close(listening.socket);
   }
   ~EchoServer() {
-    stop_ = true;
-    ::shutdown(socket_, SHUT_RDWR);
-    acceptor_.join();
-    ::close(socket_);
-    for (auto& t : workers_) t.join();
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
   }
   int port() const { return port_; }
 
  private:
-  void AcceptLoop() {
-    while (!stop_) {
-      int connection = ::accept(socket_, nullptr, nullptr);
-      if (connection < 0) return;
+  static void Serve(int listener) {
+    for (;;) {
+      int connection = ::accept(listener, nullptr, nullptr);
+      if (connection < 0) continue;
       orvexa::SetNoDelay(connection);
-      workers_.emplace_back([connection] {
+      std::thread([connection] {
         char request[3];
         char reply[8] = {0x41, 0x2c, 0, 0, 0, 0, 0, 1};
         for (;;) {
@@ -73,15 +77,12 @@ class EchoServer {
           if (::send(connection, reply, sizeof reply, MSG_NOSIGNAL) != sizeof reply) break;
         }
         ::close(connection);
-      });
+      }).detach();
     }
   }
 
-  int socket_ = -1;
+  pid_t pid_ = -1;
   int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::thread acceptor_;
-  std::vector<std::thread> workers_;
 };
 
 // ---- The real server in a temporary folder. ----
@@ -179,8 +180,8 @@ double Measure(int port, Transport transport, bool hello, uint16_t channel, int 
 }  // namespace
 
 int main(int argc, char** argv) {
-  double seconds = argc > 1 ? std::atof(argv[1]) : 2.0;
-  if (seconds <= 0) seconds = 2.0;
+  double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
+  if (seconds <= 0) seconds = 3.0;
   ServerUnderTest server;
   EchoServer echo;
 
@@ -208,15 +209,19 @@ int main(int argc, char** argv) {
               {"TCP, 50 clients", Transport::kTcp, 50, 0.7},
               {"WebSocket, 1 client", Transport::kWebSocket, 1, 0.7},
               {"WebSocket, 50 clients", Transport::kWebSocket, 50, 0.7}};
-  double echoRate[2] = {Measure(echo.port(), Transport::kTcp, false, channel, 1, seconds),
-                        Measure(echo.port(), Transport::kTcp, false, channel, 50, seconds)};
-  std::printf("echo baseline: %.0f/s with 1 client, %.0f/s with 50 clients\n", echoRate[0],
-              echoRate[1]);
+  // The machine is shared: the echo server and the server are measured in alternation,
+  // several rounds, and the best round of each is compared.
+  constexpr int kRounds = 3;
   for (const Row& row : rows) {
-    double rate = Measure(server.port(), row.transport, true, channel, row.clients, seconds);
-    double baseline = echoRate[row.clients == 1 ? 0 : 1];
-    std::printf("%-22s %9.0f round trips/s  ratio %.2fx echo (target >= %.1fx)\n", row.name, rate,
-                rate / baseline, row.target);
+    double bestEcho = 0, bestServer = 0;
+    for (int round = 0; round < kRounds; ++round) {
+      bestEcho = std::max(bestEcho, Measure(echo.port(), Transport::kTcp, false, channel,
+                                            row.clients, seconds / kRounds));
+      bestServer = std::max(bestServer, Measure(server.port(), row.transport, true, channel,
+                                                row.clients, seconds / kRounds));
+    }
+    std::printf("%-22s echo %8.0f/s  server %8.0f/s  ratio %.2fx (target >= %.1fx)\n", row.name,
+                bestEcho, bestServer, bestServer / bestEcho, row.target);
   }
 
   std::vector<std::unique_ptr<ProtocolClient>> idle;

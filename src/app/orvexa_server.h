@@ -11,8 +11,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "app/background_threads.h"
+#include "app/client_service.h"
 #include "app/main_loop.h"
 #include "app/server_settings.h"
 #include "config/configuration_store.h"
@@ -86,6 +89,13 @@ class OrvexaServer {
   PeriodicLogger periodicLogger{registry, &config, CalendarSeconds};
   // Experiments, recordings and bursts; the plug-ins' experiment-stopped callback.
   ExperimentService experiments{registry, &auditLog, {CalendarSeconds, MillisecondTick}};
+
+  // Serving clients: listening socket, connection tracker, user table (created while the
+  // window initializes; see ClientService). After the services its workers reach, so it
+  // goes first.
+  std::unique_ptr<ClientService> clients;
+  // The housekeeping and sampling threads (started at start-up, joined at shutdown).
+  std::unique_ptr<BackgroundThreads> backgroundThreads;
 };
 
 }  // namespace orvexa

@@ -10,6 +10,7 @@
 // invalid configuration, start-up failure), in which case nothing is saved.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -62,6 +63,11 @@ class ServerApplication {
   void StartMeasurement();
   void PeriodicLoggingTick();
   void StopFastSampler();
+  // Client serving steps (client_steps.cpp).
+  bool OpenListeningSocket();
+  void NotifyPresence();
+  void DisconnectClients();
+  void WaitForClientWorkers(std::chrono::milliseconds bound, bool lastChance);
   void SetServerRunning();
   void RunMainWindow();
   // The one-second tick on the main thread; never re-entered.

@@ -11,16 +11,24 @@ namespace orvexa {
 // Strictly in this order. The places for the steps of the other subsystems are marked.
 void ServerApplication::Shutdown() {
   KillSecondTimer();  // the window's run has ended
-  // [users] RemoveAll on the user table, closing every client connection, then a pause
-  //         of about a second so that their workers finish their close paths.
+  // 1. RemoveAll on the user table; every connection (also those still in their
+  //    opening) is ended and no new one is accepted.
+  DisconnectClients();
+  // 2. The pause in which the workers finish their close paths (bounded).
+  WaitForClientWorkers(std::chrono::seconds(5), false);
+  // 3. "Server stoped".
   WriteServerStopped();
+  // 4., 5. Stop the housekeeping and sampling threads and wait for them.
   SignalStop();
   StopFastSampler();  // ends an idle sampler's wait at once
-  WaitForBackgroundThreads();  // [threads] then a pause of about a second
-  UnloadPlugins();             // LDPDone once per loaded plug-in, in loading order
-  CloseShutdownEvents();
-  SaveSettings();  // copies the settings into OrvexaConfig, saves, releases the tree
-  DestroyMainWindow();
+  WaitForBackgroundThreads();
+  // 6. No worker may still be on its way into a plug-in when LDPDone runs (bounded).
+  WaitForClientWorkers(std::chrono::seconds(10), true);
+  // 7. Unload every plug-in slot in loading order (LDPDone once per loaded plug-in).
+  UnloadPlugins();
+  CloseShutdownEvents();  // 8.
+  SaveSettings();  // 9. copies the settings into OrvexaConfig, saves, releases the tree
+  DestroyMainWindow();  // 10.
 }
 
 void ServerApplication::KillSecondTimer() {

@@ -135,13 +135,34 @@ void ServerApplication::QueryPerformanceCounter() {
 }
 
 bool ServerApplication::StartBackgroundThreads() {
-  // The housekeeping thread (user-table maintenance every 5 s) and the sampling thread
-  // (fast logging, time-critical priority) are started here. Each sets its finished
-  // event when it ends; when one cannot start, set stopEvent, wait for the finished
-  // event of the one that did start (MainLoop::RunUntil) and return false.
-  // Until they exist their finished events are simply set.
-  server_->housekeepingFinished.Set();
-  server_->samplingFinished.Set();
+  OrvexaServer& server = *server_;
+  BackgroundClocks clocks;
+  clocks.stop = &server.stopEvent;
+  clocks.serverRunning = &server.serverRunning;
+  clocks.housekeepingFinished = &server.housekeepingFinished;
+  clocks.samplingFinished = &server.samplingFinished;
+  clocks.windowClosing = &server.windowDestroyed;
+  clocks.performanceFrequency = server.performanceFrequency;
+  // Runs only once the server-running flag is set, when the client service exists.
+  clocks.housekeeping = [&server](bool windowClosing) {
+    if (server.clients) server.clients->HousekeepingPass(windowClosing);
+  };
+  // The fast-log pass paces the sampling thread (it runs once the server is running).
+  clocks.fastPass = [&server](int64_t nowNs) { return server.fastSampler.NextRun(nowNs); };
+  server.backgroundThreads = std::make_unique<BackgroundThreads>(std::move(clocks));
+  if (!server.backgroundThreads->StartHousekeeping()) {
+    server.samplingFinished.Set();
+    server.housekeepingFinished.Set();
+    return false;
+  }
+  if (!server.backgroundThreads->StartSampling()) {
+    // Stop the thread that did start and wait for it, serving the loop meanwhile.
+    server.stopEvent.Set();
+    server.samplingFinished.Set();
+    server.loop.RunUntil([&server] { return server.housekeepingFinished.IsSet(); },
+                         std::chrono::hours(24));
+    return false;
+  }
   return true;
 }
 
@@ -164,6 +185,7 @@ bool ServerApplication::CreateSecondTimer() {
 // The main window's initialization, in order. Headless this is the whole window.
 bool ServerApplication::InitializeMainWindow() {
   // 1. The listening socket on listenPort, all interfaces; prints "Listening on port N".
+  if (!OpenListeningSocket()) return false;
   // 2. The fast-sampling schedule.
   PrepareFastSchedule();
   // 3. Plug-in discovery and loading; prints one "Plug-in ..." line per plug-in.
@@ -206,6 +228,7 @@ void ServerApplication::SecondTick() {
     timerBusy_ = true;
   }
   // 1. NotifyPresence of the user table (plug-in message 2: is anyone connected).
+  NotifyPresence();
   // 2. The periodic logging tick with its log-file copies.
   PeriodicLoggingTick();
   {

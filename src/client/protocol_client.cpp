@@ -251,6 +251,19 @@ bool ProtocolClient::WaitClosed(int timeoutMs) {
   }
 }
 
+bool ProtocolClient::ReadUntilClosed(std::string* bytes, int timeoutMs) {
+  *bytes = raw_;
+  raw_.clear();
+  char buffer[4096];
+  for (;;) {
+    if (!WaitReadable(socket_, timeoutMs)) return false;
+    int error = 0;
+    long n = ReceiveSome(socket_, buffer, sizeof buffer, &error);
+    if (n <= 0) return true;
+    bytes->append(buffer, static_cast<size_t>(n));
+  }
+}
+
 bool ProtocolClient::Quiet(int timeoutMs) {
   if (!raw_.empty() || !reply_.empty()) return false;
   return !WaitReadable(socket_, timeoutMs);

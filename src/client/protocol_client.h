@@ -102,6 +102,8 @@ class ProtocolClient {
   // True when the server closes the connection within the time-out (a Close frame and
   // anything still unread are skipped).
   bool WaitClosed(int timeoutMs = 10000);
+  // Like WaitClosed, and hands out every byte that arrived before the end (raw).
+  bool ReadUntilClosed(std::string* bytes, int timeoutMs = 10000);
   // True when nothing arrives within `timeoutMs`.
   bool Quiet(int timeoutMs);
 

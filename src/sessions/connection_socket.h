@@ -5,7 +5,12 @@
 // blocked receive or send, and mark it so that it is shut down at most once.
 // `open` is guarded by the lock of whoever shuts the socket down (user-table lock,
 // tracker lock); the handle never changes while the worker is registered anywhere.
+// `expiry` is the idle deadline of a registered connection: the worker restarts it with
+// every request without taking the table lock; the maintenance pass reads it.
 #pragma once
+
+#include <atomic>
+#include <cstdint>
 
 #include "platform/tcp_socket.h"
 
@@ -14,6 +19,7 @@ namespace orvexa {
 struct ConnectionSocket {
   SocketHandle handle = kInvalidSocket;
   bool open = true;
+  std::atomic<int64_t> expiry{0};  // calendar seconds
 };
 
 }  // namespace orvexa

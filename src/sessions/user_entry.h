@@ -1,5 +1,5 @@
 // One connected user of the user table: its table id, client address, account, the
-// connection's socket, its idle expiry and the kind of client. Plain data, guarded by
+// connection's socket (with its idle expiry) and the kind of client. Plain data, guarded by
 // the user-table lock.
 #pragma once
 
@@ -17,8 +17,7 @@ struct UserEntry {
   uint32_t id = 0;
   IpAddress address{};
   uint32_t account = 0;
-  ConnectionSocket* socketRef = nullptr;
-  int64_t expiry = 0;  // calendar seconds
+  ConnectionSocket* socketRef = nullptr;  // also holds the idle expiry
   bool observer = false;
   bool forwarded = false;
 };

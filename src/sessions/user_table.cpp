@@ -19,6 +19,7 @@ void UserTable::ApplySettings(const UserTableSettings& settings) {
   {
     std::lock_guard<std::mutex> guard(lock_);
     settings_ = settings;
+    expirationDelay_.store(settings.expirationDelay);
   }
   // Who shows "C" may have changed.
   RefreshRows();
@@ -86,7 +87,7 @@ uint32_t UserTable::AddUser(uint32_t account, const IpAddress& address, Connecti
     entry.address = address;
     entry.account = account;
     entry.socketRef = socketRef;
-    entry.expiry = Now() + settings_.expirationDelay;
+    if (socketRef) socketRef->expiry.store(Now() + settings_.expirationDelay);
     entry.observer = observer;
     entry.forwarded = forwarded;
     if (entries_.empty() && !observer) ControlChangedLocked();
@@ -148,9 +149,7 @@ void UserTable::RemoveAll() {
 }
 
 void UserTable::Touch(ConnectionSocket* socketRef) {
-  std::lock_guard<std::mutex> guard(lock_);
-  auto it = FindLocked(socketRef);
-  if (it != entries_.end()) it->expiry = Now() + settings_.expirationDelay;
+  if (socketRef) socketRef->expiry.store(Now() + expirationDelay_.load());
 }
 
 uint32_t UserTable::WaitingTimeLocked(Entries::const_iterator entry, int64_t now) const {
@@ -230,7 +229,7 @@ void UserTable::MaintenancePass(bool windowClosing) {
     std::lock_guard<std::mutex> guard(lock_);
     int64_t now = Now();
     for (auto& e : entries_) {
-      if (!e.socketRef || !e.socketRef->open || e.expiry > now) continue;
+      if (!e.socketRef || !e.socketRef->open || e.socketRef->expiry.load() > now) continue;
       if (audit_ && audit_->IsOpen()) audit_->Write("Connection for user %u expired\n", e.account);
       // The entry stays: the worker sees its connection end and removes it.
       e.socketRef->open = false;

@@ -11,6 +11,7 @@
 // snapshot after the lock is released.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -61,7 +62,7 @@ class UserTable {
   // Shutdown: every connection is shut down, the table emptied.
   void RemoveAll();
 
-  // Restarts the idle time-out of the connection's entry.
+  // Restarts the idle time-out of the connection (every request: no table lock).
   void Touch(ConnectionSocket* socketRef);
   bool IsInControl(ConnectionSocket* socketRef);
   // The same with the table lock already held by the caller (Lock()).
@@ -112,6 +113,7 @@ class UserTable {
   UserTableSettings settings_;
   Entries entries_;
   uint32_t nextId_ = kFirstId;
+  std::atomic<int32_t> expirationDelay_{60};  // copy of settings_ for Touch
   int64_t controlDeadline_ = 0;
   uint32_t pendingKick_ = 0;
   uint64_t generation_ = 0;

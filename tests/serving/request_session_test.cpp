@@ -6,10 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 
+#include "app/server_lock.h"
 #include "app/server_settings.h"
 #include "host/plugin_discovery.h"
 #include "sessions/user_table.h"
@@ -193,6 +197,34 @@ TEST(Requests, BatchingHoldsRepliesBackAndUnknownCodesEndTheConnection) {
     EXPECT_TRUE(t.ended);
     EXPECT_GE(t.leftUnread, 17u) << int(code);  // the request's bytes were never read
   }
+}
+
+// Writes check control under the user-table lock and then take ServerLock; a change of
+// control holds the table lock and then takes ServerLock to tell the plug-ins. Run both
+// at once for a while: with the two locks taken in opposite orders this would hang.
+TEST(Requests, WritesAndControlChangesTakeTheLocksInOneOrder) {
+  UserTable users(nullptr,
+                  [](int, int) { std::lock_guard<std::recursive_mutex> guard(ServerLock()); });
+  UserTableSettings limited;
+  limited.limitMultipleControl = true;
+  users.ApplySettings(limited);
+  std::atomic<bool> stop{false};
+  std::thread churn([&] {
+    while (!stop) {
+      ConnectionSocket other;
+      users.AddUser(0, {10, 0, 0, 9}, &other, false, false);
+      users.RemoveBySocket(&other);
+    }
+  });
+  std::string writes;
+  for (int i = 0; i < 2000; ++i) writes += "\x06" + U16(2) + F32(1.0f);
+  for (int round = 0; round < 20; ++round) {
+    Session s(&users);
+    s.Run(Hello() + writes);
+    users.RemoveBySocket(&s.socket);
+  }
+  stop = true;
+  churn.join();
 }
 
 }  // namespace

@@ -1,0 +1,71 @@
+// Fuzzes the opening exchange and the request loop over an in-memory connection, with a
+// small registry holding the test device (Probe: a readable, a read-back, a write-only
+// channel and one named like a burst slot). The first input byte picks the receive size,
+// whether the peer is 127.0.0.1, the control and listing settings and whether another
+// user already holds control. Any input must end the session with a thrown integer,
+// never a crash, a hang or a read outside a buffer.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "app/server_settings.h"
+#include "host/plugin_discovery.h"
+#include "protocol/request_session.h"
+#include "sessions/user_table.h"
+#include "transport/memory_connection.h"
+#include "transport/socket_stream.h"
+
+namespace {
+
+orvexa::DeviceRegistry& Registry() {
+  static orvexa::DeviceRegistry* registry = [] {
+    auto* r = new orvexa::DeviceRegistry;
+    orvexa::PluginHostContext context;
+    context.folder = FUZZ_DEVICE_DIR;
+    if (!orvexa::LoadPlugin(*r, "FuzzDevice.ldp", context)) __builtin_trap();
+    return r;
+  }();
+  return *registry;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  uint8_t control = data[0];
+  orvexa::ServerSettings settings;
+  settings.DisableDeviceListing = control & 0x04;
+  orvexa::UserTable users(nullptr, nullptr);
+  orvexa::UserTableSettings userSettings;
+  userSettings.limitMultipleControl = control & 0x08;
+  userSettings.limitUsage = control & 0x10;
+  users.ApplySettings(userSettings);
+  orvexa::ConnectionSocket other;
+  if (control & 0x20) users.AddUser(0, {10, 0, 0, 1}, &other, false, false);
+
+  orvexa::ServingEnvironment env;
+  env.registry = &Registry();
+  env.users = &users;
+  env.settings = &settings;
+
+  orvexa::MemoryConnection connection(
+      std::string(reinterpret_cast<const char*>(data + 1), size - 1),
+      (control & 0x40) ? 1 << 20 : (control >> 7) + 1);
+  static uint8_t buffer[25000];
+  orvexa::SocketStream stream(connection, buffer, sizeof buffer, 0);
+  orvexa::MessageWriter writer(connection);
+  orvexa::RequestContext context(env, stream, writer);
+  orvexa::ConnectionSocket socket;
+  context.socketRef = &socket;
+  context.local = control & 0x01;
+  context.peerAddress =
+      context.local ? orvexa::IpAddress{127, 0, 0, 1} : orvexa::IpAddress{10, 9, 8, 7};
+  context.clientAddress = context.peerAddress;
+  try {
+    if (orvexa::Hello(context) == orvexa::HelloResult::kAdmitted)
+      orvexa::RunRequestLoop(context, orvexa::RequestTable::Standard());
+  } catch (int) {
+  }
+  if (context.registered) users.RemoveBySocket(&socket);
+  return 0;
+}

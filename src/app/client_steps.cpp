@@ -1,0 +1,45 @@
+// The application's steps for serving clients: the listening socket while the window
+// initializes, the presence message of the one-second tick, and the first steps of the
+// shutdown (every connection ended, the workers awaited). All on the main thread.
+#include <cstdio>
+
+#include "app/server_application.h"
+#include "platform/message_box.h"
+
+namespace orvexa {
+
+bool ServerApplication::OpenListeningSocket() {
+  OrvexaServer& server = *server_;
+  server.clients = std::make_unique<ClientService>(
+      server.settings, server.auditLog, &server.registry, server.serverRunning, server.loop);
+  server.clients->environment().experiments = &server.experiments;
+  std::string failure, detail;
+  if (!server.clients->OpenListener(server.listenPort, &failure, &detail)) {
+    ShowMessageBox("Error", failure, MessageIcon::Stop);
+    if (!detail.empty()) std::fprintf(stderr, "%s\n", detail.c_str());
+    return false;
+  }
+  std::printf("Listening on port %d\n", server.clients->port());
+  std::fflush(stdout);
+  return true;
+}
+
+void ServerApplication::NotifyPresence() {
+  if (server_->clients) server_->clients->NotifyPresence();
+}
+
+void ServerApplication::DisconnectClients() {
+  if (server_->clients) server_->clients->DisconnectAll();
+}
+
+void ServerApplication::WaitForClientWorkers(std::chrono::milliseconds bound, bool lastChance) {
+  OrvexaServer& server = *server_;
+  if (!server.clients || server.clients->WaitForWorkers(bound)) return;
+  std::fprintf(stderr, "Warning: %u client connections did not end in time\n",
+               server.clients->tracker().ActiveCount());
+  // A worker that is still running keeps using the service: it must outlive the
+  // process's orderly end rather than be destroyed under the worker.
+  if (lastChance) (void)server.clients.release();
+}
+
+}  // namespace orvexa

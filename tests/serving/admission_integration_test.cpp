@@ -1,0 +1,67 @@
+// Admission of connections by the real server: MaxClientCount, a place freed by a
+// client that leaves or by one that never finishes its opening, Enable and device
+// listing switched off, and the start-up failure when the port is taken.
+#include <gtest/gtest.h>
+
+#include "running_server.h"
+
+namespace orvexa::test {
+namespace {
+
+// True when the server closes a fresh connection without sending anything.
+bool RefusedAtOnce(int port) {
+  client::ProtocolClient c;
+  c.ConnectRaw("127.0.0.1", port);
+  std::string bytes;
+  return c.ReadUntilClosed(&bytes, 5000) && bytes.empty();
+}
+
+TEST(Admission, MaxClientCountAndAFreedPlace) {
+  RunningServer server({"/maxclient", "2"});
+  auto a = server.Connect(Transport::kTcp);
+  auto b = server.Connect(Transport::kWebSocket);
+  EXPECT_TRUE(RefusedAtOnce(server.port));
+  a->Close();
+  EXPECT_TRUE(server.WaitForAudit("Users 1 connection closed"));
+  auto c = server.Connect(Transport::kTcp);
+  EXPECT_EQ(c->ReadValue(1).first, 21.5f);
+  EXPECT_EQ(b->ReadValue(1).first, 21.5f);
+}
+
+TEST(Admission, AConnectionThatNeverOpensLosesItsPlace) {
+  RunningServer server({"/maxclient", "1", "/conexp", "1"});
+  client::ProtocolClient silent;
+  silent.ConnectRaw("127.0.0.1", server.port);
+  EXPECT_TRUE(RefusedAtOnce(server.port));
+  // The idle delay applies before Hello too (checked every 5 s).
+  EXPECT_TRUE(silent.WaitClosed(15000));
+  EXPECT_TRUE(server.WaitForAudit("Users 1 connection closed"));
+  auto c = server.Connect(Transport::kTcp);
+  EXPECT_EQ(c->ReadValue(1).first, 21.5f);
+}
+
+TEST(Admission, DisabledServerAndDisabledListing) {
+  {
+    RunningServer server({"/disable"});
+    EXPECT_TRUE(RefusedAtOnce(server.port));
+  }
+  RunningServer server({"/disablelisting"});
+  auto c = server.Connect(Transport::kTcp);
+  c->U8(2).Send();
+  EXPECT_EQ(c->ReadBytes(4), std::string(4, '\0'));
+  EXPECT_TRUE(c->Quiet(200));
+  EXPECT_EQ(c->FindChannel(3, "Probe_Input"), 1);  // finding still works
+}
+
+TEST(Admission, PortInUseStopsTheServerButSavesTheSettings) {
+  RunningServer first;
+  TempDir dir;
+  CompletedRun run = RunServerToEnd(dir.path(), {"/port", std::to_string(first.port)});
+  EXPECT_NE(run.status, 0);
+  EXPECT_NE(run.err.find("Error: Socket creation failed"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out.find("Server running"), std::string::npos);
+  EXPECT_TRUE(dir.Exists("orvexa.cfg"));
+}
+
+}  // namespace
+}  // namespace orvexa::test

@@ -1,0 +1,86 @@
+// The user table at work in the real server: idle expiry with its audit line, the
+// rotation of the control turn, the plug-in messages, and the orderly shutdown with
+// clients connected.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <thread>
+
+#include "running_server.h"
+
+namespace orvexa::test {
+namespace {
+
+TEST(Sessions, IdleConnectionExpires) {
+  RunningServer server({"/conexp", "2"});
+  auto idle = server.Connect(Transport::kWebSocket);
+  EXPECT_TRUE(idle->WaitClosed(15000));
+  EXPECT_TRUE(server.WaitForAudit("Connection for user 0 expired"));
+  EXPECT_TRUE(server.WaitForAudit("Users 1 connection closed"));
+}
+
+TEST(Sessions, ControlTurnRotatesAndPlugInsHearOfIt) {
+  RunningServer server({"/limitcontrol", "/maxusage", "2", "/conexp", "60"});
+  auto a = server.Connect(Transport::kTcp);
+  auto b = server.Connect(Transport::kWebSocket);
+  EXPECT_EQ(b->ControlStatus().first, 1);  // b is registered once it has an answer
+  auto [state, left] = a->ControlStatus();
+  EXPECT_EQ(state, 0);
+  EXPECT_LE(left, 2u);
+  // Within one maintenance pass after the turn ends, b takes over and a waits.
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (b->ControlStatus().first != 0 && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(b->ControlStatus().first, 0);
+  EXPECT_EQ(a->ControlStatus().first, 1);
+  b->WriteValue(2, 4.0f);
+  EXPECT_EQ(a->ReadValue(2).first, 4.0f);
+  std::string probe = server.ProbeLog();
+  EXPECT_GE(CountOf(probe, "message 1 0"), 2u);  // a's turn, then b's
+  EXPECT_GE(CountOf(probe, "message 2 0"), 1u);  // once a second: somebody is there
+}
+
+TEST(Sessions, OrderlyShutdownWithClientsConnected) {
+  RunningServer server;
+  auto tcp = server.Connect(Transport::kTcp);
+  auto ws = server.Connect(Transport::kWebSocket);
+  client::ProtocolClient opening;  // still in its opening, in no user table
+  opening.ConnectRaw("127.0.0.1", server.port);
+  // A busy client keeps reading while the server goes down.
+  std::atomic<bool> running{true};
+  auto busy = server.Connect(Transport::kTcp);
+  std::thread reader([&] {
+    try {
+      while (running) busy->ReadValue(2);
+    } catch (const client::ClientError&) {
+    }
+  });
+  ASSERT_TRUE(server.WaitForAudit("Using ID:4"));
+
+  server.process->Signal(SIGTERM);
+  EXPECT_TRUE(tcp->WaitClosed(10000));
+  EXPECT_TRUE(ws->WaitClosed(10000));
+  EXPECT_TRUE(opening.WaitClosed(10000));
+  auto status = server.process->WaitForExit();
+  running = false;
+  reader.join();
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, 0);
+
+  std::string audit = server.Audit();
+  size_t stopped = audit.find("Server stoped");
+  ASSERT_NE(stopped, std::string::npos);
+  for (int serial = 1; serial <= 4; ++serial) {
+    size_t closed = audit.find("Users " + std::to_string(serial) + " connection closed");
+    EXPECT_NE(closed, std::string::npos) << serial;
+    EXPECT_LT(closed, stopped) << serial;
+  }
+  std::string probe = server.ProbeLog();
+  EXPECT_EQ(CountOf(probe, "done"), 1u);
+  EXPECT_EQ(CountOf(probe, "call after done"), 0u);
+  EXPECT_TRUE(server.dir.Exists("orvexa.cfg"));
+}
+
+}  // namespace
+}  // namespace orvexa::test
