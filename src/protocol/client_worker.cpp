@@ -64,7 +64,9 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
     session->clientAddress = peer;
     session->local = peer == kLoopback;
     session->socketRef = &socket;
-    stream->GetPeerAddress(session->clientAddress.data());
+    // A forwarding proxy's X-Real-IP header is believed only from this machine, like
+    // the forwarded address of Hello: anybody else could name any address.
+    if (!writer.framed() || session->local) stream->GetPeerAddress(session->clientAddress.data());
     if (Hello(*session) == HelloResult::kWrongVersion) {
       wrongVersion = true;
     } else {

@@ -60,9 +60,18 @@ TEST(WebSocketServing, RealIpHeaderGivesTheClientAddress) {
   auto invalid = server.Connect(Transport::kWebSocket, 1, {"X-Real-IP: 10.1.2.300"});
   EXPECT_TRUE(server.WaitForAudit("User connected from:10.1.2.3 (over 127.0.0.1) Using ID:1"));
   EXPECT_TRUE(server.WaitForAudit("User connected from:127.0.0.1 (over 127.0.0.1) Using ID:2"));
+  // Hello is answered before the user is entered in the table: a request of its own
+  // shows that it is.
+  EXPECT_EQ(invalid->ReadValue(1).first, 21.5f);
   auto controllers = proxied->ListControllers();
   ASSERT_EQ(controllers.size(), 2u);
   EXPECT_EQ(controllers[0], (client::Address{10, 1, 2, 3}));
+  // From any other peer the header is not believed.
+  client::ProtocolClient remote;
+  remote.Connect("127.0.0.1", server.port, Transport::kWebSocket, {"X-Real-IP: 10.1.2.3"},
+                 "127.0.0.2");
+  ASSERT_EQ(remote.Hello(), 0);
+  EXPECT_TRUE(server.WaitForAudit("User connected from:127.0.0.2 (over 127.0.0.2) Using ID:3"));
 }
 
 TEST(WebSocketServing, PingsAndTextFramesBetweenRequests) {
