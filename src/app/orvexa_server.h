@@ -78,7 +78,8 @@ class OrvexaServer {
   FastSchedule fastSchedule;
   // Plug-in table and channel sequence, filled once while the window initializes.
   // Declared after fastSchedule so that it is destroyed first (channel records before
-  // the groups that point at them).
+  // the groups that point at them). Members whose destructors still reach channel
+  // records (their recordings lists) must be declared below it, so they go first.
   DeviceRegistry registry;
 
   // Measurement data. Declared after the registry and the schedule they point at, so

@@ -13,11 +13,20 @@
 //  - BurstSample arrays: allocated by the plug-in, copied by the host, handed back once
 //    through LDPBurstFree.
 //
-// Threads: every host call into a plug-in is made with the host's ServerLock held, so at
-// most one host thread is inside a plug-in at a time; LDPInit..LDPQueryInfo run on the
-// main thread at start-up, LDPDone on the main thread at shutdown. Channel functions are
-// called at up to the fast sampling rate and must return at once. Plug-in threads may
-// call the ExperimentStoppedCallback from any thread.
+// Threads: at most one host thread is inside a plug-in at a time, but not always the same
+// thread. Loading (LDPExperimentSetCallbacks, LDPInit, LDPConfig(-1), LDPQueryPluginInfo,
+// LDPQueryInfo) runs on the main thread before anything is served; LDPDone runs on the
+// main thread at shutdown, after the sampling thread has ended, with the host's
+// ServerLock held so that no client worker is inside the plug-in meanwhile; every other
+// call is made with ServerLock held from the thread named at the entry point. A plug-in
+// whose own threads touch state that entry points also touch guards it itself.
+// Channel functions are called at up to the fast sampling rate and must return at once:
+// they work on values the plug-in keeps, never on the device directly.
+//
+// The ExperimentStoppedCallback takes ServerLock. A plug-in may call it from any thread,
+// including from inside an entry point (the lock is recursive for the calling thread),
+// but it must never wait inside an entry point for one of its own threads that may be
+// calling the callback at that moment: that thread waits for the lock the host holds.
 #pragma once
 
 #include <cstdint>
@@ -28,9 +37,10 @@ namespace orvexa {
 
 using PluginHandle = void*;
 
-// Returns the channel's current value; byClient is 1 for a client's read, 0 for logging.
+// Returns the channel's current value; byClient is 1 for a client's read (client worker
+// threads), 0 for the loggers (the one-second tick, the sampling thread).
 using ChannelReadFunction = float (*)(PluginHandle handle, int readParam, int byClient);
-// Sets the channel. Note the order: value second, parameter third.
+// Sets the channel (client worker threads). Note the order: value second, parameter third.
 using ChannelWriteFunction = void (*)(PluginHandle handle, float value, int writeParam);
 // Host function a plug-in calls when it ended an experiment by itself (any thread).
 using ExperimentStoppedCallback = void (*)(uint32_t experimentId);
@@ -57,47 +67,71 @@ struct BurstSample {
   float value[8];
 };
 #pragma pack(pop)
-static_assert(sizeof(BurstSample) == 36, "BurstSample is 36 bytes on the wire between host and plug-in");
+static_assert(sizeof(BurstSample) == 36,
+              "BurstSample is 36 bytes on the wire between host and plug-in");
 
 // Boolean results: the host looks only at the lowest byte of the returned int.
 extern "C" {
-// Required. Stores the instance through handleOut and may store a device name; section is
-// null when nothing is stored yet or the server runs with /config. Returns channel count.
+// Required; main thread, once. Stores the instance through handleOut and may store a
+// device name (the host presets it to null; null becomes "Unknown"); section is null when
+// nothing is stored yet or the server runs with /config. Returns the channel count; 0 or
+// less registers no channels but the plug-in stays loaded and is still called.
 typedef int (*LDPInitFunction)(PluginHandle* handleOut, const char** deviceNameOut,
                                ConfigValue* section);
-// Required. Releases the instance; called once, at shutdown.
+// Required; main thread, once, at shutdown (see Threads). Releases the instance; nothing
+// calls the plug-in afterwards.
 typedef void (*LDPDoneFunction)(PluginHandle handle);
-// Required. Describes channel 1..N; 0 (or a null name) skips it.
+// Required; main thread, while loading, for channel = 1..N. The host presets the name and
+// description to null and passes the addresses of its own record's function and
+// parameter fields. 0 (or a null name) skips the channel; later numbers are still asked.
 typedef int (*LDPQueryInfoFunction)(PluginHandle handle, int channel, const char** nameOut,
                                     const char** descriptionOut, ChannelReadFunction* readOut,
                                     int* readParamOut, ChannelWriteFunction* writeOut,
                                     int* writeParamOut);
-// Optional. Stores settings into section (never null); other "what" values show a dialog.
+// Optional; main thread (ConfigStoreOnly while loading; the others from the operator
+// window, ServerLock held for the whole call). Every value other than ConfigStoreOnly asks
+// for the plug-in's settings window (0: the plug-in, N: its channel N); every call ends by
+// storing the settings into section (never null, lent for this call only).
 typedef void (*LDPConfigFunction)(PluginHandle handle, int what, ConfigValue* section);
-// Optional. Unknown codes are ignored.
+// Optional. MessageControlChanged from the thread that changed control, MessageIdleState
+// from the one-second tick (main thread), MessageTick from the sampling thread; the first
+// two only to plug-ins with at least one channel. Unknown codes are ignored.
 typedef void (*LDPMessageFunction)(PluginHandle handle, int code, int arg);
-// Optional; absent counts as false.
+// Optional; absent counts as false. Asked once while loading (main thread), after
+// LDPConfig(ConfigStoreOnly), with PluginInfoTickFrequency.
 typedef int (*LDPQueryPluginInfoFunction)(PluginHandle handle, int what, void* out);
-// Optional; absent counts as false.
+// Optional; absent counts as false. Client worker threads.
 typedef int (*LDPBurstSupportedFunction)(PluginHandle handle, const char* burstName);
-// Optional; absent counts as -1. Blocks for the recording; returns the sample count or < 0.
+// Optional; absent counts as -1. Client worker thread, raised priority. Blocks for the
+// recording; stores an array allocated by the plug-in through samplesOut (preset to null)
+// and returns the sample count (0 allowed), or < 0 on failure (then the host never calls
+// LDPBurstFree, so the plug-in frees whatever it allocated). reserved1/2 are always 0.
 typedef int (*LDPBurstRecordFunction)(PluginHandle handle, BurstSample** samplesOut,
                                       const char* burstName, uint32_t duration, int reserved1,
                                       int reserved2);
-// Required wherever LDPBurstRecord is exported. No handle.
+// Required wherever LDPBurstRecord is exported (the host never calls it when missing; the
+// array then stays the plug-in's). Called exactly once per non-null array. No handle.
 typedef void (*LDPBurstFreeFunction)(BurstSample* samples);
-// Optional; absent counts as true.
+// Optional; absent counts as true. Client worker threads; ExperimentStart with the
+// client's parameter, ExperimentStop with 0. False refuses the start or stop.
 typedef int (*LDPExperimentFunction)(PluginHandle handle, int action, uint32_t experimentId,
                                      uint32_t param);
-// Optional. Called once, before LDPInit. No handle.
+// Optional. Main thread, once, before LDPInit. No handle.
 typedef void (*LDPExperimentSetCallbacksFunction)(ExperimentStoppedCallback callback);
 }
 
 // Exported names, in the host's binding order.
-inline constexpr const char* kEntryPointNames[11] = {
-    "LDPInit",           "LDPDone",          "LDPQueryInfo",  "LDPConfig",
-    "LDPMessage",        "LDPQueryPluginInfo", "LDPBurstSupported", "LDPBurstRecord",
-    "LDPBurstFree",      "LDPExperiment",    "LDPExperimentSetCallbacks"};
+inline constexpr const char* kEntryPointNames[11] = {"LDPInit",
+                                                     "LDPDone",
+                                                     "LDPQueryInfo",
+                                                     "LDPConfig",
+                                                     "LDPMessage",
+                                                     "LDPQueryPluginInfo",
+                                                     "LDPBurstSupported",
+                                                     "LDPBurstRecord",
+                                                     "LDPBurstFree",
+                                                     "LDPExperiment",
+                                                     "LDPExperimentSetCallbacks"};
 
 }  // namespace orvexa
 
