@@ -16,7 +16,9 @@ extern "C" {
 // pathCapacity bytes). Returns non-zero when the operator confirmed with OK, having
 // stored the chosen index (0..100) and path ("" for none) back.
 typedef int (*PinvanePortDialog)(int32_t* portIndex, char* portPath, int32_t pathCapacity);
-// Shows `text` with `caption` and returns when the operator dismissed it.
+// Shows `text` with `caption`. Called on the reader thread, which waits until it returns.
+// A GUI must not make it wait for its main thread: LDPConfig and LDPDone run there and
+// wait for the reader to stop, so such a box would deadlock; post the box and return.
 typedef void (*PinvaneMessageBox)(const char* text, const char* caption);
 }
 
