@@ -65,6 +65,12 @@ class OrvexaServer {
   std::atomic<bool> windowDestroyed{false};
   // Set by the KICK button, cleared by the housekeeping pass that serves it.
   std::atomic<bool> kickRequested{false};
+  // Set while "Configure selected" or "Configure log for selected" holds ServerLock on
+  // the main thread around a modal dialog. The dialog's event loop still delivers the
+  // one-second tick, which then does nothing: its presence message would take the user
+  // table's lock under ServerLock, against the lock order, and the periodic logging it
+  // runs is meant to wait for the dialog anyway.
+  std::atomic<bool> operatorDialogOpen{false};
   // Shutdown events: stop (signalled once at shutdown) and one finished event per
   // background thread (housekeeping, sampling), each set by its thread as it ends.
   ManualResetEvent stopEvent;

@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "app/server_application.h"
-#include "app/window_title.h"
 #include "app/server_lock.h"
+#include "app/window_title.h"
 #include "config/config_parser.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
@@ -223,6 +223,7 @@ void ServerApplication::RunMainWindow() {
 
 void ServerApplication::SecondTick() {
   if (!server_->serverRunning.load()) return;
+  if (server_->operatorDialogOpen.load()) return;
   {
     std::lock_guard<std::mutex> guard(timerLock_);
     if (timerBusy_) return;

@@ -55,6 +55,22 @@ QPushButton* Button(QWidget* parent, const char* text, const char* name) {
   return button;
 }
 
+// Raises a flag for the time of one handler (null: nothing to raise).
+class RaisedFlag {
+ public:
+  explicit RaisedFlag(std::atomic<bool>* flag) : flag_(flag) {
+    if (flag_ != nullptr) flag_->store(true);
+  }
+  ~RaisedFlag() {
+    if (flag_ != nullptr) flag_->store(false);
+  }
+  RaisedFlag(const RaisedFlag&) = delete;
+  RaisedFlag& operator=(const RaisedFlag&) = delete;
+
+ private:
+  std::atomic<bool>* flag_;
+};
+
 }  // namespace
 
 MainWindow::MainWindow(MainWindowModel model, const std::string& title, QWidget* parent)
@@ -292,12 +308,14 @@ void MainWindow::MaintenancePassFinished(bool windowClosing) {
 void MainWindow::ConfigureSelected() {
   DeviceTreeSelection selection = Selection();
   if (selection.kind == DeviceTreeSelection::Kind::None) return;
+  RaisedFlag open(model_.dialogOpen);
   if (model_.configureSelected) model_.configureSelected(selection);
 }
 
 void MainWindow::ConfigureLogForSelected() {
   DeviceTreeSelection selection = Selection();
   if (selection.kind == DeviceTreeSelection::Kind::None) return;
+  RaisedFlag open(model_.dialogOpen);
   if (model_.schedule == nullptr) {
     if (model_.saveLoggingSettings) model_.saveLoggingSettings();
     return;

@@ -52,6 +52,9 @@ struct MainWindowModel {
   uint32_t logCapacity = kLogCapacity;
   // Shows the "Log config" dialog; unset: the real dialog, modal.
   LogSettingsController::Dialog logDialog;
+  // Raised while "Configure selected" or "Configure log for selected" runs (it holds
+  // ServerLock around a modal dialog); the server's one-second tick waits meanwhile.
+  std::atomic<bool>* dialogOpen = nullptr;
   // Ends the run (the orderly shutdown follows).
   std::function<void()> endRun;
   // Enables the hidden "Use authentication" check box.

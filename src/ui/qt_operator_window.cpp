@@ -48,6 +48,7 @@ MainWindowModel QtOperatorWindow::ModelFor(OrvexaServer& server) {
   };
   model.schedule = &server.fastSchedule;
   model.saveLoggingSettings = [&server] { SaveLoggingSettings(server.registry, server.config); };
+  model.dialogOpen = &server.operatorDialogOpen;
   model.endRun = [&server] { server.loop.Quit(); };
   return model;
 }

@@ -42,14 +42,19 @@ class MainWindowTest : public ::testing::Test {
     };
     model.kick = [this](uint32_t id) { pendingKick = id; };
     model.tree = &tree;
-    model.configureSelected = [this](const DeviceTreeSelection& s) { configured.push_back(s); };
+    model.configureSelected = [this](const DeviceTreeSelection& s) {
+      configured.push_back(s);
+      flagDuringDialogs.push_back(dialogOpen.load());
+    };
     model.schedule = &schedule;
     model.saveLoggingSettings = [this] { ++saves; };
     model.logDialog = [this](LogDialogValues& values) {
       ++logDialogs;
+      flagDuringDialogs.push_back(dialogOpen.load());
       values.measureInterval = 7;
       return true;
     };
+    model.dialogOpen = &dialogOpen;
     model.endRun = [this] { ++endRuns; };
     auto window = std::make_unique<MainWindow>(model, "Orvexa (Experiment log time precision:1)");
     window->show();
@@ -79,6 +84,8 @@ class MainWindowTest : public ::testing::Test {
   int saves = 0;
   int logDialogs = 0;
   int endRuns = 0;
+  std::atomic<bool> dialogOpen{false};
+  std::vector<bool> flagDuringDialogs;
 };
 
 TEST_F(MainWindowTest, ShowsEveryControlWithItsText) {
@@ -232,6 +239,9 @@ TEST_F(MainWindowTest, TheTreeShowsPluginAndChannelNodesAndTheButtonsActOnTheSel
   EXPECT_EQ(logDialogs, 1);
   EXPECT_EQ(saves, 2);
   EXPECT_EQ(channels[1].logPeriod, 7);
+  // Both handlers raise the dialog flag (the server's tick waits) and lower it after.
+  EXPECT_EQ(flagDuringDialogs, std::vector<bool>({true, true, true}));
+  EXPECT_FALSE(dialogOpen.load());
 }
 
 TEST_F(MainWindowTest, EscapeEnterInANumberFieldAndClosingEndTheRun) {
