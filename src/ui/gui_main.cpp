@@ -7,6 +7,7 @@
 
 #include "app/server_application.h"
 #include "platform/message_box.h"
+#include "platform/termination_signals.h"
 #include "ui/qt_operator_window.h"
 
 namespace orvexa {
@@ -42,6 +43,11 @@ void RemoveGuiMessageBoxes() {
 }
 
 int RunWithOperatorWindow(int argc, char** argv) {
+  // Before the toolkit starts its threads (the X11 platform reads its connection on one):
+  // a thread that does not block SIGINT/SIGTERM would take the signal with its default
+  // action and end the process without the orderly shutdown.
+  IoResult blocked = BlockTerminationSignals();
+  if (!blocked.ok) std::fprintf(stderr, "Signal setup failed: %s\n", blocked.message.c_str());
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Orvexa"));
   // The run ends through the application's shutdown, not when a window closes.

@@ -4,8 +4,14 @@
 // screenshot of the window is saved for a reviewer (build/tests/screenshots), KICK
 // removes the client, and closing the window ends the run with the orderly shutdown
 // (exit status 0, orvexa.cfg written). A client that arrives while the operator has a
-// configuration dialog open is served once the dialog closes.
+// configuration dialog open is served once the dialog closes. On a real (virtual) X
+// display the built server shows its window and SIGTERM still ends it in order.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
@@ -26,6 +32,7 @@
 
 #include "app/server_application.h"
 #include "client/protocol_client.h"
+#include "support/server_process.h"
 #include "support/temp_dir.h"
 #include "ui/log_config_dialog.h"
 #include "ui/qt_operator_window.h"
@@ -80,6 +87,63 @@ class Watchdog {
   bool done_ = false;
   std::thread thread_;
 };
+
+// An X server of the test's own (Xvfb), on a display number it picks itself.
+class VirtualDisplay {
+ public:
+  VirtualDisplay() {
+    if (::access("/usr/bin/Xvfb", X_OK) != 0) return;
+    int fds[2];
+    if (::pipe(fds) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(fds[0]);
+      int quiet = ::open("/dev/null", O_WRONLY);
+      ::dup2(quiet, 1);
+      ::dup2(quiet, 2);
+      std::string fd = std::to_string(fds[1]);
+      ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
+              "800x600x24", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    ::close(fds[1]);
+    // Xvfb writes its display number once it accepts connections.
+    std::string number;
+    pollfd ready{fds[0], POLLIN, 0};
+    char c;
+    while (pid_ > 0 && ::poll(&ready, 1, 20000) == 1 && ::read(fds[0], &c, 1) == 1 && c != '\n')
+      number += c;
+    ::close(fds[0]);
+    if (!number.empty()) name_ = ":" + number;
+  }
+  ~VirtualDisplay() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  // ":N", or "" when no display could be started.
+  const std::string& name() const { return name_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string name_;
+};
+
+// Threads of process `pid` whose name starts with `prefix`.
+int ThreadsNamed(pid_t pid, const std::string& prefix) {
+  int count = 0;
+  std::error_code error;
+  for (const auto& task :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    std::FILE* file = std::fopen((task.path() / "comm").c_str(), "r");
+    if (file == nullptr) continue;
+    char name[64] = {};
+    if (std::fgets(name, sizeof name, file) != nullptr && std::string(name).rfind(prefix, 0) == 0)
+      ++count;
+    std::fclose(file);
+  }
+  return count;
+}
 
 // The server with its operator window over Simulator.ldp in a folder of its own, on a
 // port of its own. `scenario` runs on the main thread once the window is up; the window
@@ -205,6 +269,31 @@ TEST_F(OperatorWindowApp, ClientsArrivingWhileALogDialogIsOpenAreServedAfterItCl
   for (std::thread& client : clients) client.join();
   EXPECT_EQ(status, 0);
   EXPECT_TRUE(dir.Exists("orvexa.cfg"));
+}
+
+// The built server on an X display: the window's toolkit runs its own threads, and
+// SIGTERM must still reach the main loop (not end the process on one of those threads),
+// so the orderly shutdown writes "Server stoped" and saves orvexa.cfg.
+TEST(OrvexaOnADesktop, ShowsItsWindowServesAndShutsDownInOrderOnSigterm) {
+  VirtualDisplay display;
+  if (display.name().empty()) GTEST_SKIP() << "Xvfb is not available";
+  test::TempDir dir;
+  dir.CopyFromBuild("Simulator.ldp");
+  test::ServerProcess server(dir.path(), {"/port", "0"},
+                             {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb"});
+  std::optional<int> port = server.WaitForPort();
+  ASSERT_TRUE(port) << server.Stderr();
+  ASSERT_TRUE(server.WaitForOutput("Server running")) << server.Stderr();
+  EXPECT_GE(ThreadsNamed(server.pid(), "QXcb"), 1);  // the X11 window is up
+  {
+    client::ProtocolClient connection;
+    connection.Connect("127.0.0.1", *port, client::Transport::kTcp);
+    EXPECT_EQ(connection.Hello(1), 0);
+  }
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.WaitForExit(), std::optional<int>(0)) << server.Stderr();
+  EXPECT_TRUE(dir.Exists("orvexa.cfg"));
+  EXPECT_NE(dir.Read("users.log").find("Server stoped"), std::string::npos);
 }
 
 }  // namespace
