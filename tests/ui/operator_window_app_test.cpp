@@ -97,6 +97,11 @@ class VirtualDisplay {
     if (::pipe(fds) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
+      // The in-process server of the other tests blocked SIGTERM in this process; the
+      // display must still end on it.
+      sigset_t all;
+      sigfillset(&all);
+      ::sigprocmask(SIG_UNBLOCK, &all, nullptr);
       ::close(fds[0]);
       int quiet = ::open("/dev/null", O_WRONLY);
       ::dup2(quiet, 1);
@@ -119,6 +124,11 @@ class VirtualDisplay {
   ~VirtualDisplay() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGTERM);
+    for (int waited = 0; waited < 5000; waited += 10) {
+      if (::waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+      ::usleep(10000);
+    }
+    ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
   }
   // ":N", or "" when no display could be started.
