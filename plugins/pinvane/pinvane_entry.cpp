@@ -109,8 +109,8 @@ LDP_EXPORT void LDPMessage(PluginHandle handle, int /*code*/, int /*arg*/) {
 }
 
 // For the operator window: installs the "Port selection" window and the message box
-// (null restores the headless behaviour). Not part of the LDP contract; the host never
-// looks for these names.
+// (null restores the headless behaviour). Not part of the LDP contract: the loader never
+// looks for these names; only the operator window does, after discovery.
 LDP_EXPORT void PinvaneSetPortDialog(PinvanePortDialog dialog) {
   orvexa::pinvane::UserInterface::InstallPortDialog(dialog);
 }

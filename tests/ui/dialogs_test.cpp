@@ -1,17 +1,22 @@
 // The further dialogs on the offscreen platform: "Log config" (its fields, labels and
 // ranges: 8761 hours refused, 0 accepted), "Help" with its ten lines, and the plug-in's
-// "Port selection" window with its range and the port_path beside the number.
+// "Port selection" window with its range and the port_path beside the number, and the
+// server's message boxes in GUI mode (modal on the main thread, posted from others).
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <thread>
 
 #include "app/server_command_line.h"
+#include "platform/message_box.h"
+#include "ui/gui_main.h"
 #include "ui/help_dialog.h"
 #include "ui/log_config_dialog.h"
 #include "ui/plugin_dialogs.h"
@@ -207,6 +212,39 @@ TEST(PluginMessageBox, AReaderThreadPostsItAndGoesOnOneBoxPerText) {
     if (widget->windowTitle() == "Error opening port") widget->close();
   QTest::qWait(20);
   EXPECT_EQ(openBoxes(), 0);
+}
+
+TEST(ServerMessageBox, IsModalOnTheMainThreadAndPostedFromAnotherThread) {
+  InstallGuiMessageBoxes();
+  bool seen = false;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    seen = true;
+    EXPECT_EQ(box->windowTitle(), "Error");
+    EXPECT_EQ(box->text(), "Config file invalid.");
+    EXPECT_EQ(box->icon(), QMessageBox::Critical);
+    box->accept();
+  });
+  // Returns only once the operator has answered the box.
+  ShowMessageBox("Error", "Config file invalid.", MessageIcon::Stop);
+  EXPECT_TRUE(seen);
+
+  auto visible = [] {
+    for (QWidget* widget : QApplication::topLevelWidgets())
+      if (widget->isVisible() && widget->windowTitle() == "Warning") return widget;
+    return static_cast<QWidget*>(nullptr);
+  };
+  std::thread other([] { ShowMessageBox("Warning", "orvexa.cfg not saved"); });
+  other.join();  // went on without anybody answering
+  QWidget* box = nullptr;
+  QTimer::singleShot(0, [&] {
+    box = visible();
+    if (box != nullptr) box->close();
+  });
+  QTest::qWait(50);
+  EXPECT_NE(box, nullptr);
+  RemoveGuiMessageBoxes();
 }
 
 }  // namespace
