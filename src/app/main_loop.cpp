@@ -11,16 +11,19 @@ MainLoop::MainLoop() = default;
 MainLoop::~MainLoop() = default;
 
 int MainLoop::WatchFd(int fd, short events, FdCallback callback) {
+  if (backend_ != nullptr) return backend_->WatchFd(fd, events, std::move(callback));
   int id = nextId_++;
   watches_[id] = Watch{fd, events, std::make_shared<FdCallback>(std::move(callback))};
   return id;
 }
 
 void MainLoop::UnwatchFd(int watchId) {
+  if (backend_ != nullptr) return backend_->UnwatchFd(watchId);
   watches_.erase(watchId);
 }
 
 int MainLoop::AddTimer(std::chrono::milliseconds period, Callback callback) {
+  if (backend_ != nullptr) return backend_->AddTimer(period, std::move(callback));
   int id = nextId_++;
   int64_t periodNs = std::max<int64_t>(1, period.count()) * 1000000;
   timers_[id] = Timer{periodNs, MonotonicNanoseconds() + periodNs, false,
@@ -29,10 +32,12 @@ int MainLoop::AddTimer(std::chrono::milliseconds period, Callback callback) {
 }
 
 void MainLoop::RemoveTimer(int timerId) {
+  if (backend_ != nullptr) return backend_->RemoveTimer(timerId);
   timers_.erase(timerId);
 }
 
 void MainLoop::Post(Callback work) {
+  if (backend_ != nullptr) return backend_->Post(std::move(work));
   {
     std::lock_guard<std::mutex> guard(postedLock_);
     posted_.push_back(std::move(work));
@@ -41,6 +46,7 @@ void MainLoop::Post(Callback work) {
 }
 
 IoResult MainLoop::EnableTerminationSignals() {
+  if (backend_ != nullptr) return backend_->EnableTerminationSignals();
   auto signals = std::make_unique<TerminationSignalFd>();
   if (!signals->ok()) return signals->error();
   signals_ = std::move(signals);
@@ -49,15 +55,23 @@ IoResult MainLoop::EnableTerminationSignals() {
 
 void MainLoop::Quit() {
   quit_.store(true);
+  if (backend_ != nullptr) return backend_->Quit();
   wake_.Signal();
 }
 
 int MainLoop::Run() {
+  if (backend_ != nullptr) {
+    if (quit_.load()) return 0;
+    int signal = backend_->Run();
+    quit_.store(true);
+    return signal;
+  }
   while (!quit_.load()) RunOnce(-1);
   return endingSignal_;
 }
 
 bool MainLoop::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  if (backend_ != nullptr) return backend_->RunUntil(done, timeout);
   int64_t end = MonotonicNanoseconds() + timeout.count() * 1000000;
   for (;;) {
     if (done()) return true;

@@ -7,6 +7,10 @@
 // thread (callbacks may call them). Post and Quit may be called from any thread and
 // never wait for the main thread; the post queue's mutex is held only to move items.
 // A timer callback is never re-entered: while it runs, its own due ticks are skipped.
+//
+// With the operator window a MainLoopBackend (the toolkit's loop) is installed before
+// the run starts; every operation then goes to it, so callers need not know which loop
+// runs the thread.
 #pragma once
 
 #include <atomic>
@@ -18,6 +22,7 @@
 #include <mutex>
 #include <vector>
 
+#include "app/main_loop_backend.h"
 #include "platform/io_result.h"
 #include "platform/poller.h"  // POLLIN, POLLOUT for WatchFd
 #include "platform/termination_signals.h"
@@ -36,7 +41,12 @@ class MainLoop {
   MainLoop& operator=(const MainLoop&) = delete;
 
   // False when the loop's own wake-up descriptor could not be created.
-  bool ok() const { return wake_.ok(); }
+  bool ok() const { return backend_ != nullptr || wake_.ok(); }
+
+  // Hands every later operation to `backend` (not owned; it outlives the run). Called on
+  // the main thread before any other thread starts; null returns to the poll loop.
+  void SetBackend(MainLoopBackend* backend) { backend_ = backend; }
+  bool HasBackend() const { return backend_ != nullptr; }
 
   // Calls `callback` on the main thread whenever `fd` reports one of `events` (POLLIN...).
   // Returns a watch id for UnwatchFd.
@@ -85,6 +95,7 @@ class MainLoop {
   void RunDueTimers();
   int MillisecondsToNextTimer() const;
 
+  MainLoopBackend* backend_ = nullptr;
   WakeFd wake_;
   std::unique_ptr<TerminationSignalFd> signals_;
   std::atomic<bool> quit_{false};

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/operator_window.h"
 #include "app/orvexa_server.h"
 #include "app/server_command_line.h"
 
@@ -34,6 +35,8 @@ class ServerApplication {
   int Run(const std::vector<std::string>& arguments);
 
   OrvexaServer* server() { return server_.get(); }
+  // Installs the operator window (GUI mode) before Run; null, the default, is headless.
+  void SetOperatorWindow(OperatorWindow* window) { window_ = window; }
   const ServerCommandLine& commandLine() const { return commandLine_; }
 
  private:
@@ -81,6 +84,10 @@ class ServerApplication {
   void SaveSettings();
   void DestroyMainWindow();
 
+  // Opens the operator window when there is one (window title with the timer precision).
+  void OpenOperatorWindow();
+
+  OperatorWindow* window_ = nullptr;  // not owned
   std::vector<std::string> arguments_;
   ServerCommandLine commandLine_;
   std::unique_ptr<OrvexaServer> server_;

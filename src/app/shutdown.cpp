@@ -74,6 +74,7 @@ void ServerApplication::SaveSettings() {
 }
 
 void ServerApplication::DestroyMainWindow() {
+  if (window_ != nullptr) window_->Close();
   // SIGINT/SIGTERM stay blocked: a second Ctrl-C during shutdown must not turn the
   // orderly exit into a killed process.
   server_.reset();

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/server_application.h"
+#include "app/window_title.h"
 #include "app/server_lock.h"
 #include "config/config_parser.h"
 #include "platform/clock.h"
@@ -46,12 +47,17 @@ bool ServerApplication::InitializePlatform() {
 void ServerApplication::ConstructMainWindow() {
   server_ = std::make_unique<OrvexaServer>();
   server_->presetName = "default";
+  if (window_ != nullptr) server_->loop.SetBackend(window_->LoopBackend());
 }
 
 bool ServerApplication::ParseCommandLineFirstPass() {
   commandLine_ = ServerCommandLine{};
   commandLine_.Parse(arguments_);
   if (!commandLine_.help) return true;
+  if (window_ != nullptr) {
+    window_->ShowHelp(ServerCommandLine::HelpLines());
+    return false;
+  }
   // Headless help window: its lines on standard output, then the process ends.
   for (const std::string& line : ServerCommandLine::HelpLines()) std::printf("%s\n", line.c_str());
   std::fflush(stdout);
@@ -186,9 +192,16 @@ bool ServerApplication::InitializeMainWindow() {
   DiscoverPlugins();
   // 3b. Experiments and the fast sampler's wake-up on new groups.
   StartMeasurement();
-  // 4. Last: the server-running flag.
+  // 4. The operator window, when there is one.
+  OpenOperatorWindow();
+  // 5. Last: the server-running flag.
   SetServerRunning();
   return true;
+}
+
+void ServerApplication::OpenOperatorWindow() {
+  if (window_ == nullptr) return;
+  window_->Open(*server_, MainWindowTitle(MeasureTimerPrecision()));
 }
 
 void ServerApplication::SetServerRunning() {

@@ -43,12 +43,26 @@ ListenResult OpenListeningSocket(int port, int backlog) {
   return result;
 }
 
-SocketHandle AcceptConnection(SocketHandle listener) {
+SocketHandle AcceptConnection(SocketHandle listener, int* error) {
   for (;;) {
     int socket = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (socket >= 0) return socket;
-    if (errno != EINTR) return kInvalidSocket;
+    if (errno == EINTR) continue;
+    if (error) *error = errno;
+    return kInvalidSocket;
   }
+}
+
+bool IsOutOfDescriptors(int error) {
+  return error == EMFILE || error == ENFILE;
+}
+
+int OpenSpareDescriptor() {
+  return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+void CloseSpareDescriptor(int descriptor) {
+  if (descriptor >= 0) ::close(descriptor);
 }
 
 long ReceiveSome(SocketHandle socket, void* buffer, size_t size, int* error) {

@@ -30,8 +30,15 @@ struct ListenResult {
 ListenResult OpenListeningSocket(int port, int backlog);
 
 // Accepts one pending connection of a non-blocking listening socket; the returned socket
-// is blocking. kInvalidSocket when nothing was pending or accepting failed.
-SocketHandle AcceptConnection(SocketHandle listener);
+// is blocking. kInvalidSocket when nothing was pending or accepting failed (errno in
+// *error).
+SocketHandle AcceptConnection(SocketHandle listener, int* error = nullptr);
+// True for the accept errors of a process (or system) out of descriptors.
+bool IsOutOfDescriptors(int error);
+// A descriptor held in reserve (on /dev/null), so that a process out of descriptors can
+// still accept a pending connection in order to refuse it; -1 when none could be opened.
+int OpenSpareDescriptor();
+void CloseSpareDescriptor(int descriptor);
 
 // recv/send with errno kept: >0 bytes moved, 0 peer closed (receive only), -1 error
 // (the error code in *error). Interrupted calls are retried; send never raises SIGPIPE.

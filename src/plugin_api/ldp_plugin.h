@@ -120,6 +120,18 @@ typedef int (*LDPExperimentFunction)(PluginHandle handle, int action, uint32_t e
 typedef void (*LDPExperimentSetCallbacksFunction)(ExperimentStoppedCallback callback);
 }
 
+// Windows lent by the operator window. A plug-in links nothing of the server and no
+// toolkit, so a plug-in that wants a window of its own (the serial board plug-in's
+// "Port selection" window and its "Error opening port" box) exports setters that take
+// plain C function pointers, e.g. PinvaneSetPortDialog(int (*)(int32_t* portIndex,
+// char* portPath, int32_t pathCapacity)) and PinvaneSetMessageBox(void (*)(const char*
+// text, const char* caption)). In GUI mode the host looks them up with dlsym in every
+// loaded library after discovery, installs its functions, and installs null again at
+// shutdown; headless it installs nothing, so LDPConfig only stores the settings and
+// messages go to standard error. The host's port window runs on the main thread only
+// (inside LDPConfig, ServerLock held); its message box may be called from any thread,
+// is posted to the main thread and returns at once.
+
 // Exported names, in the host's binding order.
 inline constexpr const char* kEntryPointNames[11] = {"LDPInit",
                                                      "LDPDone",

@@ -24,6 +24,7 @@ bool Listener::Open(int port, std::string* failureMessage, std::string* detail) 
     case ListenStep::kNone:
       socket_ = result.socket;
       port_ = result.boundPort;
+      spare_ = OpenSpareDescriptor();
       return true;
     case ListenStep::kCreate:
       *failureMessage = "Socket creation failed";
@@ -42,11 +43,23 @@ bool Listener::Open(int port, std::string* failureMessage, std::string* detail) 
 void Listener::Close() {
   CloseSocket(socket_);
   socket_ = kInvalidSocket;
+  CloseSpareDescriptor(spare_);
+  spare_ = -1;
 }
 
 void Listener::OnAcceptReady() {
-  SocketHandle accepted = AcceptConnection(socket_);
-  if (accepted == kInvalidSocket) return;
+  int error = 0;
+  SocketHandle accepted = AcceptConnection(socket_, &error);
+  if (accepted == kInvalidSocket) {
+    // Out of descriptors, the pending connection would stay pending and the main loop
+    // would be told about it again at once, forever. Refuse it with the spare one.
+    if (IsOutOfDescriptors(error) && spare_ >= 0) {
+      CloseSpareDescriptor(spare_);
+      CloseSocket(AcceptConnection(socket_));
+      spare_ = OpenSpareDescriptor();
+    }
+    return;
+  }
   bool enabled;
   uint32_t maxClients;
   {

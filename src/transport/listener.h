@@ -52,6 +52,8 @@ class Listener {
   StartWorker startWorker_;
   SocketHandle socket_ = kInvalidSocket;
   int port_ = 0;
+  // Kept for the moment the process runs out of descriptors (see OnAcceptReady).
+  int spare_ = -1;
 };
 
 }  // namespace orvexa

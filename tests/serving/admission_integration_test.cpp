@@ -2,6 +2,7 @@
 // client that leaves or by one that never finishes its opening, Enable and device
 // listing switched off, and the start-up failure when the port is taken.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include "running_server.h"
 
@@ -61,6 +62,41 @@ TEST(Admission, PortInUseStopsTheServerButSavesTheSettings) {
   EXPECT_NE(run.err.find("Error: Socket creation failed"), std::string::npos) << run.err;
   EXPECT_EQ(run.out.find("Server running"), std::string::npos);
   EXPECT_TRUE(dir.Exists("orvexa.cfg"));
+}
+
+// A server out of descriptors refuses the next connection at once (instead of leaving it
+// pending while the main loop is woken for it again and again) and serves on.
+TEST(Admission, OutOfDescriptorsTheNextConnectionIsRefusedAndServingGoesOn) {
+  rlimit original;
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &original), 0);
+  rlimit low = original;
+  low.rlim_cur = 48;  // inherited by the server
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  RunningServer server({"/maxclient", "200"});
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &original), 0);
+
+  std::vector<std::unique_ptr<client::ProtocolClient>> clients;
+  bool refused = false;
+  for (int i = 0; i < 80 && !refused; ++i) {
+    auto c = std::make_unique<client::ProtocolClient>();
+    c->set_timeout_ms(5000);
+    c->ConnectRaw("127.0.0.1", server.port);
+    c->U16(100).U8(1).Str("").Send();
+    try {
+      ASSERT_EQ(c->ReadU8(), 0);
+      clients.push_back(std::move(c));
+    } catch (const client::ClientError& e) {
+      ASSERT_EQ(std::string(e.what()), "connection closed by the server");
+      refused = true;
+    }
+  }
+  EXPECT_TRUE(refused);
+  ASSERT_GT(clients.size(), 5u);
+  EXPECT_EQ(clients.front()->ReadValue(1).first, 21.5f);
+  clients.resize(clients.size() - 5);
+  EXPECT_TRUE(server.WaitForAudit("connection closed", 5));
+  auto fresh = server.Connect(Transport::kWebSocket);
+  EXPECT_EQ(fresh->ReadValue(1).first, 21.5f);
 }
 
 }  // namespace
