@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -73,6 +74,11 @@ class OrvexaServer {
   int64_t performanceFrequency = 0;
 
   // ---- Members added by the other subsystems go below this line. ----
+
+  // The operator window's part of each housekeeping pass (the KICK button enabled again),
+  // called on the housekeeping thread after the pass; it only posts to the main thread.
+  // Set before the server-running flag, cleared after the threads have ended.
+  std::function<void(bool windowClosing)> housekeepingPassFinished;
 
   // Timing table of the fast sampler (groups per frequency, active list).
   FastSchedule fastSchedule;

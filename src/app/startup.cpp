@@ -146,6 +146,7 @@ bool ServerApplication::StartBackgroundThreads() {
   // Runs only once the server-running flag is set, when the client service exists.
   clocks.housekeeping = [&server](bool windowClosing) {
     if (server.clients) server.clients->HousekeepingPass(windowClosing);
+    if (server.housekeepingPassFinished) server.housekeepingPassFinished(windowClosing);
   };
   // The fast-log pass paces the sampling thread (it runs once the server is running).
   clocks.fastPass = [&server](int64_t nowNs) { return server.fastSampler.NextRun(nowNs); };

@@ -36,9 +36,13 @@ int QtEventLoop::WatchFd(int fd, short events, FdCallback callback) {
 void QtEventLoop::UnwatchFd(int watchId) {
   auto it = watches_.find(watchId);
   if (it == watches_.end()) return;
-  // The callback may be the one removing its own watch: the notifiers go later.
-  if (it->second.read) it->second.read.release()->deleteLater();
-  if (it->second.write) it->second.write.release()->deleteLater();
+  // The callback may be the one removing its own watch: the notifiers go later, but
+  // stop watching now (the descriptor may be closed right after this call).
+  for (std::unique_ptr<QSocketNotifier>* notifier : {&it->second.read, &it->second.write}) {
+    if (!*notifier) continue;
+    (*notifier)->setEnabled(false);
+    notifier->release()->deleteLater();
+  }
   watches_.erase(it);
 }
 
