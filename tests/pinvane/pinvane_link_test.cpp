@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/config_access.h"
@@ -94,6 +95,43 @@ TEST_F(PinvaneLinkTest, InputFramesReachInput0WithinAboutACycle) {
   board_.SendFrame(0, 8);
   ASSERT_TRUE(WaitUntil([&] { return device->Input() == 8.0f; }));
   EXPECT_EQ(device->Output(1), 4321.0f);  // outputs read back what the server set
+}
+
+TEST_F(PinvaneLinkTest, LineIsRaw9600N81AndBinaryTransparent) {
+  // The line as a driver might leave it: another speed, 7E2, and a terminal's cooking.
+  termios line;
+  ASSERT_EQ(tcgetattr(board_.fd(), &line), 0);
+  cfsetispeed(&line, B115200);
+  cfsetospeed(&line, B115200);
+  line.c_cflag = (line.c_cflag & ~(CSIZE | CLOCAL)) | CS7 | PARENB | CSTOPB | CRTSCTS | HUPCL;
+  line.c_iflag |= ICRNL | IXON | IXOFF;
+  line.c_oflag |= OPOST | ONLCR;
+  line.c_lflag |= ICANON | ECHO | ISIG;
+  ASSERT_EQ(tcsetattr(board_.fd(), TCSANOW, &line), 0);
+  std::unique_ptr<PinvaneInstance> device;
+  ASSERT_GT(StartOnBoard(&device), 0);
+  WaitForLink(*device);
+
+  ASSERT_EQ(tcgetattr(board_.fd(), &line), 0);
+  EXPECT_EQ(cfgetispeed(&line), B9600);
+  EXPECT_EQ(cfgetospeed(&line), B9600);
+  EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | CSTOPB), tcflag_t(CS8));
+  // Modem control lines are ignored, so a board without carrier never hangs the line up;
+  // hardware flow control and hang-up on close stay the driver's.
+  EXPECT_EQ(line.c_cflag & (CLOCAL | CREAD | CRTSCTS | HUPCL), CLOCAL | CREAD | CRTSCTS | HUPCL);
+  EXPECT_EQ(line.c_iflag & (ICRNL | IXON | IXOFF), 0u);
+  EXPECT_EQ(line.c_oflag & OPOST, 0u);
+  EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(line.c_cc[VMIN], 0);
+  EXPECT_EQ(line.c_cc[VTIME], 0);
+
+  // Values made of control characters (CR LF, XON XOFF, ^C ^D, DEL ^Z) cross unchanged.
+  for (uint16_t value : {0x0D0A, 0x1113, 0x0304, 0x7F1A}) {
+    board_.SendFrame(0, value);
+    EXPECT_TRUE(WaitUntil([&] { return device->Input() == value; })) << value;
+    device->Write(0, value);
+    EXPECT_TRUE(board_.WaitForFrame(0, value)) << value;
+  }
 }
 
 TEST_F(PinvaneLinkTest, ReaderResynchronisesOnTheWire) {
@@ -314,6 +352,31 @@ TEST_F(PinvaneLinkTest, DoneIsPromptWhileAWriteIsPending) {
   EXPECT_EQ(ProcessTasks().count(reader), 0u);
   tcflow(slave, TCOON);
   close(slave);
+}
+
+TEST_F(PinvaneLinkTest, FloodingBoardNeitherStarvesTheOutputsNorDelaysDone) {
+  std::unique_ptr<PinvaneInstance> device;
+  pid_t reader = StartOnBoard(&device);
+  ASSERT_GT(reader, 0);
+  WaitForLink(*device);
+  // A board (or a broken one) that sends frames faster than the reader takes them.
+  std::vector<uint8_t> block;
+  for (int i = 0; i < 200; ++i) block.insert(block.end(), {0xFF, 0xFF, 0x00, uint8_t(i), 0x01});
+  std::atomic<bool> flooding{true};
+  std::thread flood([&] {
+    while (flooding) {
+      if (write(board_.fd(), block.data(), block.size()) < 0) WaitUntil([] { return false; }, 1ms);
+    }
+  });
+  ASSERT_TRUE(WaitUntil([&] { return device->Input() >= 256.0f; }));
+  device->Write(0, 123.0f);
+  EXPECT_TRUE(board_.WaitForFrame(0, 123)) << "the outputs starve while input keeps arriving";
+  auto start = Clock::now();
+  device->Done();
+  EXPECT_LT(Clock::now() - start, 500ms);
+  EXPECT_EQ(ProcessTasks().count(reader), 0u);
+  flooding = false;
+  flood.join();
 }
 
 TEST_F(PinvaneLinkTest, IdleReaderDoesNotSpin) {
