@@ -334,9 +334,9 @@ TEST_F(PinvaneLinkTest, HeadlessOpenFailureIsOneLineOnStandardError) {
   EXPECT_EQ(err, "Error opening port: Unable to open port\n");
 }
 
-TEST_F(PinvaneLinkTest, DoneIsPromptWhileAWriteIsPending) {
+TEST_F(PinvaneLinkTest, StalledWriteGivesUpAfterItsTimeOutAndDoneIsPromptMeanwhile) {
   // The test holds the slave side too, so it can stop the line's output like a board
-  // that holds off the sender: the plug-in's write then waits.
+  // that holds off the sender: the plug-in's write then waits, 10 s at most.
   int slave = open(board_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(slave, 0);
   std::unique_ptr<PinvaneInstance> device;
@@ -345,6 +345,8 @@ TEST_F(PinvaneLinkTest, DoneIsPromptWhileAWriteIsPending) {
   WaitForLink(*device);
   ASSERT_EQ(tcflow(slave, TCOOFF), 0);
   board_.DrainUntilQuiet(100ms);  // nothing gets through any more: the write is pending
+  // Then the link is closed and opened again, and the board's input is read once more.
+  EXPECT_TRUE(WaitUntil([&] { return board_.SendFrame(0, 9) && device->Input() == 9.0f; }, 15s));
 
   auto start = Clock::now();
   device->Done();
