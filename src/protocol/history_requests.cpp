@@ -3,6 +3,9 @@
 // one local hour or to a minimum spacing; at most 131072 samples, oldest first, each as
 // (time, value / 256). Worker threads; the log file is read under ServerLock, the audit
 // line is written after it is released.
+#include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,6 +22,13 @@
 
 namespace orvexa {
 namespace {
+
+void StoreBigEndian(uint8_t* out, uint32_t v) {
+  out[0] = static_cast<uint8_t>(v >> 24);
+  out[1] = static_cast<uint8_t>(v >> 16);
+  out[2] = static_cast<uint8_t>(v >> 8);
+  out[3] = static_cast<uint8_t>(v);
+}
 
 // "(d.m.yyyy at h:m:s)" of a calendar time in local time.
 std::string LocalStamp(int64_t seconds) {
@@ -94,9 +104,19 @@ void ReadHistory(RequestContext& c) {
   }
   AuditHistory(c, id, spanOrStart, mode, limit);
   WriteU32(c.out, static_cast<uint32_t>(records.size()));
-  for (const LogRecord& record : records) {
-    WriteU32(c.out, record.time);
-    WriteF32(c.out, static_cast<float>(record.value / 256.0));
+  // Up to a megabyte of samples: encoded straight into the writer's buffer (a full
+  // buffer goes out as one piece of the reply).
+  for (size_t first = 0, n = 0; first < records.size(); first += n) {
+    // As many records as fill the buffer, so every piece sent is a full one.
+    n = std::min(records.size() - first,
+                 std::max<size_t>(1, (MessageWriter::kCapacity - c.out.buffered()) / 8));
+    uint8_t* out = c.out.Reserve(8 * n);
+    for (size_t k = 0; k < n; ++k, out += 8) {
+      const LogRecord& record = records[first + k];
+      StoreBigEndian(out, record.time);
+      StoreBigEndian(out + 4, std::bit_cast<uint32_t>(static_cast<float>(record.value / 256.0)));
+    }
+    c.out.Advance(8 * n);
   }
 }
 

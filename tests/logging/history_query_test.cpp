@@ -218,3 +218,50 @@ TEST(SelectHistoryTest, CountMatchesTheRecordsSent) {
 
 }  // namespace
 }  // namespace orvexa
+
+namespace orvexa {
+namespace {
+
+// The copying shortcuts for "every record" and unthinned windows must send exactly what
+// the filter accepts, also when the clock went back and records are out of order.
+TEST(SelectHistoryTest, ShortcutsMatchTheFilterOnDisorderedRecords) {
+  std::mt19937 random(11);
+  for (int round = 0; round < 300; ++round) {
+    const uint32_t capacity = 1 + random() % 60;
+    SmallLog log(capacity);
+    uint32_t t = 1000;
+    const int appends = random() % 90;
+    for (int k = 0; k < appends; ++k) {
+      t = t + random() % 7 - 2;  // mostly forward, sometimes back
+      log.Append(t, k);
+    }
+    const uint32_t start = 990 + random() % 40;
+    const uint32_t length = random() % 50;
+    for (uint32_t code : {24u, 30u, 31u}) {
+      const uint32_t limit = (code << 24) | length;
+      RecordRuns runs = log.Since(start);
+      std::vector<uint32_t> expected;
+      HistoryFilter filter;
+      filter.FilterReset(kHistoryWindow, limit);
+      if (!(runs.older.count > 0 && runs.older.first[0].time > int64_t{start} + length)) {
+        for (const RecordRun* run : {&runs.older, &runs.newer})
+          for (uint32_t k = 0; k < run->count; ++k)
+            if (filter.FilterAccept(kHistoryWindow, limit, run->first[k]))
+              expected.push_back(run->first[k].time);
+      }
+      std::vector<uint32_t> got;
+      for (const LogRecord& r : SelectHistory(&log.header, log.records.data(), capacity, 0, start,
+                                              kHistoryWindow, limit))
+        got.push_back(r.time);
+      ASSERT_EQ(got, expected) << "round " << round << " code " << code;
+    }
+    std::vector<uint32_t> all;
+    for (const LogRecord& r :
+         SelectHistory(&log.header, log.records.data(), capacity, 2000, 2000 - start, 0, 0))
+      all.push_back(r.time);
+    ASSERT_EQ(all, Times(log.Since(start)));
+  }
+}
+
+}  // namespace
+}  // namespace orvexa
