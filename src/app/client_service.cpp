@@ -79,7 +79,8 @@ bool ClientService::StartWorker(SocketHandle socket, uint32_t serial) {
   auto connection = std::make_unique<AdmittedConnection>();
   connection->socket.handle = socket;
   connection->serial = serial;
-  int64_t delaySeconds = users_.Settings().expirationDelay;
+  // Not Settings(): the main thread never waits for the table lock (see UserTable).
+  int64_t delaySeconds = users_.ExpirationDelay();
   if (delaySeconds < 1) delaySeconds = 1;
   int64_t deadlineMs = MonotonicNanoseconds() / 1000000 + delaySeconds * 1000;
   ConnectionSocket* tracked = &connection->socket;
