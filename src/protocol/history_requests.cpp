@@ -3,8 +3,6 @@
 // one local hour or to a minimum spacing; at most 131072 samples, oldest first, each as
 // (time, value / 256). Worker threads; the log file is read under ServerLock, the audit
 // line is written after it is released.
-#include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -22,13 +20,6 @@
 
 namespace orvexa {
 namespace {
-
-void StoreBigEndian(uint8_t* out, uint32_t v) {
-  out[0] = static_cast<uint8_t>(v >> 24);
-  out[1] = static_cast<uint8_t>(v >> 16);
-  out[2] = static_cast<uint8_t>(v >> 8);
-  out[3] = static_cast<uint8_t>(v);
-}
 
 // "(d.m.yyyy at h:m:s)" of a calendar time in local time.
 std::string LocalStamp(int64_t seconds) {
@@ -83,8 +74,12 @@ void ReadHistory(RequestContext& c) {
     WriteU32(c.out, 0);
     return;
   }
-  // Nothing is written while ServerLock is held: a write may wait for a slow peer.
-  std::vector<LogRecord> records;
+  // Nothing is written while ServerLock is held: a write may wait for a slow peer. The
+  // reply is encoded under the lock straight from the mapped log, then sent whole. The
+  // worker serves one connection, so its buffer is that connection's, kept for its next
+  // history request (at most a megabyte).
+  thread_local std::vector<uint8_t> reply;
+  reply.clear();
   std::string id;
   bool logged = false;
   {
@@ -92,9 +87,10 @@ void ReadHistory(RequestContext& c) {
     DeviceChannel& channel = registry->Channel(number - 1);
     logged = channel.logFile.IsOpen();
     if (logged) {
-      records =
-          SelectHistory(channel.logFile.Header(), channel.logFile.Records(),
-                        channel.logFile.MappedSlots(), CalendarSeconds(), spanOrStart, mode, limit);
+      VisitHistory(
+          channel.logFile.Header(), channel.logFile.Records(), channel.logFile.MappedSlots(),
+          CalendarSeconds(), spanOrStart, mode, limit,
+          [](const LogRecord* first, uint32_t count) { EncodeHistory(first, count, &reply); });
       id = channel.id;
     }
   }
@@ -103,21 +99,8 @@ void ReadHistory(RequestContext& c) {
     return;
   }
   AuditHistory(c, id, spanOrStart, mode, limit);
-  WriteU32(c.out, static_cast<uint32_t>(records.size()));
-  // Up to a megabyte of samples: encoded straight into the writer's buffer (a full
-  // buffer goes out as one piece of the reply).
-  for (size_t first = 0, n = 0; first < records.size(); first += n) {
-    // As many records as fill the buffer, so every piece sent is a full one.
-    n = std::min(records.size() - first,
-                 std::max<size_t>(1, (MessageWriter::kCapacity - c.out.buffered()) / 8));
-    uint8_t* out = c.out.Reserve(8 * n);
-    for (size_t k = 0; k < n; ++k, out += 8) {
-      const LogRecord& record = records[first + k];
-      StoreBigEndian(out, record.time);
-      StoreBigEndian(out + 4, std::bit_cast<uint32_t>(static_cast<float>(record.value / 256.0)));
-    }
-    c.out.Advance(8 * n);
-  }
+  WriteU32(c.out, static_cast<uint32_t>(reply.size() / kHistoryWireSize));
+  c.out.PutBulk(reply.data(), reply.size());
 }
 
 }  // namespace
