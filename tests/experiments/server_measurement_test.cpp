@@ -236,6 +236,10 @@ TEST_F(ServerMeasurementTest, HistoryModesOverAKnownLog) {
                        "0:0:0) to (11.6.2026 at 0:0:0) limited to one sample 3 hours"),
             std::string::npos)
       << audit;
+  EXPECT_NE(audit.find("from (10.6.2026 at 0:0:0) to (12.6.2026 at 0:0:0) limited to first "
+                       "sample in hour 14\n"),
+            std::string::npos)
+      << audit;
 }
 
 TEST_F(ServerMeasurementTest, FastSamplesPolledWithoutGaps) {
