@@ -100,6 +100,18 @@ TEST_F(ExperimentRequestsTest, RequestedIdIsUsedAndSkippedLater) {
     EXPECT_EQ(next.Run(Start(5, 0, 10, 0, false, {kCounter}).bytes).U32(), expected);
   }
   EXPECT_EQ(c.Run(Start(5, 0, 10, 0, false, {kCounter}).bytes).U32(), 8u);
+  // Any id but the refusal answer itself: 0xFFFFFFFF is refused and records nothing.
+  RequestRun high(env, 4);
+  Reply r = high.Run(Start(5, 0x80000000, 10, 0, false, {kCounter}).bytes +
+                     Start(5, 0xFFFFFFFF, 10, 0, false, {kCounter}).bytes +
+                     IsRec(0xFFFFFFFF).bytes + Request().U8(14).bytes);
+  EXPECT_EQ(r.U32(), 0x80000000u);
+  EXPECT_EQ(r.U32(), 0xFFFFFFFFu);
+  EXPECT_EQ(r.U8(), 0);
+  EXPECT_EQ(r.U32(), 0xFFFFFFFFu);  // no recording left to stop
+  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  EXPECT_FALSE(service->Store().IsRecording(0x80000000));  // stopped by the second start
+  EXPECT_EQ(service->Store().Find(0xFFFFFFFF), nullptr);
 }
 
 TEST_F(ExperimentRequestsTest, RingAndNonRingSlotsReadInWindows) {
@@ -225,10 +237,9 @@ TEST_F(ExperimentRequestsTest, BurstReadBackThroughTheBurstSlots) {
   std::vector<std::array<uint32_t, 3>> columns;
   for (uint32_t number = 1008; number >= 1001; --number) columns.push_back({number, 0, 100});
   columns.push_back({2000, 0, 100});  // slot 999: far beyond the experiment's slots
-  Reply r = connection.Run(Request().U8(3).Str("burst_5").bytes +
-                           Request().U8(17).Str("probe").U32(100).bytes +
-                           ReadExp(1, columns).bytes + IsRec(1).bytes +
-                           Request().U8(16).U32(0).U32(0).U32(0).bytes);
+  Reply r = connection.Run(
+      Request().U8(3).Str("burst_5").bytes + Request().U8(17).Str("probe").U32(100).bytes +
+      ReadExp(1, columns).bytes + IsRec(1).bytes + Request().U8(16).U32(0).U32(0).U32(0).bytes);
   EXPECT_EQ(r.U16(), 1006);
   ASSERT_EQ(r.U32(), 1u);
   ASSERT_EQ(r.U32(), 9u);
