@@ -108,6 +108,7 @@ Result RunScenario(DeviceRegistry& registry, const std::vector<int>& frequencies
     if (!started.exchange(true)) samplingThread = pthread_self();
     return sampler.NextRun(now);
   };
+  clocks.sleepUntil = [&sampler](int64_t deadline) { sampler.SleepUntil(deadline); };
   std::unique_ptr<BackgroundThreads> threads;
   std::thread spinner;
   const int64_t start = MonotonicNanoseconds();

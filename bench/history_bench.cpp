@@ -54,19 +54,22 @@ class BulkServer {
     port_ = listening.boundPort;
     SetBlocking(socket_, true);
     thread_ = std::thread([this] {
-      int connection = ::accept(socket_, nullptr, nullptr);
-      if (connection < 0) return;
-      SetNoDelay(connection);
-      char request;
-      while (::recv(connection, &request, 1, 0) == 1) {
-        size_t sent = 0;
-        while (sent < payload_.size()) {
-          ssize_t n = ::send(connection, payload_.data() + sent, payload_.size() - sent, 0);
-          if (n <= 0) break;
-          sent += static_cast<size_t>(n);
+      // One connection after the other, each served until the client closes it.
+      for (;;) {
+        int connection = ::accept(socket_, nullptr, nullptr);
+        if (connection < 0) return;
+        SetNoDelay(connection);
+        char request;
+        while (::recv(connection, &request, 1, 0) == 1) {
+          size_t sent = 0;
+          while (sent < payload_.size()) {
+            ssize_t n = ::send(connection, payload_.data() + sent, payload_.size() - sent, 0);
+            if (n <= 0) break;
+            sent += static_cast<size_t>(n);
+          }
         }
+        ::close(connection);
       }
-      ::close(connection);
     });
   }
   ~BulkServer() {

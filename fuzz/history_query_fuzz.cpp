@@ -27,5 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       SelectHistory(&header, slots > 0 ? records.data() : nullptr, static_cast<uint32_t>(slots),
                     nowLow, spanOrStart, mode, limit);
   if (out.size() > slots) __builtin_trap();
+  // The reply as the request encodes it: the same records, eight bytes each.
+  std::vector<uint8_t> wire;
+  VisitHistory(&header, slots > 0 ? records.data() : nullptr, static_cast<uint32_t>(slots), nowLow,
+               spanOrStart, mode, limit, [&wire](const LogRecord* first, uint32_t count) {
+                 EncodeHistory(first, count, &wire);
+               });
+  if (wire.size() != out.size() * kHistoryWireSize) __builtin_trap();
   return 0;
 }

@@ -79,7 +79,7 @@ void ReaderThread::Cycle(SerialPort& port, FrameReader& reader) {
 }
 
 bool ReaderThread::Receive(SerialPort& port, FrameReader& reader) {
-  for (;;) {
+  for (int frames = 0; frames < kMaxFramesPerCycle; ++frames) {
     Frame frame;
     switch (reader.Next(port, stop_, &frame)) {
       case FrameReader::Result::Error:
@@ -92,6 +92,7 @@ bool ReaderThread::Receive(SerialPort& port, FrameReader& reader) {
         break;
     }
   }
+  return true;  // the rest waits in the driver for the next cycle
 }
 
 bool ReaderThread::SendOutputs(SerialPort& port) {

@@ -24,6 +24,10 @@ class ReaderThread {
   static constexpr int kCycleMs = 5;
   static constexpr int kRetryOpenMs = 10000;
   static constexpr int kWriteTimeoutMs = 10000;
+  // Frames taken per cycle at most. A serial line at 9600 baud brings about one frame per
+  // cycle; a device that sends faster than the reader reads (a USB board ignores the
+  // baud rate) must not keep it receiving for ever while the outputs wait.
+  static constexpr int kMaxFramesPerCycle = 200;
 
   explicit ReaderThread(ChannelState& channels) : channels_(channels) {}
   ~ReaderThread() { Stop(); }

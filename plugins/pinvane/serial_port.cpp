@@ -65,7 +65,10 @@ void SerialPort::Configure() {
   cfsetispeed(&line, B9600);
   cfsetospeed(&line, B9600);
   line.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
-  line.c_cflag |= CS8 | CREAD;
+  // CLOCAL: ignore the modem status lines. A board rarely drives carrier detect, and
+  // without it a floating line would hang the port up (and the reopen resets the board).
+  // Unplugging still hangs up.
+  line.c_cflag |= CS8 | CREAD | CLOCAL;
   // The frames are binary: every translation, echo or flow-control byte the terminal
   // layer would apply by default corrupts or swallows values.
   line.c_iflag &=

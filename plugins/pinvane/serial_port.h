@@ -31,9 +31,10 @@ class SerialPort {
   const std::string& LastError() const { return lastError_; }
 
   // 9600 baud, 8 data bits, no parity, one stop bit, raw bytes (no echo, no line editing,
-  // no CR/LF translation, no XON/XOFF), reads return at once. Flow control and modem-line
-  // settings stay as the driver had them. When the settings cannot be read the device is
-  // used as it is.
+  // no CR/LF translation, no XON/XOFF: any of them would swallow or change values),
+  // modem status lines ignored, reads return at once. Hardware flow control and the
+  // hang-up on close stay as the driver had them. When the settings cannot be read the
+  // device is used as it is.
   void Configure();
   // Discards whatever the driver has received and not yet delivered.
   void DiscardInput();

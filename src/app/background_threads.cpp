@@ -58,7 +58,11 @@ void BackgroundThreads::SamplingLoop() {
     int64_t next = clocks_.fastPass ? clocks_.fastPass(now) : now + kMaxSamplingSleepNs;
     // Absolute deadlines: the pass's own schedule sets the pace, not this loop's cost.
     next = std::max(next, now + kMinSamplingSleepNs);
-    SleepUntilMonotonic(std::min(next, now + kMaxSamplingSleepNs));
+    next = std::min(next, now + kMaxSamplingSleepNs);
+    if (clocks_.sleepUntil)
+      clocks_.sleepUntil(next);
+    else
+      SleepUntilMonotonic(next);
   }
   clocks_.samplingFinished->Set();
 }

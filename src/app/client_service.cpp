@@ -79,14 +79,8 @@ bool ClientService::StartWorker(SocketHandle socket, uint32_t serial) {
   auto connection = std::make_unique<AdmittedConnection>();
   connection->socket.handle = socket;
   connection->serial = serial;
-  // Read from the settings, not the user table: accept notifications also come while a
-  // configuration dialog holds ServerLock on the main thread, and the user table's lock
-  // must never be taken under ServerLock (a worker may hold it, waiting for ServerLock).
-  int64_t delaySeconds;
-  {
-    std::lock_guard<std::recursive_mutex> guard(ServerLock());
-    delaySeconds = settings_.ConectionExpirationDelay;
-  }
+  // Not Settings(): the main thread never waits for the table lock (see UserTable).
+  int64_t delaySeconds = users_.ExpirationDelay();
   if (delaySeconds < 1) delaySeconds = 1;
   int64_t deadlineMs = MonotonicNanoseconds() / 1000000 + delaySeconds * 1000;
   ConnectionSocket* tracked = &connection->socket;

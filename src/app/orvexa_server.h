@@ -67,9 +67,10 @@ class OrvexaServer {
   std::atomic<bool> kickRequested{false};
   // Set while "Configure selected" or "Configure log for selected" holds ServerLock on
   // the main thread around a modal dialog. The dialog's event loop still delivers the
-  // one-second tick, which then does nothing: its presence message would take the user
-  // table's lock under ServerLock, against the lock order, and the periodic logging it
-  // runs is meant to wait for the dialog anyway.
+  // one-second tick, which then does nothing: its presence message would call into the
+  // very plug-in whose configuration entry is still running on this thread (ServerLock is
+  // recursive, so it would not wait), and the periodic logging it runs is meant to wait
+  // for the dialog anyway.
   std::atomic<bool> operatorDialogOpen{false};
   // Shutdown events: stop (signalled once at shutdown) and one finished event per
   // background thread (housekeeping, sampling), each set by its thread as it ends.

@@ -150,6 +150,7 @@ bool ServerApplication::StartBackgroundThreads() {
   };
   // The fast-log pass paces the sampling thread (it runs once the server is running).
   clocks.fastPass = [&server](int64_t nowNs) { return server.fastSampler.NextRun(nowNs); };
+  clocks.sleepUntil = [&server](int64_t deadlineNs) { server.fastSampler.SleepUntil(deadlineNs); };
   server.backgroundThreads = std::make_unique<BackgroundThreads>(std::move(clocks));
   if (!server.backgroundThreads->StartHousekeeping()) {
     server.samplingFinished.Set();

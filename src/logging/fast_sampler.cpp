@@ -72,20 +72,26 @@ void FastSampler::Run(const std::function<bool()>& serverRunning) {
     int64_t now = 0;
     if (!schedule_.ReadCounter(&now)) return;
     const int64_t next = NextRun(now);
-    if (next > now) SleepUntilMonotonic(next);
+    if (next > now) sleep_.SleepUntil(next);
   }
 }
 
 void FastSampler::Stop() {
   stopping_.store(true);
-  std::lock_guard<std::mutex> lock(mutex_);
-  wakeup_.notify_all();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wakeup_.notify_all();
+  }
+  sleep_.Wake();
 }
 
 void FastSampler::Wake() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  woken_ = true;
-  wakeup_.notify_all();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    woken_ = true;
+    wakeup_.notify_all();
+  }
+  sleep_.Wake();
 }
 
 }  // namespace orvexa

@@ -5,9 +5,9 @@
 //
 // The loop sleeps with absolute deadlines on the monotonic clock until the earliest due
 // time of the active groups (never spinning), with its timer slack at 1 ns so wake-ups
-// are not delayed by the default 50 us. With no active group it waits until Wake (a
-// group was added) or Stop. A sleep is never longer than kMaxSleep, so a group added
-// while others are active, or a stop, is noticed within that time.
+// are not delayed by the default 50 us. Wake (a group was added) ends that sleep at
+// once; with no active group the loop waits for Wake or Stop. A sleep is never longer
+// than kMaxSleep, the bound on a wake that raced the start of a sleep.
 //
 // Threads: Run is the body of the sampling thread; FastPass takes ServerLock itself (it
 // guards the schedule, the channels and every plug-in call); Wake and Stop may be called
@@ -22,6 +22,8 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/wakeable_sleep.h"
+
 namespace orvexa {
 
 class DeviceChannel;
@@ -30,7 +32,7 @@ class FastSchedule;
 class FastSampler {
  public:
   // Longest single sleep of the loop, in counter ticks of a nanosecond counter.
-  static constexpr int64_t kMaxSleep = 10'000'000;
+  static constexpr int64_t kMaxSleep = 100'000'000;
   static constexpr std::chrono::milliseconds kIdleWait{100};
 
   explicit FastSampler(FastSchedule& schedule);
@@ -50,6 +52,9 @@ class FastSampler {
   // at which it wants to run next: the earliest due time, at most kMaxSleep ahead. With
   // no active group it first waits (up to kIdleWait) until Wake or Stop.
   int64_t NextRun(int64_t nowNs);
+  // The sampling thread's sleep until `deadlineNs` (CLOCK_MONOTONIC); Wake and Stop end
+  // it early.
+  void SleepUntil(int64_t deadlineNs) { sleep_.SleepUntil(deadlineNs); }
   // A sampling loop of its own (tests, benchmarks): paces NextRun with absolute
   // deadlines until Stop. `serverRunning` tells when the server has finished starting
   // (nothing is sampled before).
@@ -72,6 +77,7 @@ class FastSampler {
   std::condition_variable wakeup_;
   bool woken_ = false;
   std::atomic<bool> stopping_{false};
+  WakeableSleep sleep_;
 };
 
 }  // namespace orvexa

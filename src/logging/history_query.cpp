@@ -1,6 +1,8 @@
 #include "logging/history_query.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace orvexa {
 
@@ -63,29 +65,95 @@ uint32_t HistoryStart(int64_t now, uint32_t spanOrStart, uint16_t mode) {
   return static_cast<uint32_t>(std::clamp<int64_t>(start, 0, UINT32_MAX));
 }
 
+void VisitHistory(const LogFileHeader* header, const LogRecord* records, uint32_t mappedSlots,
+                  int64_t now, uint32_t spanOrStart, uint16_t mode, uint32_t limit,
+                  const HistoryStretch& take) {
+  if (mode != kHistoryAll && mode != kHistoryFirstInHour && mode != kHistoryWindow) return;
+  const uint32_t start = HistoryStart(now, spanOrStart, mode);
+  const RecordRuns runs = SamplesSince(header, records, mappedSlots, start);
+  if (mode == kHistoryWindow && runs.older.count > 0) {
+    // The whole query is empty when its first record lies beyond the requested window.
+    const int64_t end = static_cast<int64_t>(spanOrStart) + WindowLength(limit);
+    if (static_cast<int64_t>(runs.older.first[0].time) > end) return;
+  }
+  // Counting first and copying second (as the reply's count needs) accepts the same
+  // records in both rounds, so one round that stops at the cap gives the same records.
+  uint32_t room = kHistoryReplyCap;
+  const uint32_t code = ThinningCode(limit);
+  if (mode == kHistoryAll) {
+    for (const RecordRun* run : {&runs.older, &runs.newer}) {
+      const uint32_t n = std::min(run->count, room);
+      if (n > 0) take(run->first, n);
+      room -= n;
+    }
+    return;
+  }
+  if (mode == kHistoryWindow && code >= 24 && ThinningStep(code) == 0) {
+    // A window without thinning, the filter's rules written out: the first record opens
+    // the window; then every record up to its end that is not older than the last one
+    // taken. Records in time order make one stretch per run.
+    bool started = false;
+    int64_t last = 0;
+    int64_t end = 0;
+    for (const RecordRun* run : {&runs.older, &runs.newer}) {
+      const LogRecord* r = run->first;
+      uint32_t k = 0;
+      while (k < run->count && room > 0) {
+        if (!started) {
+          started = true;
+          end = static_cast<int64_t>(r[k].time) + WindowLength(limit);
+        } else {
+          while (k < run->count && (r[k].time > end || r[k].time < last)) ++k;
+          if (k == run->count) break;
+        }
+        const uint32_t from = k;
+        last = r[k].time;
+        ++k;
+        while (k < run->count && k - from < room && r[k].time <= end && r[k].time >= last) {
+          last = r[k].time;
+          ++k;
+        }
+        take(r + from, k - from);
+        room -= k - from;
+      }
+    }
+    return;
+  }
+  HistoryFilter filter;
+  filter.FilterReset(mode, limit);
+  for (const RecordRun* run : {&runs.older, &runs.newer}) {
+    for (uint32_t k = 0; k < run->count && room > 0; ++k) {
+      if (filter.FilterAccept(mode, limit, run->first[k])) {
+        take(run->first + k, 1);
+        --room;
+      }
+    }
+  }
+}
+
 std::vector<LogRecord> SelectHistory(const LogFileHeader* header, const LogRecord* records,
                                      uint32_t mappedSlots, int64_t now, uint32_t spanOrStart,
                                      uint16_t mode, uint32_t limit) {
   std::vector<LogRecord> out;
-  const uint32_t start = HistoryStart(now, spanOrStart, mode);
-  RecordRuns runs = SamplesSince(header, records, mappedSlots, start);
-  if (mode == kHistoryWindow && runs.older.count > 0) {
-    // The whole query is empty when its first record lies beyond the requested window.
-    const int64_t end = static_cast<int64_t>(spanOrStart) + WindowLength(limit);
-    if (static_cast<int64_t>(runs.older.first[0].time) > end) runs = RecordRuns{};
-  }
-  // Counting first and copying second (as the reply's count needs) accepts the same
-  // records in both rounds, so one round that stops at the cap gives the same records.
-  HistoryFilter filter;
-  filter.FilterReset(mode, limit);
-  if (mode != kHistoryAll && mode != kHistoryFirstInHour && mode != kHistoryWindow) return out;
-  out.reserve(std::min(runs.older.count + runs.newer.count, kHistoryReplyCap));
-  for (const RecordRun* run : {&runs.older, &runs.newer}) {
-    for (uint32_t k = 0; k < run->count && out.size() < kHistoryReplyCap; ++k) {
-      if (filter.FilterAccept(mode, limit, run->first[k])) out.push_back(run->first[k]);
-    }
-  }
+  VisitHistory(header, records, mappedSlots, now, spanOrStart, mode, limit,
+               [&out](const LogRecord* first, uint32_t count) {
+                 out.insert(out.end(), first, first + count);
+               });
   return out;
+}
+
+void EncodeHistory(const LogRecord* first, uint32_t count, std::vector<uint8_t>* out) {
+  const size_t at = out->size();
+  out->resize(at + size_t{count} * kHistoryWireSize);
+  uint8_t* p = out->data() + at;
+  for (uint32_t k = 0; k < count; ++k, p += kHistoryWireSize) {
+    // Exactly the stored value / 256.0 rounded to a float: scaling by a power of two
+    // commutes with the rounding.
+    const float value = static_cast<float>(first[k].value) * (1.0f / 256.0f);
+    const uint32_t words[2] = {__builtin_bswap32(first[k].time),
+                               __builtin_bswap32(std::bit_cast<uint32_t>(value))};
+    std::memcpy(p, words, sizeof words);
+  }
 }
 
 }  // namespace orvexa

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "logging/history_filter.h"
@@ -45,10 +46,22 @@ uint32_t CountAccepted(HistoryFilter& filter, uint16_t mode, uint32_t limit,
 
 // What a history request sends: the runs since the request's start (now - span for
 // modes 0 and 1, the given start for mode 2), the mode-2 window test, the filter and the
-// cap of 131072 records (the oldest accepted records are kept).
+// cap of 131072 records (the oldest accepted records are kept). `take` is called, oldest
+// first, with each stretch of consecutive slots that is sent whole: whole runs for mode
+// 0 and for unthinned windows, single records for the thinned modes.
+using HistoryStretch = std::function<void(const LogRecord* first, uint32_t count)>;
+void VisitHistory(const LogFileHeader* header, const LogRecord* records, uint32_t mappedSlots,
+                  int64_t now, uint32_t spanOrStart, uint16_t mode, uint32_t limit,
+                  const HistoryStretch& take);
+// The same selection, copied.
 std::vector<LogRecord> SelectHistory(const LogFileHeader* header, const LogRecord* records,
                                      uint32_t mappedSlots, int64_t now, uint32_t spanOrStart,
                                      uint16_t mode, uint32_t limit);
+
+// Bytes of one history sample on the wire: u32 time, f32 value / 256, big-endian.
+constexpr size_t kHistoryWireSize = 8;
+// Appends the wire form of `count` records to `out`.
+void EncodeHistory(const LogRecord* first, uint32_t count, std::vector<uint8_t>* out);
 
 // The start time a history request asks from (now - span, or the start for mode 2),
 // clamped to the 32-bit time range of the log records.

@@ -83,6 +83,12 @@ void StartRecording(RequestContext& c) {
   }
 
   uint32_t id = kRefused;
+  // The refusal answer cannot name an experiment: a recording under that id would run
+  // while its client is told it was refused.
+  if (requestedId == kRefused) {
+    WriteU32(c.out, kRefused);
+    return;
+  }
   {
     std::lock_guard<std::recursive_mutex> hold(ServerLock());
     ExperimentStore& store = service->Store();

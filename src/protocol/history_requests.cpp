@@ -3,6 +3,7 @@
 // one local hour or to a minimum spacing; at most 131072 samples, oldest first, each as
 // (time, value / 256). Worker threads; the log file is read under ServerLock, the audit
 // line is written after it is released.
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -73,8 +74,12 @@ void ReadHistory(RequestContext& c) {
     WriteU32(c.out, 0);
     return;
   }
-  // Nothing is written while ServerLock is held: a write may wait for a slow peer.
-  std::vector<LogRecord> records;
+  // Nothing is written while ServerLock is held: a write may wait for a slow peer. The
+  // reply is encoded under the lock straight from the mapped log, then sent whole. The
+  // worker serves one connection, so its buffer is that connection's, kept for its next
+  // history request (at most a megabyte).
+  thread_local std::vector<uint8_t> reply;
+  reply.clear();
   std::string id;
   bool logged = false;
   {
@@ -82,9 +87,10 @@ void ReadHistory(RequestContext& c) {
     DeviceChannel& channel = registry->Channel(number - 1);
     logged = channel.logFile.IsOpen();
     if (logged) {
-      records =
-          SelectHistory(channel.logFile.Header(), channel.logFile.Records(),
-                        channel.logFile.MappedSlots(), CalendarSeconds(), spanOrStart, mode, limit);
+      VisitHistory(
+          channel.logFile.Header(), channel.logFile.Records(), channel.logFile.MappedSlots(),
+          CalendarSeconds(), spanOrStart, mode, limit,
+          [](const LogRecord* first, uint32_t count) { EncodeHistory(first, count, &reply); });
       id = channel.id;
     }
   }
@@ -93,11 +99,8 @@ void ReadHistory(RequestContext& c) {
     return;
   }
   AuditHistory(c, id, spanOrStart, mode, limit);
-  WriteU32(c.out, static_cast<uint32_t>(records.size()));
-  for (const LogRecord& record : records) {
-    WriteU32(c.out, record.time);
-    WriteF32(c.out, static_cast<float>(record.value / 256.0));
-  }
+  WriteU32(c.out, static_cast<uint32_t>(reply.size() / kHistoryWireSize));
+  c.out.PutBulk(reply.data(), reply.size());
 }
 
 }  // namespace

@@ -92,6 +92,7 @@ uint32_t UserTable::AddUser(uint32_t account, const IpAddress& address, Connecti
     entry.forwarded = forwarded;
     if (entries_.empty() && !observer) ControlChangedLocked();
     entries_.push_back(entry);
+    entryCount_.store(entries_.size());
   }
   RefreshRows();
   return id;
@@ -112,6 +113,7 @@ void UserTable::RemoveMatching(Match match) {
       }
       bool wasController = IsInControlLocked(it);
       it = entries_.erase(it);
+      entryCount_.store(entries_.size());
       if (CountActiveLocked() == 0) {
         ControlChangedLocked();
         break;
@@ -143,6 +145,7 @@ void UserTable::RemoveAll() {
       }
     }
     entries_.clear();
+    entryCount_.store(0);
     ControlChangedLocked();
   }
   RefreshRows();
@@ -203,26 +206,16 @@ std::vector<IpAddress> UserTable::ActiveAddresses() {
 }
 
 void UserTable::NotifyPresence() {
-  bool empty;
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    empty = entries_.empty();
-  }
+  bool empty = entryCount_.load() == 0;
   if (broadcast_) broadcast_(MessageIdleState, empty ? 1 : 0);
 }
 
 void UserTable::RequestKick(uint32_t id) {
-  std::lock_guard<std::mutex> guard(lock_);
-  pendingKick_ = id;
+  pendingKick_.store(id);
 }
 
 void UserTable::MaintenancePass(bool windowClosing) {
-  uint32_t kick;
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    kick = pendingKick_;
-    pendingKick_ = 0;
-  }
+  uint32_t kick = pendingKick_.exchange(0);
   if (kick != 0) RemoveById(kick);
   if (windowClosing) return;
   {

@@ -8,7 +8,10 @@
 // broadcasts to the plug-ins with the table lock held; the write requests hold the
 // table lock around their ServerLock section), then the audit-log lock. No thread waits
 // for the main thread while holding the table lock: the rows are handed out as a
-// snapshot after the lock is released.
+// snapshot after the lock is released. The main thread's clock and accept paths
+// (NotifyPresence, ExpirationDelay, RequestKick) never wait for the table lock either:
+// the main thread may hold ServerLock for a long time (a plug-in's modal configuration
+// dialog) while a worker holds the table lock and waits for ServerLock.
 #pragma once
 
 #include <atomic>
@@ -73,13 +76,17 @@ class UserTable {
   // Addresses of every non-observer, in queue order.
   std::vector<IpAddress> ActiveAddresses();
   size_t Count();
+  // The idle delay in seconds, without the table lock (read when a connection is
+  // accepted, on the main thread).
+  int32_t ExpirationDelay() const { return expirationDelay_.load(); }
 
-  // The one-second tick: tells the plug-ins whether anybody is connected.
+  // The one-second tick: tells the plug-ins whether anybody is connected (without the
+  // table lock).
   void NotifyPresence();
   // Housekeeping (every 5 s): a pending kick, then (unless the window is closing) idle
   // expiry and the rotation of the control turn.
   void MaintenancePass(bool windowClosing = false);
-  // Remembers a kick of `id` for the next maintenance pass (0: none).
+  // Remembers a kick of `id` for the next maintenance pass (0: none); no table lock.
   void RequestKick(uint32_t id);
 
   ClientRows Rows();
@@ -115,7 +122,9 @@ class UserTable {
   uint32_t nextId_ = kFirstId;
   std::atomic<int32_t> expirationDelay_{60};  // copy of settings_ for Touch
   int64_t controlDeadline_ = 0;
-  uint32_t pendingKick_ = 0;
+  // Copies for the lock-free readers; written under the table lock.
+  std::atomic<size_t> entryCount_{0};
+  std::atomic<uint32_t> pendingKick_{0};
   uint64_t generation_ = 0;
   RowsListener rowsListener_;
 };

@@ -1,5 +1,6 @@
 #include "transport/message_writer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "transport/transport_error.h"
@@ -25,6 +26,28 @@ void MessageWriter::Put(const void* data, size_t k) {
   uint8_t* p = Reserve(k);
   if (k) std::memcpy(p, data, k);
   Advance(k);
+}
+
+void MessageWriter::PutBulk(const void* data, size_t k) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  const size_t head = std::min(k, remaining_);
+  Put(bytes, head);
+  if (head == k) return;
+  Flush(false);
+  bytes += head;
+  k -= head;
+  if (k <= remaining_) {
+    Put(bytes, k);
+    return;
+  }
+  if (framed_) {
+    uint8_t header[kMaxFrameHeader];
+    const size_t headerSize =
+        EncodeFrameHeader(header, false, midMessage_ ? kOpContinuation : kOpBinary, k);
+    midMessage_ = true;
+    connection_.SendAll(header, headerSize);
+  }
+  connection_.SendAll(bytes, k);
 }
 
 void MessageWriter::Flush(bool final) {

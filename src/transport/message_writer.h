@@ -27,6 +27,10 @@ class MessageWriter {
     remaining_ -= k;
   }
   void Put(const void* data, size_t k);
+  // Any number of bytes as part of the reply: what fits tops up the buffer; the rest of
+  // a large block (a history reply of up to a megabyte) goes out straight from `data`
+  // as one further piece instead of being cut into buffer-sized ones.
+  void PutBulk(const void* data, size_t k);
 
   // Sends what is buffered as a further (final = false) or the last piece of the reply.
   // A framed final flush sends a frame even when nothing is buffered.

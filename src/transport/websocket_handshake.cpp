@@ -121,10 +121,11 @@ void WebSocketHandshake::ReadRequestLine() {
   size_t digits = 0;
   while (std::isdigit(PeekByte())) {
     minor = minor * 10 + (NextByte() - '0');
-    // Long enough to know the number is out of range; stops an endless digit run.
-    if (++digits > 6) ThrowTransportError(0);
+    ++digits;
+    // A further digit can only make it larger: an endless digit run ends here.
+    if (minor > 1000) ThrowTransportError(0);
   }
-  if (digits == 0 || minor < 1 || minor > 1000) ThrowTransportError(0);
+  if (digits == 0 || minor < 1) ThrowTransportError(0);
   ReadLineEnd();
 }
 

@@ -100,6 +100,18 @@ TEST_F(ExperimentRequestsTest, RequestedIdIsUsedAndSkippedLater) {
     EXPECT_EQ(next.Run(Start(5, 0, 10, 0, false, {kCounter}).bytes).U32(), expected);
   }
   EXPECT_EQ(c.Run(Start(5, 0, 10, 0, false, {kCounter}).bytes).U32(), 8u);
+  // Any id but the refusal answer itself: 0xFFFFFFFF is refused and records nothing.
+  RequestRun high(env, 4);
+  Reply r = high.Run(Start(5, 0x80000000, 10, 0, false, {kCounter}).bytes +
+                     Start(5, 0xFFFFFFFF, 10, 0, false, {kCounter}).bytes +
+                     IsRec(0xFFFFFFFF).bytes + Request().U8(14).bytes);
+  EXPECT_EQ(r.U32(), 0x80000000u);
+  EXPECT_EQ(r.U32(), 0xFFFFFFFFu);
+  EXPECT_EQ(r.U8(), 0);
+  EXPECT_EQ(r.U32(), 0xFFFFFFFFu);  // no recording left to stop
+  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  EXPECT_FALSE(service->Store().IsRecording(0x80000000));  // stopped by the second start
+  EXPECT_EQ(service->Store().Find(0xFFFFFFFF), nullptr);
 }
 
 TEST_F(ExperimentRequestsTest, RingAndNonRingSlotsReadInWindows) {
@@ -222,22 +234,28 @@ TEST_F(ExperimentRequestsTest, ListSelectsByOwnerAndIdRange) {
 
 TEST_F(ExperimentRequestsTest, BurstReadBackThroughTheBurstSlots) {
   RequestRun connection(env, 8);
-  Reply r = connection.Run(Request().U8(3).Str("burst_5").bytes +
-                           Request().U8(17).Str("probe").U32(100).bytes +
-                           ReadExp(1, {{1006, 0, 100}, {1009, 0, 100}}).bytes + IsRec(1).bytes +
-                           Request().U8(16).U32(0).U32(0).U32(0).bytes);
+  std::vector<std::array<uint32_t, 3>> columns;
+  for (uint32_t number = 1008; number >= 1001; --number) columns.push_back({number, 0, 100});
+  columns.push_back({2000, 0, 100});  // slot 999: far beyond the experiment's slots
+  Reply r = connection.Run(
+      Request().U8(3).Str("burst_5").bytes + Request().U8(17).Str("probe").U32(100).bytes +
+      ReadExp(1, columns).bytes + IsRec(1).bytes + Request().U8(16).U32(0).U32(0).U32(0).bytes);
   EXPECT_EQ(r.U16(), 1006);
   ASSERT_EQ(r.U32(), 1u);
-  ASSERT_EQ(r.U32(), 2u);
-  EXPECT_EQ(r.U16(), 1006);
-  EXPECT_EQ(r.U32(), 100u);
-  ASSERT_EQ(r.U32(), 100u);
-  for (uint32_t i = 0; i < 100; ++i) {
-    EXPECT_EQ(r.U32(), i);
-    EXPECT_EQ(r.U32(), 10 * i);  // relative to the first sample
-    EXPECT_EQ(r.F32(), static_cast<float>(5000 + i));
+  ASSERT_EQ(r.U32(), 9u);
+  // In ascending channel number: column s of every burst sample, times relative to the
+  // first sample.
+  for (uint32_t s = 0; s < 8; ++s) {
+    EXPECT_EQ(r.U16(), 1001 + s);
+    EXPECT_EQ(r.U32(), 100u);
+    ASSERT_EQ(r.U32(), 100u);
+    for (uint32_t i = 0; i < 100; ++i) {
+      EXPECT_EQ(r.U32(), i);
+      EXPECT_EQ(r.U32(), 10 * i);
+      EXPECT_EQ(r.F32(), static_cast<float>(1000 * s + i));
+    }
   }
-  EXPECT_EQ(r.U16(), 1009);  // beyond the slots: not part of it, nothing read past them
+  EXPECT_EQ(r.U16(), 2000);  // beyond the slots: not part of it, nothing read past them
   EXPECT_EQ(r.U32(), 0xFFFFFFFFu);
   EXPECT_EQ(r.U32(), 0u);
   EXPECT_EQ(r.U8(), 0);

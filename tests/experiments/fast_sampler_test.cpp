@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/server_lock.h"
+#include "platform/clock.h"
 #include "probe_fixture.h"
 
 namespace orvexa::test {
@@ -158,6 +159,39 @@ TEST(FastSamplerLoopTest, SamplesOnTheRealClockAndStops) {
   schedule.AddChannelToGroup(&channel, 2000);  // active again: the listener hears it
   EXPECT_EQ(wakes.load(), 2);
   schedule.RemoveChannelFromGroup(&channel, 2000);
+}
+
+// The sampling thread's sleep until the next due time ends early when a group is added
+// (Wake): a wake while it sleeps, and one that came before the sleep. Without a wake the
+// sleep lasts until its deadline.
+TEST(FastSamplerLoopTest, WakeEndsTheSleepUntilTheNextDueTime) {
+  FastSchedule schedule;
+  FastSampler sampler(schedule);
+  std::atomic<bool> done{false};
+  const int64_t start = MonotonicNanoseconds();
+  std::thread sleeper([&] {
+    sampler.SleepUntil(start + 30'000'000'000);  // half a minute
+    done = true;
+  });
+  // Repeated, because the first wake may come just before the sleep has begun. (Without
+  // wakes the test fails after 20 s and the sleep ends 10 s later.)
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done.load() && std::chrono::steady_clock::now() < deadline) {
+    sampler.Wake();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(done.load()) << "the wake did not end the sleep";
+  sleeper.join();
+
+  // A wake with nobody asleep ends the next sleep at once, and only that one.
+  sampler.Wake();
+  std::thread again([&] {
+    sampler.SleepUntil(MonotonicNanoseconds() + 600'000'000'000);
+    const int64_t due = MonotonicNanoseconds() + 20'000'000;
+    sampler.SleepUntil(due);
+    EXPECT_GE(MonotonicNanoseconds(), due);
+  });
+  again.join();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -235,6 +236,10 @@ TEST_F(ServerMeasurementTest, HistoryModesOverAKnownLog) {
                        "0:0:0) to (11.6.2026 at 0:0:0) limited to one sample 3 hours"),
             std::string::npos)
       << audit;
+  EXPECT_NE(audit.find("from (10.6.2026 at 0:0:0) to (12.6.2026 at 0:0:0) limited to first "
+                       "sample in hour 14\n"),
+            std::string::npos)
+      << audit;
 }
 
 TEST_F(ServerMeasurementTest, FastSamplesPolledWithoutGaps) {
@@ -358,6 +363,93 @@ TEST_F(ServerMeasurementTest, BurstsThroughTheServer) {
   Connect(d);
   d.U8(17).Str("probe_fail").U32(1).Send();
   EXPECT_TRUE(d.WaitClosed());
+}
+
+// What a newcomer gets from the run command: Simulator.ldp with the demo orvexa.cfg
+// that the run command seeds an empty run folder with. Over WebSocket, as a browser
+// would: history of the logged channels, live fast samples, an experiment and a burst.
+TEST(DemoConfigurationTest, SimulatorWithTheDemoConfigLogsSamplesRecordsAndBursts) {
+  TempDir dir;
+  std::filesystem::copy_file(std::string(ORVEXA_BUILD_DIR) + "/Simulator.ldp",
+                             dir.File("Simulator.ldp"));
+  std::filesystem::copy_file(std::string(ORVEXA_SOURCE_DIR) + "/scripts/demo-orvexa.cfg",
+                             dir.File("orvexa.cfg"));
+  ServerProcess server(dir.path(), {"/port", "0"});
+  const int port = server.WaitForPort().value_or(0);
+  ASSERT_TRUE(server.WaitForOutput("Server running")) << server.Stdout() << server.Stderr();
+  ProtocolClient c;
+  c.Connect("127.0.0.1", port, Transport::kWebSocket);
+  ASSERT_EQ(c.Hello(), 0);
+  const uint16_t sine = c.FindChannel(3, "Simulator_Sine");
+  const uint16_t ramp = c.FindChannel(3, "Simulator_Ramp");
+  ASSERT_NE(sine, 0);
+  ASSERT_NE(ramp, 0);
+
+  // History: one record a second, values of a sine of amplitude 1.
+  const auto deadline = Steady::now() + std::chrono::seconds(20);
+  std::vector<float> values;
+  while (values.size() < 2) {
+    ASSERT_LT(Steady::now(), deadline) << "no history";
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    c.U8(8).U16(sine).U32(3600).U16(0).U32(0).Send();
+    values.resize(c.ReadU32());
+    for (float& v : values) {
+      c.ReadU32();
+      v = c.ReadF32();
+    }
+  }
+  for (float v : values) EXPECT_LE(std::abs(v), 1.0f);
+
+  // Live samples at 100 Hz: the last 10, newest first.
+  c.U8(12).U16(ramp).U8(0).U32(10).U16(0).Send();
+  ASSERT_EQ(c.ReadU32(), 10u);
+  std::vector<uint32_t> sequences(10);
+  for (uint32_t& s : sequences) {
+    s = c.ReadU32();
+    c.ReadF32();
+  }
+  EXPECT_EQ(c.ReadU32(), sequences[0]);
+  EXPECT_EQ(sequences[0] - sequences[9], 9u);
+
+  // An experiment on the fast-sampled ramp: samples arrive while it records.
+  c.U8(13).U32(42).U32(0).U32(1000).U32(0).U8(1).U16(1).U16(ramp).Send();
+  const uint32_t id = c.ReadU32();
+  ASSERT_EQ(id, 1u);
+  uint32_t stored = 0;
+  while (stored < 20) {
+    ASSERT_LT(Steady::now(), deadline) << "no experiment samples";
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    c.U8(15).U32(id).U32(1).U16(ramp).U32(0).U32(0).Send();
+    ASSERT_EQ(c.ReadU32(), 1u);
+    EXPECT_EQ(c.ReadU16(), ramp);
+    stored = c.ReadU32();
+    EXPECT_EQ(c.ReadU32(), 0u);
+  }
+  c.U8(14).Send();
+  EXPECT_EQ(c.ReadU32(), id);
+
+  // The simulator's burst: eight columns read back through 1001 .. 1008.
+  c.U8(17).Str("sweep").U32(50).Send();
+  const uint32_t burst = c.ReadU32();
+  ASSERT_EQ(burst, 2u);
+  c.U8(15).U32(burst).U32(8);
+  for (uint16_t slot = 1001; slot <= 1008; ++slot) c.U16(slot).U32(0).U32(1000);
+  c.Send();
+  ASSERT_EQ(c.ReadU32(), 8u);
+  for (uint16_t slot = 1001; slot <= 1008; ++slot) {
+    EXPECT_EQ(c.ReadU16(), slot);
+    const uint32_t count = c.ReadU32();
+    EXPECT_EQ(count, 50u);
+    ASSERT_EQ(c.ReadU32(), count);
+    for (uint32_t i = 0; i < count; ++i) {
+      EXPECT_EQ(c.ReadU32(), i);
+      c.ReadU32();
+      c.ReadF32();
+    }
+  }
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.WaitForExit(), 0);
+  EXPECT_TRUE(dir.Exists("Simulator_Sine.log"));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <climits>
 #include <random>
 #include <vector>
 
@@ -159,6 +161,27 @@ TEST(SelectHistoryTest, SpanCountsBackFromNowAndValuesStayFixedPoint) {
   EXPECT_TRUE(SelectHistory(&log.header, log.records.data(), 4000, 4999, 3600, 0xFFFF, 0).empty());
 }
 
+// The wire form: big-endian time, then the float nearest to stored value / 256, for
+// values whose float rounding matters (beyond 24 significant bits) and the extremes.
+TEST(SelectHistoryTest, EncodedSamplesAreBigEndianTimeAndValueOver256) {
+  const std::vector<LogRecord> records = {{0x01020304, 384},      {7, -1},         {8, 0},
+                                          {9, 16777217},          {10, -33554435}, {11, INT32_MAX},
+                                          {0xFFFFFFFF, INT32_MIN}};
+  std::vector<uint8_t> wire = {0xAA};  // appended after what is there
+  EncodeHistory(records.data(), static_cast<uint32_t>(records.size()), &wire);
+  ASSERT_EQ(wire.size(), 1 + kHistoryWireSize * records.size());
+  for (size_t k = 0; k < records.size(); ++k) {
+    const uint8_t* p = wire.data() + 1 + kHistoryWireSize * k;
+    auto word = [](const uint8_t* b) {
+      return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+    };
+    EXPECT_EQ(word(p), records[k].time) << k;
+    EXPECT_EQ(std::bit_cast<float>(word(p + 4)), static_cast<float>(records[k].value / 256.0)) << k;
+  }
+  EXPECT_EQ(std::bit_cast<float>(uint32_t{0x3FC00000}), 1.5f);
+  EXPECT_EQ(wire[5], 0x3F);  // 384 is 1.5
+}
+
 TEST(SelectHistoryTest, SpanReachingBefore1970TakesEverything) {
   SmallLog log(8);
   for (uint32_t t = 1; t <= 5; ++t) log.Append(t, 0);
@@ -214,6 +237,53 @@ TEST(SelectHistoryTest, CountMatchesTheRecordsSent) {
   }
   EXPECT_EQ(CountAccepted(filter, 0, 0, runs), 5000u);
   EXPECT_EQ(CountAccepted(filter, 7, 0, runs), 0u);
+}
+
+}  // namespace
+}  // namespace orvexa
+
+namespace orvexa {
+namespace {
+
+// The copying shortcuts for "every record" and unthinned windows must send exactly what
+// the filter accepts, also when the clock went back and records are out of order.
+TEST(SelectHistoryTest, ShortcutsMatchTheFilterOnDisorderedRecords) {
+  std::mt19937 random(11);
+  for (int round = 0; round < 300; ++round) {
+    const uint32_t capacity = 1 + random() % 60;
+    SmallLog log(capacity);
+    uint32_t t = 1000;
+    const int appends = random() % 90;
+    for (int k = 0; k < appends; ++k) {
+      t = t + random() % 7 - 2;  // mostly forward, sometimes back
+      log.Append(t, k);
+    }
+    const uint32_t start = 990 + random() % 40;
+    const uint32_t length = random() % 50;
+    for (uint32_t code : {24u, 30u, 31u}) {
+      const uint32_t limit = (code << 24) | length;
+      RecordRuns runs = log.Since(start);
+      std::vector<uint32_t> expected;
+      HistoryFilter filter;
+      filter.FilterReset(kHistoryWindow, limit);
+      if (!(runs.older.count > 0 && runs.older.first[0].time > int64_t{start} + length)) {
+        for (const RecordRun* run : {&runs.older, &runs.newer})
+          for (uint32_t k = 0; k < run->count; ++k)
+            if (filter.FilterAccept(kHistoryWindow, limit, run->first[k]))
+              expected.push_back(run->first[k].time);
+      }
+      std::vector<uint32_t> got;
+      for (const LogRecord& r : SelectHistory(&log.header, log.records.data(), capacity, 0, start,
+                                              kHistoryWindow, limit))
+        got.push_back(r.time);
+      ASSERT_EQ(got, expected) << "round " << round << " code " << code;
+    }
+    std::vector<uint32_t> all;
+    for (const LogRecord& r :
+         SelectHistory(&log.header, log.records.data(), capacity, 2000, 2000 - start, 0, 0))
+      all.push_back(r.time);
+    ASSERT_EQ(all, Times(log.Since(start)));
+  }
 }
 
 }  // namespace

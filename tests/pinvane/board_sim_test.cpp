@@ -1,5 +1,6 @@
 // build/board-sim against the real plug-in: the simulator's pseudo-terminal carries
-// Output0 to the board and the board's input back, following Output0 or ramping.
+// Output0 to the board and the board's input back, following Output0 or ramping; and the
+// README's recipe, the real server with the simulator unplugged and plugged in again.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -12,10 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "client/protocol_client.h"
 #include "config/config_access.h"
 #include "config/node_base.h"
 #include "pinvane_library.h"
 #include "pseudo_terminal.h"
+#include "support/server_process.h"
 #include "support/temp_dir.h"
 
 namespace orvexa::test {
@@ -140,6 +143,50 @@ TEST(BoardSimTest, RampModeKeepsTheInputMoving) {
   }
   section->Release();
   EXPECT_EQ(board.Stop(), 0);
+}
+
+TEST(BoardSimTest, ServerFollowsTheSimulatorAcrossUnpluggingAndReplugging) {
+  TempDir dir;
+  dir.CopyFromBuild("Pinvane.ldp");
+  std::string link = dir.File("board");
+  auto plugIn = [&] {
+    auto board = std::make_unique<BoardSimProcess>(
+        std::vector<std::string>{"--period", "10", "--link", link, "--quiet"});
+    EXPECT_EQ(board->ReadLine().rfind("/dev/pts/", 0), 0u);
+    return board;
+  };
+  auto board = plugIn();
+  dir.Write("orvexa.cfg",
+            "OrvexaConfig {\n PluginConfigs = array {\n  struct {\n"
+            "   Path = \"Pinvane.ldp\"\n   port_path = \"" +
+                link + "\"\n  }\n }\n}\n");
+  ServerProcess server(dir.path(), {"/port", "0"});
+  auto port = server.WaitForPort();
+  ASSERT_TRUE(port.has_value()) << server.Stderr();
+  ASSERT_TRUE(server.WaitForOutput("Server running\n"));
+  client::ProtocolClient client;
+  client.Connect("127.0.0.1", *port, client::Transport::kTcp);
+  ASSERT_EQ(client.Hello(1), 0);
+  uint16_t output0 = client.FindChannel(4, "Arduino_Output0");
+  uint16_t input0 = client.FindChannel(3, "Arduino_Input0");
+  auto inputBecomes = [&](float value, std::chrono::milliseconds deadline) {
+    return WaitUntil([&] { return client.ReadValue(input0).first == value; }, deadline);
+  };
+  client.WriteValue(output0, 1234.0f);
+  EXPECT_TRUE(inputBecomes(1234.0f, 5s));
+
+  // Unplugged: the simulator ends and takes its link along, so the port cannot be opened;
+  // headless that is one line on standard error, and the server carries on.
+  EXPECT_EQ(board->Stop(), 0);
+  EXPECT_TRUE(server.WaitForStderr("Error opening port: Unable to open port\n", 5s));
+  client.WriteValue(output0, 77.0f);
+  // Plugged in again: the next try, at most 10 s later, finds it; the output set meanwhile
+  // goes out and comes back.
+  board = plugIn();
+  EXPECT_TRUE(inputBecomes(77.0f, 15s)) << server.Stderr();
+  client.Close();
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.WaitForExit(), 0);
 }
 
 TEST(BoardSimTest, BadArgumentsAreRefused) {

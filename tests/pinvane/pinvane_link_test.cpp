@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/config_access.h"
@@ -94,6 +95,43 @@ TEST_F(PinvaneLinkTest, InputFramesReachInput0WithinAboutACycle) {
   board_.SendFrame(0, 8);
   ASSERT_TRUE(WaitUntil([&] { return device->Input() == 8.0f; }));
   EXPECT_EQ(device->Output(1), 4321.0f);  // outputs read back what the server set
+}
+
+TEST_F(PinvaneLinkTest, LineIsRaw9600N81AndBinaryTransparent) {
+  // The line as a driver might leave it: another speed, 7E2, and a terminal's cooking.
+  termios line;
+  ASSERT_EQ(tcgetattr(board_.fd(), &line), 0);
+  cfsetispeed(&line, B115200);
+  cfsetospeed(&line, B115200);
+  line.c_cflag = (line.c_cflag & ~(CSIZE | CLOCAL)) | CS7 | PARENB | CSTOPB | CRTSCTS | HUPCL;
+  line.c_iflag |= ICRNL | IXON | IXOFF;
+  line.c_oflag |= OPOST | ONLCR;
+  line.c_lflag |= ICANON | ECHO | ISIG;
+  ASSERT_EQ(tcsetattr(board_.fd(), TCSANOW, &line), 0);
+  std::unique_ptr<PinvaneInstance> device;
+  ASSERT_GT(StartOnBoard(&device), 0);
+  WaitForLink(*device);
+
+  ASSERT_EQ(tcgetattr(board_.fd(), &line), 0);
+  EXPECT_EQ(cfgetispeed(&line), B9600);
+  EXPECT_EQ(cfgetospeed(&line), B9600);
+  EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | CSTOPB), tcflag_t(CS8));
+  // Modem control lines are ignored, so a board without carrier never hangs the line up;
+  // hardware flow control and hang-up on close stay the driver's.
+  EXPECT_EQ(line.c_cflag & (CLOCAL | CREAD | CRTSCTS | HUPCL), CLOCAL | CREAD | CRTSCTS | HUPCL);
+  EXPECT_EQ(line.c_iflag & (ICRNL | IXON | IXOFF), 0u);
+  EXPECT_EQ(line.c_oflag & OPOST, 0u);
+  EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(line.c_cc[VMIN], 0);
+  EXPECT_EQ(line.c_cc[VTIME], 0);
+
+  // Values made of control characters (CR LF, XON XOFF, ^C ^D, DEL ^Z) cross unchanged.
+  for (uint16_t value : {0x0D0A, 0x1113, 0x0304, 0x7F1A}) {
+    board_.SendFrame(0, value);
+    EXPECT_TRUE(WaitUntil([&] { return device->Input() == value; })) << value;
+    device->Write(0, value);
+    EXPECT_TRUE(board_.WaitForFrame(0, value)) << value;
+  }
 }
 
 TEST_F(PinvaneLinkTest, ReaderResynchronisesOnTheWire) {
@@ -296,9 +334,9 @@ TEST_F(PinvaneLinkTest, HeadlessOpenFailureIsOneLineOnStandardError) {
   EXPECT_EQ(err, "Error opening port: Unable to open port\n");
 }
 
-TEST_F(PinvaneLinkTest, DoneIsPromptWhileAWriteIsPending) {
+TEST_F(PinvaneLinkTest, StalledWriteGivesUpAfterItsTimeOutAndDoneIsPromptMeanwhile) {
   // The test holds the slave side too, so it can stop the line's output like a board
-  // that holds off the sender: the plug-in's write then waits.
+  // that holds off the sender: the plug-in's write then waits, 10 s at most.
   int slave = open(board_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(slave, 0);
   std::unique_ptr<PinvaneInstance> device;
@@ -307,6 +345,8 @@ TEST_F(PinvaneLinkTest, DoneIsPromptWhileAWriteIsPending) {
   WaitForLink(*device);
   ASSERT_EQ(tcflow(slave, TCOOFF), 0);
   board_.DrainUntilQuiet(100ms);  // nothing gets through any more: the write is pending
+  // Then the link is closed and opened again, and the board's input is read once more.
+  EXPECT_TRUE(WaitUntil([&] { return board_.SendFrame(0, 9) && device->Input() == 9.0f; }, 15s));
 
   auto start = Clock::now();
   device->Done();
@@ -314,6 +354,31 @@ TEST_F(PinvaneLinkTest, DoneIsPromptWhileAWriteIsPending) {
   EXPECT_EQ(ProcessTasks().count(reader), 0u);
   tcflow(slave, TCOON);
   close(slave);
+}
+
+TEST_F(PinvaneLinkTest, FloodingBoardNeitherStarvesTheOutputsNorDelaysDone) {
+  std::unique_ptr<PinvaneInstance> device;
+  pid_t reader = StartOnBoard(&device);
+  ASSERT_GT(reader, 0);
+  WaitForLink(*device);
+  // A board (or a broken one) that sends frames faster than the reader takes them.
+  std::vector<uint8_t> block;
+  for (int i = 0; i < 200; ++i) block.insert(block.end(), {0xFF, 0xFF, 0x00, uint8_t(i), 0x01});
+  std::atomic<bool> flooding{true};
+  std::thread flood([&] {
+    while (flooding) {
+      if (write(board_.fd(), block.data(), block.size()) < 0) WaitUntil([] { return false; }, 1ms);
+    }
+  });
+  ASSERT_TRUE(WaitUntil([&] { return device->Input() >= 256.0f; }));
+  device->Write(0, 123.0f);
+  EXPECT_TRUE(board_.WaitForFrame(0, 123)) << "the outputs starve while input keeps arriving";
+  auto start = Clock::now();
+  device->Done();
+  EXPECT_LT(Clock::now() - start, 500ms);
+  EXPECT_EQ(ProcessTasks().count(reader), 0u);
+  flooding = false;
+  flood.join();
 }
 
 TEST_F(PinvaneLinkTest, IdleReaderDoesNotSpin) {

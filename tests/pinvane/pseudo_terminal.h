@@ -21,6 +21,8 @@ class PseudoTerminal {
 
   bool Valid() const { return master_ >= 0; }
   const std::string& SlavePath() const { return slavePath_; }
+  // The master side; line settings read or set on it are the slave's.
+  int fd() const { return master_; }
   // False when the bytes could not all be written within 2 s (nobody reads the line).
   bool Send(const std::vector<uint8_t>& bytes) const;
   bool SendFrame(uint8_t channel, uint16_t value) const;

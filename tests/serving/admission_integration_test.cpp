@@ -30,13 +30,18 @@ TEST(Admission, MaxClientCountAndAFreedPlace) {
 }
 
 TEST(Admission, AConnectionThatNeverOpensLosesItsPlace) {
-  RunningServer server({"/maxclient", "1", "/conexp", "1"});
+  RunningServer server({"/maxclient", "2", "/conexp", "1"});
   client::ProtocolClient silent;
   silent.ConnectRaw("127.0.0.1", server.port);
+  client::ProtocolClient halfUpgrade;  // stops in the middle of its upgrade request
+  halfUpgrade.ConnectRaw("127.0.0.1", server.port);
+  halfUpgrade.SendRaw("GET / HTTP/1.1\r\nUpgrade: websocket\r\n");
   EXPECT_TRUE(RefusedAtOnce(server.port));
   // The idle delay applies before Hello too (checked every 5 s).
   EXPECT_TRUE(silent.WaitClosed(15000));
+  EXPECT_TRUE(halfUpgrade.WaitClosed(15000));
   EXPECT_TRUE(server.WaitForAudit("Users 1 connection closed"));
+  EXPECT_TRUE(server.WaitForAudit("Users 2 connection closed"));
   auto c = server.Connect(Transport::kTcp);
   EXPECT_EQ(c->ReadValue(1).first, 21.5f);
 }

@@ -131,6 +131,17 @@ TEST_P(BothTransports, WrongVersionAndMalformedRequestsEndOnlyThatConnection) {
     EXPECT_TRUE(server.WaitForAudit("Users " + std::to_string(serial) + " connection closed"))
         << bad.name;
   }
+  // A peer that closes in the middle of a request (half a channel number) ends through
+  // the close path as well.
+  {
+    auto c = server.Connect(GetParam());
+    ++serial;
+    std::string request("\x05\x00\x01", 3);
+    c->SendRaw(c->websocket() ? client::EncodeClientFrame(2, request).substr(0, 8)
+                              : request.substr(0, 2));
+    c->Close();
+    EXPECT_TRUE(server.WaitForAudit("Users " + std::to_string(serial) + " connection closed"));
+  }
   // A string of 253 bytes is fine.
   EXPECT_EQ(bystander->FindChannel(20, std::string(253, 'x')), 0);
   EXPECT_EQ(bystander->ReadValue(1).first, 21.5f);
@@ -163,6 +174,29 @@ TEST_P(BothTransports, ForwardedAddressOnlyFromTheLocalHost) {
   plain.Connect("127.0.0.1", server.port, GetParam(), {}, "127.0.0.2");
   EXPECT_EQ(plain.Hello(3), 0);
   EXPECT_TRUE(server.WaitForAudit("User connected from:127.0.0.2 (over 127.0.0.2) Using ID:3"));
+}
+
+// The simulated device next to the test device: its channels are found, read and
+// written like any other, and the write is audited.
+TEST_P(BothTransports, SimulatedDeviceChannels) {
+  RunningServer server({}, /*withSimulator=*/true);
+  auto c = server.Connect(GetParam());
+  auto channels = c->ListChannels();
+  EXPECT_EQ(channels.size(), 8u);
+  uint16_t sine = c->FindChannel(3, "Simulator_Sine");
+  uint16_t setpoint = c->FindChannel(4, "Simulator_Setpoint");
+  ASSERT_NE(sine, 0);
+  ASSERT_NE(setpoint, 0);
+  EXPECT_EQ(channels.at(setpoint - 1).id, "Simulator_Setpoint");
+  EXPECT_EQ(channels.at(setpoint - 1).flags & 2, 2);
+  auto [value, time] = c->ReadValue(sine);
+  EXPECT_GE(value, -1.0f);
+  EXPECT_LE(value, 1.0f);
+  EXPECT_TRUE(NearNow(time));
+  EXPECT_TRUE(NearNow(c->WriteValueTimed(setpoint, 42.0f)));
+  EXPECT_EQ(c->ReadValue(setpoint).first, 42.0f);
+  EXPECT_TRUE(
+      server.WaitForAudit("User 1 sets device ID:\"Simulator_Setpoint\" to value:42.000000"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Serving, BothTransports,

@@ -12,12 +12,22 @@
 namespace orvexa::test {
 namespace {
 
-TEST(Sessions, IdleConnectionExpires) {
+TEST(Sessions, IdleConnectionExpiresWhileABusyOneStays) {
   RunningServer server({"/conexp", "2"});
   auto idle = server.Connect(Transport::kWebSocket);
-  EXPECT_TRUE(idle->WaitClosed(15000));
+  auto busy = server.Connect(Transport::kTcp);
+  // Every request restarts the busy client's idle time-out.
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  bool closed = false;
+  while (!closed && std::chrono::steady_clock::now() < end) {
+    EXPECT_EQ(busy->ReadValue(1).first, 21.5f);
+    closed = idle->WaitClosed(200);
+  }
+  EXPECT_TRUE(closed);
   EXPECT_TRUE(server.WaitForAudit("Connection for user 0 expired"));
   EXPECT_TRUE(server.WaitForAudit("Users 1 connection closed"));
+  EXPECT_EQ(busy->ReadValue(1).first, 21.5f);
+  EXPECT_EQ(CountOf(server.Audit(), "expired"), 1u);
 }
 
 TEST(Sessions, ControlTurnRotatesAndPlugInsHearOfIt) {

@@ -46,7 +46,9 @@ TEST(WebSocketServing, RefusedUpgradesAreAnsweredAndClosed) {
     client.SendRaw(client::ProtocolClient::UpgradeRequest(c.headers, true));
     std::string answer;
     EXPECT_EQ(client.ReadHttpAnswer(&answer), c.status);
-    if (c.status == 426) EXPECT_NE(answer.find("Sec-WebSocket-Version: 13\r\n"), std::string::npos);
+    if (c.status == 426) {
+      EXPECT_NE(answer.find("Sec-WebSocket-Version: 13\r\n"), std::string::npos);
+    }
     std::string rest;
     EXPECT_TRUE(client.ReadUntilClosed(&rest));
     EXPECT_EQ(rest, "");  // no Close frame: the connection never became a WebSocket one

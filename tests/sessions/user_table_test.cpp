@@ -6,7 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -240,6 +243,29 @@ TEST(UserTable, PresenceMessageTellsWhetherAnybodyIsConnected) {
   f.Add(a, true);
   f.table.NotifyPresence();
   EXPECT_EQ(f.messages, (std::vector<std::pair<int, int>>{{2, 1}, {2, 0}}));
+}
+
+// The main thread may hold ServerLock for long (a plug-in's modal configuration dialog)
+// while a worker holds the table lock and waits for ServerLock: what the main thread's
+// tick and accept paths call must not wait for the table lock.
+TEST(UserTable, ClockAndAcceptCallsNeverWaitForTheTableLock) {
+  Fixture f(Limited());
+  FakeConnection a;
+  uint32_t id = f.Add(a);
+  std::unique_lock<std::mutex> held(f.table.Lock());  // a worker's check-and-write
+  auto calls = std::async(std::launch::async, [&] {
+    f.table.NotifyPresence();
+    f.table.RequestKick(id);
+    return f.table.ExpirationDelay();
+  });
+  bool done = calls.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  held.unlock();
+  EXPECT_TRUE(done);
+  EXPECT_EQ(calls.get(), 60);
+  EXPECT_EQ(f.messages.back(), (std::pair<int, int>{2, 0}));
+  f.table.MaintenancePass();  // serves the kick
+  EXPECT_TRUE(a.ShutDown());
+  EXPECT_EQ(f.table.Count(), 0u);
 }
 
 TEST(UserTable, RowsListenerRunsOutsideTheLockWithGrowingGenerations) {

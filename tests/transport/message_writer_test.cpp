@@ -17,7 +17,7 @@ struct ParsedFrame {
   std::string payload;
 };
 
-// Splits server frames (unmasked, 7- or 16-bit lengths).
+// Splits server frames (unmasked, 7-, 16- or 64-bit lengths).
 std::vector<ParsedFrame> SplitFrames(const std::string& bytes) {
   std::vector<ParsedFrame> frames;
   size_t i = 0;
@@ -30,6 +30,10 @@ std::vector<ParsedFrame> SplitFrames(const std::string& bytes) {
       length = static_cast<size_t>(static_cast<uint8_t>(bytes[i])) << 8 |
                static_cast<uint8_t>(bytes[i + 1]);
       i += 2;
+    } else if (length == 127) {
+      length = 0;
+      for (int k = 0; k < 8; ++k) length = length << 8 | static_cast<uint8_t>(bytes[i + k]);
+      i += 8;
     }
     frames.push_back({first, bytes.substr(i, length)});
     i += length;
@@ -86,6 +90,39 @@ TEST(MessageWriter, OversizedReplyBecomesOneFragmentedMessage) {
   EXPECT_EQ(static_cast<uint8_t>(frames[2].payload[0]),
             static_cast<uint8_t>(2 * MessageWriter::kCapacity));
   EXPECT_EQ(frames[3].first, 0x82);
+}
+
+// A block larger than the buffer: the buffer is topped up and sent, the rest goes out
+// as one piece; the bytes and their order are those of Put, and on WebSocket it all
+// stays one message that the next reply does not join.
+TEST(MessageWriter, BulkBlockTopsUpTheBufferAndSendsTheRestAsOnePiece) {
+  std::string block(3 * MessageWriter::kCapacity + 7, '\0');
+  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 7);
+  for (bool framed : {false, true}) {
+    MemoryConnection connection("");
+    MessageWriter writer(connection);
+    writer.set_framed(framed);
+    writer.Put("head", 4);
+    writer.PutBulk(block.data(), block.size());
+    writer.PutBulk("tail", 4);  // small blocks just go into the buffer
+    writer.Flush(true);
+    writer.Put("next", 4);
+    writer.Flush(true);
+    const std::string expected = "head" + block + "tail";
+    if (!framed) {
+      EXPECT_EQ(connection.sent(), expected + "next");
+      continue;
+    }
+    auto frames = SplitFrames(connection.sent());
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_EQ(frames[0].first, 0x02);  // a full buffer: binary, not final
+    EXPECT_EQ(frames[0].payload.size(), MessageWriter::kCapacity);
+    EXPECT_EQ(frames[1].first, 0x00);  // the rest of the block in one continuation
+    EXPECT_EQ(frames[2].first, 0x80);  // "tail", final
+    EXPECT_EQ(frames[0].payload + frames[1].payload + frames[2].payload, expected);
+    EXPECT_EQ(frames[3].first, 0x82);
+    EXPECT_EQ(frames[3].payload, "next");
+  }
 }
 
 TEST(MessageWriter, ItemLargerThanTheBufferThrowsAndCloseSendsCloseFrame) {

@@ -81,6 +81,7 @@ TEST(WebSocketHandshake, HeaderRulesAndAnswers) {
       {Request(kGood, "GET / HTTP/1.1000"), true, "HTTP/1.1 101"},
       {Request(kGood, "GET / HTTP/1.0"), false, ""},
       {Request(kGood, "GET / HTTP/1.1001"), false, ""},
+      {Request(kGood, "GET / HTTP/1.0000001"), true, "HTTP/1.1 101"},  // read as a number
       {Request(kGood, "GET / http/1.1"), false, ""},
       {Request(kGood, "GET  HTTP/1.1"), false, ""},
       {Request(kGood, "GET /HTTP/1.1"), false, ""},
@@ -104,7 +105,9 @@ TEST(WebSocketHandshake, HeaderRulesAndAnswers) {
     Session s(c.request);
     EXPECT_EQ(s.Handshake(), c.accepted) << c.request;
     EXPECT_EQ(s.connection.sent().substr(0, c.answerStart.size()), c.answerStart) << c.request;
-    if (c.answerStart.empty()) EXPECT_EQ(s.connection.sent(), "") << c.request;
+    if (c.answerStart.empty()) {
+      EXPECT_EQ(s.connection.sent(), "") << c.request;
+    }
   }
 }
 
@@ -119,7 +122,9 @@ TEST(WebSocketHandshake, RealIpHeaderOnlyWhenValid) {
     ASSERT_TRUE(s.Handshake());
     uint8_t address[4] = {127, 0, 0, 1};
     EXPECT_EQ(s.stream->GetPeerAddress(address), c.used) << c.value;
-    if (c.used) EXPECT_EQ(address[3], 3);
+    if (c.used) {
+      EXPECT_EQ(address[3], 3);
+    }
   }
 }
 
