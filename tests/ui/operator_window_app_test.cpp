@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
@@ -35,6 +36,7 @@
 #include "support/server_process.h"
 #include "support/temp_dir.h"
 #include "ui/log_config_dialog.h"
+#include "ui/port_selection_dialog.h"
 #include "ui/qt_operator_window.h"
 
 namespace orvexa {
@@ -279,6 +281,47 @@ TEST_F(OperatorWindowApp, ClientsArrivingWhileALogDialogIsOpenAreServedAfterItCl
   for (std::thread& client : clients) client.join();
   EXPECT_EQ(status, 0);
   EXPECT_TRUE(dir.Exists("orvexa.cfg"));
+}
+
+// "Configure selected" on the serial board's node opens its "Port selection" window on
+// the main thread, with the stored port_path beside the number; the choice is saved with
+// orvexa.cfg, and the reader's "Unable to open port" box arrives without stopping the
+// window's thread.
+TEST_F(OperatorWindowApp, ConfigureSelectedOpensThePortWindowOfTheSerialBoard) {
+  dir.CopyFromBuild("Pinvane.ldp");
+  const std::string device = dir.File("no-such-tty");
+  bool shown = false;
+  int status = Run([&](MainWindow& main) {
+    QTreeWidgetItem* board = nullptr;
+    for (int i = 0; i < main.devices()->topLevelItemCount(); ++i)
+      if (main.devices()->topLevelItem(i)->text(0) == "Arduino")
+        board = main.devices()->topLevelItem(i);
+    ASSERT_NE(board, nullptr);
+    main.devices()->setCurrentItem(board);
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<PortSelectionDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      shown = true;
+      EXPECT_EQ(dialog->portField()->text(), "0");
+      EXPECT_EQ(dialog->pathField()->text(), "");
+      dialog->portField()->setText("4");
+      dialog->pathField()->setText(QString::fromStdString(device));
+      dialog->accept();
+    });
+    QTest::mouseClick(main.configureButton(), Qt::LeftButton);
+    EXPECT_TRUE(shown);
+    auto errorBox = [] {
+      for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->isVisible() && widget->windowTitle() == "Error opening port") return widget;
+      return static_cast<QWidget*>(nullptr);
+    };
+    EXPECT_TRUE(WaitFor([&] { return errorBox() != nullptr; }, 5000));
+    if (QWidget* box = errorBox()) box->close();
+  });
+  EXPECT_EQ(status, 0);
+  std::string saved = dir.Read("orvexa.cfg");
+  EXPECT_NE(saved.find("port_index=4"), std::string::npos) << saved;
+  EXPECT_NE(saved.find(device), std::string::npos) << saved;
 }
 
 // The built server on an X display: the window's toolkit runs its own threads, and
