@@ -6,6 +6,7 @@
 #include "host/device_channel.h"
 #include "host/device_plugin.h"
 #include "logging/fast_schedule.h"
+#include "platform/clock.h"
 #include "platform/thread_timing.h"
 
 namespace orvexa {
@@ -48,9 +49,9 @@ std::optional<int64_t> FastSampler::FastPass() {
 }
 
 void FastSampler::WaitForWake(std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  wakeup_.wait_for(lock, timeout, [this] { return woken_ || stopping_.load(); });
-  woken_ = false;
+  if (stopping_.load()) return;
+  sleep_.SleepUntil(MonotonicNanoseconds() +
+                    std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count());
 }
 
 int64_t FastSampler::NextRun(int64_t nowNs) {
@@ -78,19 +79,10 @@ void FastSampler::Run(const std::function<bool()>& serverRunning) {
 
 void FastSampler::Stop() {
   stopping_.store(true);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    wakeup_.notify_all();
-  }
   sleep_.Wake();
 }
 
 void FastSampler::Wake() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    woken_ = true;
-    wakeup_.notify_all();
-  }
   sleep_.Wake();
 }
 

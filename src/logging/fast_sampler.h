@@ -9,17 +9,16 @@
 // once; with no active group the loop waits for Wake or Stop. A sleep is never longer
 // than kMaxSleep, the bound on a wake that raced the start of a sleep.
 //
-// Threads: Run is the body of the sampling thread; FastPass takes ServerLock itself (it
-// guards the schedule, the channels and every plug-in call); Wake and Stop may be called
-// from any thread.
+// Threads: Run (or NextRun and SleepUntil) is called by the sampling thread alone: one
+// sleep serves both the idle wait and the paced one. FastPass takes ServerLock itself
+// (it guards the schedule, the channels and every plug-in call); Wake and Stop may be
+// called from any thread.
 #pragma once
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 
 #include "platform/wakeable_sleep.h"
@@ -68,14 +67,11 @@ class FastSampler {
   }
 
  private:
-  // Waits on the condition variable up to `timeout`; returns at once when woken or stopping.
+  // Sleeps up to `timeout`; returns at once when woken or stopping.
   void WaitForWake(std::chrono::milliseconds timeout);
 
   FastSchedule& schedule_;
   std::function<void(int64_t)> latenessObserver_;
-  std::mutex mutex_;  // guards woken_ for the condition variable
-  std::condition_variable wakeup_;
-  bool woken_ = false;
   std::atomic<bool> stopping_{false};
   WakeableSleep sleep_;
 };
