@@ -1,6 +1,6 @@
 // The live fast-sample chart: polls a channel's fast samples without gaps (the library's
 // poll helper), keeps a scrolling window of them and redraws the uPlot chart once per
-// display frame when new samples came in; shows the rate it receives and any gap.
+// display frame; shows the rate it receives and any gap.
 // Runs on the page's thread; console.js attaches it to each new connection.
 import { Chart } from './chart.js';
 
@@ -52,12 +52,23 @@ export class FastChart {
     /** Counters the benchmark reads: display frames, redraws, samples, lost samples. */
     this.stats = { frames: 0, draws: 0, received: 0, gaps: 0, firstSequence: null, lastSequence: null };
     this.select.addEventListener('change', () => this.#start());
+    // Every display frame the window scrolls on from the newest sample by the time since it
+    // arrived (at most a poll or two), so the chart moves smoothly between polls.
     const frame = () => {
       this.stats.frames++;
-      if (this.dirty && this.chart) {
-        this.dirty = false;
-        this.samples.dropBefore(this.latest - Number(this.windowSelect.value));
-        this.chart.setData(this.samples.data());
+      if (this.chart && this.latest !== undefined) {
+        const span = Number(this.windowSelect.value);
+        const plot = this.chart.plot;
+        const lead = Math.min((performance.now() - this.latestArrival) / 1000, 0.25);
+        const max = this.latest + lead;
+        plot.batch(() => {
+          if (this.dirty) {
+            this.dirty = false;
+            this.samples.dropBefore(this.latest - span - 1);
+            plot.setData(this.samples.data(), false);
+          }
+          plot.setScale('x', { min: max - span, max });
+        });
         this.stats.draws++;
       }
       requestAnimationFrame(frame);
@@ -89,6 +100,7 @@ export class FastChart {
     this.chart?.destroy();
     this.chart = new Chart(this.chartBox, { labels: [id] });
     this.samples = new SampleWindow();
+    this.latest = undefined;
     this.arrivals = [];
     Object.assign(this.stats, { received: 0, gaps: 0, firstSequence: null, lastSequence: null });
     let lastTick = null;
@@ -106,6 +118,7 @@ export class FastChart {
           this.samples.push((offset + ms) / 1000, batch.values[i]);
         }
         this.latest = (offset + ms) / 1000;
+        this.latestArrival = performance.now();
         this.stats.received += n;
         this.stats.gaps += batch.gap;
         this.stats.firstSequence ??= batch.sequences[0];
