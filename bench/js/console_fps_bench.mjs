@@ -4,6 +4,7 @@
 // received (by their sequence numbers), over a measured stretch of 10 s by default.
 // Needs build/orvexa and build/Simulator.ldp; npm packages from scripts/install-js-deps.sh.
 // Usage: node bench/js/console_fps_bench.mjs [seconds]
+import fs from 'node:fs';
 import path from 'node:path';
 import { freePort, launchChromium, serverConfig, serverFolder, startNginx, startServer, tempDir } from '../../clients/test/harness.mjs';
 
@@ -52,4 +53,5 @@ try {
   await browser.close();
   await nginx.stop();
   await server.stop();
+  fs.rmSync(dir, { recursive: true, force: true });
 }

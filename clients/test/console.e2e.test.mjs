@@ -110,7 +110,7 @@ test('lab console through nginx over TLS in Chromium', { timeout: 170000 }, asyn
     await id('fast-channel').selectOption({ label: 'Simulator_Sine' });
     await controller.waitForFunction(() => Number(document.querySelector('[data-testid="fast-rate"]').dataset.received) > 2500, null, { timeout: 15000 });
     const rate = Number(await id('fast-rate').getAttribute('data-rate'));
-    assert.ok(rate > FAST_HZ * 0.8 && rate < FAST_HZ * 1.2, `fast rate ${rate}/s`);
+    assert.ok(rate > FAST_HZ * 0.75 && rate < FAST_HZ * 1.25, `fast rate ${rate}/s`);
     assert.equal(await id('fast-rate').getAttribute('data-gaps'), '0');
 
     // An experiment: record the sine, stop, read back, download the CSV.
@@ -119,7 +119,7 @@ test('lab console through nginx over TLS in Chromium', { timeout: 170000 }, asyn
     await controller.waitForFunction(() => /^recording experiment \d+$/.test(document.querySelector('[data-testid="experiment-status"]').textContent));
     const experiment = (await text('experiment-status')).split(' ').pop();
     const received = Number(await id('fast-rate').getAttribute('data-received'));
-    await controller.waitForFunction((n) => Number(document.querySelector('[data-testid="fast-rate"]').dataset.received) > n + 300, received);
+    await controller.waitForFunction((n) => Number(document.querySelector('[data-testid="fast-rate"]').dataset.received) > n + 800, received);
     await id('experiment-stop').click();
     await controller.waitForFunction((e) => document.querySelector('[data-testid="experiment-info"]').dataset.id === e, experiment);
     assert.match(await id('experiments').textContent(), new RegExp(`${experiment}finished`));
@@ -158,5 +158,6 @@ test('lab console through nginx over TLS in Chromium', { timeout: 170000 }, asyn
     await browser.close();
     await nginx.stop();
     await server.stop();
+    fs.rmSync(dir, { recursive: true, force: true }); // the log files take their full size
   }
 });
