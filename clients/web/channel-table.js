@@ -12,12 +12,16 @@ export function formatValue(v) {
   return String(Number(v.toPrecision(6)));
 }
 
-function controlText(kind, status) {
+// The protocol tells a client whether it is in control and how long its turn or its wait
+// lasts, and lists the controllers in queue order, but not which of them it is: a waiting
+// client knows only that it is behind the first.
+function controlText(kind, status, queueLength) {
   if (kind === 'observer') return 'observer: watching only';
   if (status.state === -1) return 'not registered';
+  const queue = queueLength > 1 ? `, ${queueLength} controllers in the queue` : '';
   if (status.state === 0)
-    return status.seconds === null ? 'in control (no time limit)' : `in control, turn ends in ${status.seconds} s`;
-  return status.seconds === null ? 'waiting for control' : `waiting for control, about ${status.seconds} s`;
+    return (status.seconds === null ? 'in control (no time limit)' : `in control, turn ends in ${status.seconds} s`) + (queueLength > 1 && status.seconds !== null ? ', first in the queue' : '') + queue;
+  return (status.seconds === null ? 'waiting for control' : `waiting for control, about ${status.seconds} s`) + queue;
 }
 
 export class ChannelTable {
@@ -122,7 +126,7 @@ export class ChannelTable {
         const first = replies[0];
         const status = first[groups[0].length];
         const addresses = first[groups[0].length + 1];
-        this.controlState.textContent = controlText(client.kind, status);
+        this.controlState.textContent = controlText(client.kind, status, addresses.length);
         this.controlState.dataset.state = String(status.state);
         this.#setWritable(client.kind === 'controller' && status.state === 0);
         this.controllers.replaceChildren(

@@ -59,7 +59,7 @@ export class OrvexaClient {
   /**
    * Opens a connection and runs the opening exchange.
    * @param {string} url ws:// or wss:// address of the server (or of its proxy)
-   * @param {import('./index.js').ConnectOptions} [options]
+   * @param {import('../index.js').ConnectOptions} [options]
    * @returns {Promise<OrvexaClient>}
    */
   static async connect(url, options = {}) {
@@ -131,7 +131,7 @@ export class OrvexaClient {
     } catch {}
   }
 
-  /** @returns {Promise<import('./index.js').Channel[]>} */
+  /** @returns {Promise<import('../index.js').Channel[]>} */
   listChannels() {
     return this.#call('listChannels', []);
   }
@@ -171,7 +171,7 @@ export class OrvexaClient {
   listControllers() {
     return this.#call('listControllers', []);
   }
-  /** @returns {Promise<import('./index.js').FastSamples>} newest first */
+  /** @returns {Promise<import('../index.js').FastSamples>} newest first */
   readFastSamples(channel, flags, countOrFirst, maximum = 0) {
     return this.#call('readFastSamples', [channel, flags, countOrFirst, maximum]);
   }
@@ -183,11 +183,11 @@ export class OrvexaClient {
   stopRecording() {
     return this.#call('stopRecording', []);
   }
-  /** @returns {Promise<import('./index.js').ExperimentData[]|null>} null when there is no such experiment */
+  /** @returns {Promise<import('../index.js').ExperimentData[]|null>} null when there is no such experiment */
   readExperiment(id, entries) {
     return this.#call('readExperiment', [id, entries]);
   }
-  /** @returns {Promise<import('./index.js').ExperimentInfo[]>} */
+  /** @returns {Promise<import('../index.js').ExperimentInfo[]>} */
   listExperiments(ownerKey = 0, lowest = 0, highest = 0) {
     return this.#call('listExperiments', [ownerKey, lowest, highest]);
   }
@@ -218,7 +218,7 @@ export class OrvexaClient {
 
   /**
    * Gap-free polling of a fast-sampled channel: yields batches oldest first.
-   * @returns {AsyncGenerator<import('./index.js').FastBatch>}
+   * @returns {AsyncGenerator<import('../index.js').FastBatch>}
    */
   poll(channel, options) {
     return pollFastSamples(this, channel, options);
