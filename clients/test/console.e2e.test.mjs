@@ -31,15 +31,18 @@ test('lab console through nginx over TLS in Chromium', { timeout: 170000 }, asyn
   const { cert, key } = makeCertificate(dir);
   const serverPort = await freePort();
   const webPort = await freePort();
-  let server = await startServer(folder, serverPort);
-  const nginx = await startNginx(path.join(dir, 'nginx'), {
-    port: webPort,
-    serverPort,
-    listenExtra: `ssl_certificate ${cert};\nssl_certificate_key ${key};\nset_real_ip_from 127.0.0.1;\nreal_ip_header X-Forwarded-For;`,
-  });
-  const browser = await launchChromium();
+  let server = null;
+  let nginx = null;
+  let browser = null;
   const pageErrors = [];
   try {
+    server = await startServer(folder, serverPort);
+    nginx = await startNginx(path.join(dir, 'nginx'), {
+      port: webPort,
+      serverPort,
+      listenExtra: `ssl_certificate ${cert};\nssl_certificate_key ${key};\nset_real_ip_from 127.0.0.1;\nreal_ip_header X-Forwarded-For;`,
+    });
+    browser = await launchChromium();
     const context = await browser.newContext({
       ignoreHTTPSErrors: true,
       acceptDownloads: true,
@@ -155,9 +158,9 @@ test('lab console through nginx over TLS in Chromium', { timeout: 170000 }, asyn
     assert.match(audit, /sets device ID:"Simulator_Setpoint" to value:12\.500000/);
     assert.deepEqual(pageErrors, []);
   } finally {
-    await browser.close();
-    await nginx.stop();
-    await server.stop();
+    await browser?.close();
+    await nginx?.stop();
+    await server?.stop();
     fs.rmSync(dir, { recursive: true, force: true }); // the log files take their full size
   }
 });

@@ -130,7 +130,12 @@ export async function startServer(dir, port) {
   const env = { ...process.env };
   delete env.ORVEXA_DEBUG;
   const server = new Child(path.join(BUILD, 'orvexa'), ['/headless', '/port', String(port)], { cwd: dir, env });
-  await server.waitFor('Server running');
+  try {
+    await server.waitFor('Server running');
+  } catch (error) {
+    await server.stop('SIGKILL');
+    throw error;
+  }
   return server;
 }
 
@@ -158,10 +163,15 @@ export async function startNginx(prefix, { port, serverPort, listenExtra = '' })
   const file = path.join(prefix, 'nginx.conf');
   fs.writeFileSync(file, config);
   const nginx = new Child('nginx', ['-p', prefix, '-c', file, '-e', path.join(prefix, 'error.log'), '-g', 'daemon off;'], {});
-  await until('nginx to accept connections', () => {
-    if (nginx.done) throw new Error(`nginx ended: ${nginx.err}${fs.existsSync(path.join(prefix, 'error.log')) ? fs.readFileSync(path.join(prefix, 'error.log'), 'utf8') : ''}`);
-    return accepts(port);
-  }, 15000);
+  try {
+    await until('nginx to accept connections', () => {
+      if (nginx.done) throw new Error(`nginx ended: ${nginx.err}${fs.existsSync(path.join(prefix, 'error.log')) ? fs.readFileSync(path.join(prefix, 'error.log'), 'utf8') : ''}`);
+      return accepts(port);
+    }, 15000);
+  } catch (error) {
+    await nginx.stop('SIGKILL');
+    throw error;
+  }
   return nginx;
 }
 
