@@ -13,9 +13,9 @@ const dir = tempDir('fps-bench');
 const folder = serverFolder(path.join(dir, 'server'), serverConfig({ fastHz: 1000 }));
 const serverPort = await freePort();
 const webPort = await freePort();
-const server = await startServer(folder, serverPort);
-const nginx = await startNginx(path.join(dir, 'nginx'), { port: webPort, serverPort });
-const browser = await launchChromium();
+let server = null;
+let nginx = null;
+let browser = null;
 
 // Animation frames a page gets in `ms` milliseconds.
 const countFrames = (ms) =>
@@ -27,6 +27,9 @@ const countFrames = (ms) =>
   });
 
 try {
+  server = await startServer(folder, serverPort);
+  nginx = await startNginx(path.join(dir, 'nginx'), { port: webPort, serverPort });
+  browser = await launchChromium();
   const page = await browser.newPage({ viewport: { width: 1500, height: 1100 } });
   await page.goto('about:blank');
   const blankFps = (await page.evaluate(countFrames, seconds * 1000)) / seconds;
@@ -50,8 +53,8 @@ try {
   console.log(`  console               ${fps.toFixed(1)} frames/s, ${draws.toFixed(1)} chart redraws/s  ratio ${(fps / blankFps).toFixed(3)}  (target: >= 55 frames/s)`);
   console.log(`  samples               ${received} received of ${produced} sampled, lost ${after.gaps - before.gaps}  ratio ${(received / produced).toFixed(4)}  (target: >= 0.99)`);
 } finally {
-  await browser.close();
-  await nginx.stop();
-  await server.stop();
+  await browser?.close();
+  await nginx?.stop();
+  await server?.stop();
   fs.rmSync(dir, { recursive: true, force: true });
 }
