@@ -209,9 +209,9 @@ export const REQUESTS = {
 /** The bytes of one request (code and arguments). */
 export function encodeRequest(name, args) {
   const w = new RequestWriter();
-  const spec = REQUESTS[name];
-  w.u8(spec.code);
-  spec.encode(w, ...args);
+  const request = REQUESTS[name];
+  w.u8(request.code);
+  request.encode(w, ...args);
   return w.bytes();
 }
 
