@@ -1,0 +1,90 @@
+"""Plain TCP transport: the request protocol straight on a stream socket.
+
+Created by ``orvexa.connect`` for tcp:// addresses; used by one ``Client`` on the
+caller's thread. Also the raw stream under the WebSocket transport.
+"""
+
+import socket
+
+from .errors import ConnectError, ConnectionLost
+
+
+class TcpTransport:
+    """Sends request bytes and reads exact byte counts of the replies."""
+
+    def __init__(self, host, port, timeout, ssl_context=None, server_hostname=None):
+        try:
+            sock = socket.create_connection((host, port), timeout=timeout)
+        except OSError as e:
+            raise ConnectError(f"cannot connect to {host}:{port}: {_reason(e)}") from e
+        try:
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            if ssl_context is not None:
+                sock = ssl_context.wrap_socket(sock, server_hostname=server_hostname or host)
+        except OSError as e:
+            sock.close()
+            raise ConnectError(f"cannot connect to {host}:{port}: {_reason(e)}") from e
+        self._sock = sock
+        self._in = sock.makefile("rb", buffering=65536)
+
+    def send(self, data, pieces=None):
+        """Sends the request bytes (`pieces` matter on WebSocket only)."""
+        if self._sock is None:
+            raise ConnectionLost("the connection is closed")
+        try:
+            self._sock.sendall(data)
+        except OSError as e:
+            self.close()
+            raise ConnectionLost(f"sending failed: {_reason(e)}") from e
+
+    def read(self, n):
+        """Exactly n bytes; ConnectionLost when the server closes or goes silent."""
+        if self._sock is None:
+            raise ConnectionLost("the connection is closed")
+        try:
+            data = self._in.read(n)
+        except (OSError, ValueError) as e:
+            self.close()
+            raise ConnectionLost(f"receiving failed: {_reason(e)}") from e
+        if len(data) != n:
+            self.close()
+            raise ConnectionLost("the server closed the connection")
+        return data
+
+    def read_line(self, limit=8192):
+        """One line up to LF (HTTP answers of the WebSocket upgrade)."""
+        try:
+            line = self._in.readline(limit)
+        except (OSError, ValueError) as e:
+            self.close()
+            raise ConnectionLost(f"receiving failed: {_reason(e)}") from e
+        if not line.endswith(b"\n"):
+            self.close()
+            raise ConnectionLost("the server closed the connection")
+        return line
+
+    def set_timeout(self, seconds):
+        if self._sock is not None:
+            self._sock.settimeout(seconds)
+
+    def timeout(self):
+        return self._sock.gettimeout() if self._sock is not None else None
+
+    def close(self):
+        sock, self._sock = self._sock, None
+        if sock is not None:
+            try:
+                self._in.close()
+            except OSError:
+                pass
+            sock.close()
+
+    @property
+    def closed(self):
+        return self._sock is None
+
+
+def _reason(error):
+    if isinstance(error, TimeoutError):
+        return "no answer in time"
+    return error.strerror or str(error) or type(error).__name__
