@@ -9,6 +9,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   libcrypto++-dev
   qt6-base-dev fonts-dejavu-core xvfb xauth
+  python3 python3-venv
 )
 
 missing=()
