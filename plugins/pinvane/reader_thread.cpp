@@ -36,6 +36,8 @@ bool ReaderThread::Start(const std::string& devicePath) {
   stop_.Reset();
   try {
     thread_ = std::thread(&ReaderThread::Run, this, devicePath);
+    // Named for the operator (top -H, ps -L) before anyone can look for it.
+    pthread_setname_np(thread_.native_handle(), kThreadName);
   } catch (const std::system_error&) {
     UserInterface::Debug("cannot start the reader thread");
     return false;

@@ -21,6 +21,8 @@ class SerialPort;
 
 class ReaderThread {
  public:
+  // The reader's thread name, as the system shows it (at most 15 characters).
+  static constexpr const char* kThreadName = "pinvane-reader";
   static constexpr int kCycleMs = 5;
   static constexpr int kRetryOpenMs = 10000;
   static constexpr int kWriteTimeoutMs = 10000;

@@ -50,11 +50,15 @@ void BackgroundThreads::SamplingLoop() {
   // The default 50 us timer slack would make every wake-up that much late.
   SetTimerSlackNanoseconds(1);
   while (!clocks_.stop->IsSet()) {
+    int64_t now = MonotonicNanoseconds();
     if (!clocks_.serverRunning->load()) {
-      clocks_.stop->WaitFor(std::chrono::milliseconds(1000));
+      // Setting the flag wakes this sleep, so sampling starts at once.
+      if (clocks_.sleepUntil)
+        clocks_.sleepUntil(now + kMaxSamplingSleepNs);
+      else
+        clocks_.stop->WaitFor(std::chrono::milliseconds(kMaxSamplingSleepNs / 1000000));
       continue;
     }
-    int64_t now = MonotonicNanoseconds();
     int64_t next = clocks_.fastPass ? clocks_.fastPass(now) : now + kMaxSamplingSleepNs;
     // Absolute deadlines: the pass's own schedule sets the pace, not this loop's cost.
     next = std::max(next, now + kMinSamplingSleepNs);

@@ -29,7 +29,8 @@ struct BackgroundClocks {
   // monotonic time at which it wants to run next. Empty: nothing to sample yet.
   std::function<int64_t(int64_t nowNs)> fastPass;
   // The sampling thread's sleep until a CLOCK_MONOTONIC deadline, when the sampler can
-  // cut it short (a new group); empty: a plain clock_nanosleep.
+  // cut it short (a new group, the server starting to run); empty: a plain
+  // clock_nanosleep.
   std::function<void(int64_t deadlineNs)> sleepUntil;
   // Ticks per second of the high-resolution counter; 0: the sampling thread ends at once.
   int64_t performanceFrequency = 1000000000;

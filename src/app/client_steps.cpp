@@ -37,9 +37,9 @@ void ServerApplication::WaitForClientWorkers(std::chrono::milliseconds bound, bo
   if (!server.clients || server.clients->WaitForWorkers(bound)) return;
   std::fprintf(stderr, "Warning: %u client connections did not end in time\n",
                server.clients->tracker().ActiveCount());
-  // A worker that is still running keeps using the service: it must outlive the
-  // process's orderly end rather than be destroyed under the worker.
-  if (lastChance) (void)server.clients.release();
+  // A worker that is still running keeps using the service, the registry, the audit log
+  // and the experiments: none of it may be destroyed under the worker.
+  if (lastChance) workerOutlivedShutdown_ = true;
 }
 
 }  // namespace orvexa

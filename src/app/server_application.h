@@ -92,6 +92,9 @@ class ServerApplication {
   ServerCommandLine commandLine_;
   std::unique_ptr<OrvexaServer> server_;
   int secondTimerId_ = 0;
+  // A client worker did not leave within the shutdown's bounded waits: everything it
+  // can reach (the whole server object) is left alive for the rest of the process.
+  bool workerOutlivedShutdown_ = false;
 
   std::mutex timerLock_;  // guards timerBusy_ only; never held while calling out
   bool timerBusy_ = false;

@@ -77,6 +77,12 @@ void ServerApplication::DestroyMainWindow() {
   if (window_ != nullptr) window_->Close();
   // SIGINT/SIGTERM stay blocked: a second Ctrl-C during shutdown must not turn the
   // orderly exit into a killed process.
+  if (workerOutlivedShutdown_) {
+    // Settings are saved and plug-ins unloaded; the late worker finds every object it
+    // points to until the process ends.
+    (void)server_.release();
+    return;
+  }
   server_.reset();
 }
 

@@ -208,6 +208,11 @@ void ServerApplication::OpenOperatorWindow() {
 
 void ServerApplication::SetServerRunning() {
   server_->serverRunning.store(true);
+  {
+    // The fast schedule starts from this moment; the sampling thread is woken for it.
+    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    server_->fastSchedule.RestartActiveGroups();
+  }
   std::printf("Server running\n");
   std::fflush(stdout);
 }

@@ -1,5 +1,7 @@
 #include "config/configuration_store.h"
 
+#include <cstdio>
+
 #include "config/config_access.h"
 #include "config/config_writer.h"
 #include "config/node_base.h"
@@ -50,7 +52,16 @@ bool ConfigurationStore::Save(std::string* error) const {
   }
   std::string text;
   WriteConfiguration(text, root_, 0);
-  IoResult result = WriteFileAtomically(FilePath(), text);
+  bool noTemporary = false;
+  IoResult result = WriteFileAtomically(FilePath(), text, &noTemporary);
+  if (!result.ok && noTemporary && FileExists(FilePath())) {
+    // The start directory takes no new file, but orvexa.cfg itself may be writable:
+    // settings are worth more than the atomic replacement.
+    IoResult inPlace = RewriteFileInPlace(FilePath(), text);
+    if (inPlace.ok)
+      std::fprintf(stderr, "Warning: %s; orvexa.cfg rewritten in place\n", result.message.c_str());
+    result = inPlace;
+  }
   if (!result.ok && error) *error = result.message;
   return result.ok;
 }

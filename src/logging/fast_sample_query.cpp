@@ -15,7 +15,7 @@ FastSampleSelection SelectFastSamples(const SampleLog& buffer, uint8_t flags, ui
     n = std::min(n, held);
   } else {
     // Newest towards oldest, up to the first sample numbered below X.
-    while (n < held && buffer.FromNewest(n).sequence >= countOrFirst) ++n;
+    while (n < held && SequenceAtOrAfter(buffer.FromNewest(n).sequence, countOrFirst)) ++n;
     if (maximum > 0 && maximum < n) n = maximum;
   }
   if (held > 0) out.newest = buffer.FromNewest(0).sequence;

@@ -23,6 +23,13 @@ struct FastSampleSelection {
   uint32_t newest = 0;                     // sequence of the newest held sample (0 when empty)
 };
 
+// Whether `sequence` is X or comes after it. Sequence numbers wrap at 2^32 (after 12.4
+// days at 3999 Hz), so this is serial-number arithmetic: the half of the number circle
+// ahead of X counts as after it.
+inline bool SequenceAtOrAfter(uint32_t sequence, uint32_t first) {
+  return static_cast<uint32_t>(sequence - first) < 0x80000000u;
+}
+
 // `countOrFirst` is the X of the request, `maximum` its M (0 = no maximum).
 FastSampleSelection SelectFastSamples(const SampleLog& buffer, uint8_t flags, uint32_t countOrFirst,
                                       uint16_t maximum);

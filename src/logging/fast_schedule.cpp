@@ -46,6 +46,14 @@ bool FastSchedule::Activate(FrequencyGroup& group) {
   return readable;
 }
 
+void FastSchedule::RestartActiveGroups() {
+  int64_t now = 0;
+  const bool readable = ReadCounter(&now);
+  for (FrequencyGroup* group = firstActive_; group != nullptr; group = group->nextActive)
+    group->nextDue = readable ? now : 0;
+  if (activationListener_) activationListener_();
+}
+
 void FastSchedule::Deactivate(FrequencyGroup& group) {
   if (!group.active) return;
   if (group.previousActive != nullptr) {

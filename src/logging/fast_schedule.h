@@ -69,6 +69,11 @@ class FastSchedule {
   // Plug-ins stay in their group for the whole run.
   void RemoveChannelFromGroup(DeviceChannel* channel, int64_t frequency);
 
+  // Makes every active group due now: sampling starts when the server starts running,
+  // not when discovery activated the group (which may be long before). Then wakes the
+  // sampling thread through the activation listener. Caller holds ServerLock.
+  void RestartActiveGroups();
+
   // For the fast pass: the active groups, most recently activated first, linked through
   // nextActive; null when none.
   FrequencyGroup* FirstActive() const { return firstActive_; }

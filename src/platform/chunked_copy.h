@@ -1,6 +1,7 @@
 // Writing a memory image to a new file in bounded chunks (the log-file copies): the
-// target is created or replaced, written chunk by chunk, and removed again when any
-// chunk is written short or the close fails, so no partial copy is ever left behind.
+// image is written chunk by chunk to "<target>.part" and renamed to the target only once
+// complete; a short chunk (a full disk), a failed close or rename removes it again, so
+// no partial copy is ever left behind, under either name.
 // Stateless; any thread.
 #pragma once
 

@@ -44,7 +44,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path, IoResult* erro
   return data;
 }
 
-IoResult WriteFileAtomically(const std::string& requestedPath, const std::string& data) {
+IoResult WriteFileAtomically(const std::string& requestedPath, const std::string& data,
+                             bool* noTemporary) {
+  if (noTemporary != nullptr) *noTemporary = false;
   // A symbolic link stays a link: the file it points to is the one replaced.
   std::string path = requestedPath;
   char resolved[PATH_MAX];
@@ -58,7 +60,10 @@ IoResult WriteFileAtomically(const std::string& requestedPath, const std::string
   if (::stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
   std::string temporary = path + ".tmp";
   int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return IoResult::Failure(ErrnoMessage("open", temporary, errno));
+  if (fd < 0) {
+    if (noTemporary != nullptr) *noTemporary = true;
+    return IoResult::Failure(ErrnoMessage("open", temporary, errno));
+  }
   ::fchmod(fd, mode);
   size_t written = 0;
   while (written < data.size()) {
@@ -97,6 +102,31 @@ IoResult WriteFileAtomically(const std::string& requestedPath, const std::string
     ::close(dir);
   }
   return IoResult::Success();
+}
+
+IoResult RewriteFileInPlace(const std::string& path, const std::string& data) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return IoResult::Failure(ErrnoMessage("open", path, errno));
+  size_t written = 0;
+  while (written < data.size()) {
+    ssize_t n = ::pwrite(fd, data.data() + written, data.size() - written,
+                         static_cast<off_t>(written));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      IoResult result = IoResult::Failure(ErrnoMessage("write", path, n < 0 ? errno : ENOSPC));
+      ::close(fd);
+      return result;
+    }
+    written += static_cast<size_t>(n);
+  }
+  const char* failed = nullptr;
+  if (::ftruncate(fd, static_cast<off_t>(data.size())) != 0)
+    failed = "ftruncate";
+  else if (::fsync(fd) != 0)
+    failed = "fsync";
+  IoResult result = failed ? IoResult::Failure(ErrnoMessage(failed, path, errno)) : IoResult{};
+  if (::close(fd) != 0 && result.ok) result = IoResult::Failure(ErrnoMessage("close", path, errno));
+  return result;
 }
 
 std::string CurrentDirectory() {

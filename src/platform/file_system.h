@@ -16,7 +16,14 @@ std::optional<std::string> ReadWholeFile(const std::string& path, IoResult* erro
 // Writes `data` to `path` so that readers see either the old or the new content, never
 // a mix or a truncated file. On failure the old file is left as it was. The new file
 // keeps the old one's permissions; when `path` is a symbolic link, its target is replaced.
-IoResult WriteFileAtomically(const std::string& path, const std::string& data);
+// `noTemporary` (optional) tells whether the failure was that the temporary file beside
+// it could not be created (a start directory that refuses new files).
+IoResult WriteFileAtomically(const std::string& path, const std::string& data,
+                             bool* noTemporary = nullptr);
+// Overwrites the existing file `path` with `data` in place (truncated to its length) and
+// waits until it is on disk (fsync). Not atomic: a crash midway can leave a mix; for a
+// file whose folder takes no new files.
+IoResult RewriteFileInPlace(const std::string& path, const std::string& data);
 std::string CurrentDirectory();
 bool FileExists(const std::string& path);
 // False when `path` exists but this process may not write it (a read-only file the

@@ -77,11 +77,13 @@ IoResult MappedFile::ReadAt(uint64_t offset, void* buffer, size_t size) const {
 }
 
 IoResult MappedFile::EnsureSize(uint64_t size, int* errnoOut) {
-  if (FileSize() >= size) return IoResult::Success();
-  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
-    int saved = errno;
-    if (errnoOut != nullptr) *errnoOut = saved;
-    return IoResult::Failure(ErrnoMessage("ftruncate", path_, saved));
+  // Every block is reserved, not only the length: a store into an unbacked page of a
+  // sparse file on a full disk raises SIGBUS, which no caller could handle. This also
+  // fills in an existing file that was left sparse. It never shrinks the file.
+  const int error = ::posix_fallocate(fd_, 0, static_cast<off_t>(size));
+  if (error != 0) {
+    if (errnoOut != nullptr) *errnoOut = error;
+    return IoResult::Failure(ErrnoMessage("posix_fallocate", path_, error));
   }
   return IoResult::Success();
 }

@@ -1,6 +1,7 @@
 // A file mapped read-write into memory and held with an exclusive lock: the storage of
 // a channel's log file. open + flock(LOCK_EX | LOCK_NB) so that a second server cannot
-// use the same file, ftruncate to extend a shorter file, mmap(MAP_SHARED), and
+// use the same file, posix_fallocate to extend a shorter file with every block reserved
+// (so a full disk is an error here, never a SIGBUS later), mmap(MAP_SHARED), and
 // msync(MS_SYNC) to write the view back.
 //
 // Used by LogFile under ServerLock; the object itself has no lock. Move-only; the
@@ -33,7 +34,8 @@ class MappedFile {
   uint64_t FileSize() const;
   // Reads `size` bytes at `offset` without mapping (pread); fails on a short read.
   IoResult ReadAt(uint64_t offset, void* buffer, size_t size) const;
-  // Extends the file to at least `size` bytes (never shrinks it).
+  // Extends the file to at least `size` bytes with all its blocks reserved (never
+  // shrinks it); fails when the disk has no room for them.
   IoResult EnsureSize(uint64_t size, int* errnoOut);
   // Maps the first `size` bytes read-write and shared.
   IoResult Map(size_t size, int* errnoOut);

@@ -66,7 +66,8 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
     session->socketRef = &socket;
     // A forwarding proxy's X-Real-IP header is believed only from this machine, like
     // the forwarded address of Hello: anybody else could name any address.
-    if (!writer.framed() || session->local) stream->GetPeerAddress(session->clientAddress.data());
+    if (!writer.framed() || session->local)
+      session->proxied = stream->GetPeerAddress(session->clientAddress.data());
     if (Hello(*session) == HelloResult::kWrongVersion) {
       wrongVersion = true;
     } else {

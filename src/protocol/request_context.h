@@ -27,6 +27,7 @@ struct RequestContext {
   IpAddress clientAddress{};              // after X-Real-IP or a forwarded address
   IpAddress peerAddress{};                // the socket's peer
   bool local = false;                     // the peer is exactly 127.0.0.1
+  bool proxied = false;                   // clientAddress came from the proxy's X-Real-IP
   ConnectionSocket* socketRef = nullptr;  // key in the user table
   bool observer = false;
   bool forwarded = false;

@@ -21,9 +21,13 @@ HelloResult Hello(RequestContext& c) {
   }
   uint8_t kind = ReadU8(c.in);
   if (kind == kForwarded) {
-    // Only a proxy on this machine may name the client's address.
+    // Only a proxy on this machine may name the client's address, and the proxy's own
+    // X-Real-IP stands: behind it every browser arrives from 127.0.0.1 and could claim
+    // any address here.
     if (!c.local) ThrowProtocolError(0);
-    for (auto& b : c.clientAddress) b = ReadU8(c.in);
+    IpAddress named{};
+    for (auto& b : named) b = ReadU8(c.in);
+    if (!c.proxied) c.clientAddress = named;
     c.forwarded = true;
     kind = ReadU8(c.in);
   }

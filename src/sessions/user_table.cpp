@@ -16,13 +16,16 @@ int64_t UserTable::Now() const {
 }
 
 void UserTable::ApplySettings(const UserTableSettings& settings) {
+  bool controlRuleChanged;
   {
     std::lock_guard<std::mutex> guard(lock_);
+    controlRuleChanged = settings_.limitMultipleControl != settings.limitMultipleControl;
     settings_ = settings;
     expirationDelay_.store(settings.expirationDelay);
   }
-  // Who shows "C" may have changed.
-  RefreshRows();
+  // Only the control rule changes who shows "C"; new rows would also clear the
+  // operator's selection, so any other setting leaves them alone.
+  if (controlRuleChanged) RefreshRows();
 }
 
 UserTableSettings UserTable::Settings() {

@@ -52,6 +52,8 @@ class UserTable {
 
   UserTable(AuditLog* audit, Broadcast broadcast, Clock clock = nullptr);
 
+  // Copies the settings; rebuilds the rows only when the control rule
+  // (limitMultipleControl) changed.
   void ApplySettings(const UserTableSettings& settings);
   UserTableSettings Settings();
 

@@ -30,6 +30,18 @@ void MessageWriter::Put(const void* data, size_t k) {
 
 void MessageWriter::PutBulk(const void* data, size_t k) {
   const auto* bytes = static_cast<const uint8_t*>(data);
+  if (framed_) {
+    // On WebSocket every piece is one frame of at most a buffer, which the 16-bit frame
+    // length always holds; a longer frame could not be written at all.
+    while (k > 0) {
+      if (remaining_ == 0) Flush(false);
+      const size_t n = std::min(k, remaining_);
+      Put(bytes, n);
+      bytes += n;
+      k -= n;
+    }
+    return;
+  }
   const size_t head = std::min(k, remaining_);
   Put(bytes, head);
   if (head == k) return;
@@ -39,13 +51,6 @@ void MessageWriter::PutBulk(const void* data, size_t k) {
   if (k <= remaining_) {
     Put(bytes, k);
     return;
-  }
-  if (framed_) {
-    uint8_t header[kMaxFrameHeader];
-    const size_t headerSize =
-        EncodeFrameHeader(header, false, midMessage_ ? kOpContinuation : kOpBinary, k);
-    midMessage_ = true;
-    connection_.SendAll(header, headerSize);
   }
   connection_.SendAll(bytes, k);
 }

@@ -27,9 +27,9 @@ class MessageWriter {
     remaining_ -= k;
   }
   void Put(const void* data, size_t k);
-  // Any number of bytes as part of the reply: what fits tops up the buffer; the rest of
-  // a large block (a history reply of up to a megabyte) goes out straight from `data`
-  // as one further piece instead of being cut into buffer-sized ones.
+  // Any number of bytes as part of the reply: what fits tops up the buffer. On plain TCP
+  // the rest of a large block (a history reply of up to a megabyte) goes out straight
+  // from `data` as one further piece; on WebSocket it goes out in buffer-sized frames.
   void PutBulk(const void* data, size_t k);
 
   // Sends what is buffered as a further (final = false) or the last piece of the reply.

@@ -7,11 +7,13 @@
 
 #include "config/config_access.h"
 #include "config/config_parser.h"
+#include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 
 namespace orvexa {
 namespace {
 
+using test::FileSizeLimit;
 using test::TempDir;
 
 TEST(ConfigurationStore, SavesIntoTheStartDirectoryWhateverTheCurrentOne) {
@@ -25,19 +27,30 @@ TEST(ConfigurationStore, SavesIntoTheStartDirectoryWhateverTheCurrentOne) {
   EXPECT_FALSE(dir.Exists("orvexa.cfg.tmp"));
 }
 
-TEST(ConfigurationStore, FailedWriteLeavesTheOldFile) {
+// A start directory that takes no new file (here: a folder where the temporary file
+// goes, which even root cannot replace) still gets its settings: orvexa.cfg is rewritten
+// in place. A write that fails halfway leaves the old file as it was.
+TEST(ConfigurationStore, NoTemporaryFileRewritesInPlaceAndFailedWriteLeavesTheOldFile) {
   TempDir dir;
-  dir.Write("orvexa.cfg", "OrvexaConfig { Old = 1 }\n");
-  // The temporary file cannot be created: a folder already has its name.
+  dir.Write("orvexa.cfg", "OrvexaConfig { Old = 1 }\n// a comment longer than the new text\n");
   ASSERT_EQ(::mkdir(dir.File("orvexa.cfg.tmp").c_str(), 0755), 0);
   ConfigurationStore store;
   store.SetStartDirectory(dir.path());
   store.StartEmpty();
   SetInt(store.OrvexaConfig(), "New", 2);
   std::string error;
-  EXPECT_FALSE(store.Save(&error));
+  EXPECT_TRUE(store.Save(&error)) << error;
+  EXPECT_EQ(dir.Read("orvexa.cfg"), "OrvexaConfig {\n   New=2\n   }\n");
+
+  ASSERT_EQ(::rmdir(dir.File("orvexa.cfg.tmp").c_str()), 0);
+  SetInt(store.OrvexaConfig(), "Newer", 3);
+  {
+    FileSizeLimit limit(10);
+    EXPECT_FALSE(store.Save(&error));
+  }
   EXPECT_NE(error.find("orvexa.cfg.tmp"), std::string::npos) << error;
-  EXPECT_EQ(dir.Read("orvexa.cfg"), "OrvexaConfig { Old = 1 }\n");
+  EXPECT_EQ(dir.Read("orvexa.cfg"), "OrvexaConfig {\n   New=2\n   }\n");
+  EXPECT_FALSE(dir.Exists("orvexa.cfg.tmp"));
 }
 
 TEST(ConfigurationStore, ReadOnlyFileStays) {

@@ -87,7 +87,12 @@ TEST_F(ExperimentServiceTest, PluginThreadStopsTheExperimentThroughTheCallback) 
   const uint32_t id = Record({0}, 4, 9);
   ASSERT_NE(id, 0u);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (service->Store().IsRecording(id) && std::chrono::steady_clock::now() < deadline)
+  // The plug-in's thread changes the store under ServerLock; so is it read here.
+  auto recording = [&] {
+    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    return service->Store().IsRecording(id);
+  };
+  while (recording() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   std::lock_guard<std::recursive_mutex> hold(ServerLock());
   EXPECT_FALSE(service->Store().IsRecording(id));

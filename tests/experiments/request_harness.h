@@ -59,12 +59,20 @@ class Reply {
 
 struct RequestRun {
   RequestRun(ServingEnvironment& environment, uint32_t connectionSerial)
-      : env(environment), serial(connectionSerial) {
-    if (env.users == nullptr) env.users = &users;
-  }
+      : env(environment), serial(connectionSerial) {}
 
   // Runs Hello + `requests`; returns the reply bytes after the Hello answer.
   Reply Run(const std::string& requests, IpAddress client = {10, 0, 0, 9}) {
+    // An environment without a user table borrows this run's for the run alone: the
+    // environment outlives the run, the table does not.
+    struct BorrowedTable {
+      ServingEnvironment& env;
+      bool borrowed;
+      ~BorrowedTable() {
+        if (borrowed) env.users = nullptr;
+      }
+    } borrowed{env, env.users == nullptr};
+    if (borrowed.borrowed) env.users = &users;
     Request hello;
     hello.U16(100).U8(1).Str("");
     MemoryConnection connection(hello.bytes + requests, 7);

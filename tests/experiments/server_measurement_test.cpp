@@ -16,6 +16,7 @@
 #include "client/protocol_client.h"
 #include "config/config_access.h"
 #include "config/configuration_store.h"
+#include "logging/fast_sample_query.h"
 #include "logging/log_file.h"
 #include "support/server_process.h"
 #include "support/temp_dir.h"
@@ -242,6 +243,28 @@ TEST_F(ServerMeasurementTest, HistoryModesOverAKnownLog) {
       << audit;
 }
 
+// The largest history reply (131072 samples, over a megabyte) reaches a WebSocket
+// client whole, in frames a 16-bit length holds, and the connection serves on.
+TEST_F(ServerMeasurementTest, FullHistoryReplyOverWebSocket) {
+  {
+    LogFile log(dir.File("level.log"));
+    ASSERT_TRUE(log.Open(true));
+    for (uint32_t k = 0; k < 140000; ++k) log.Append(1'000'000 + k, static_cast<float>(k % 1000));
+  }
+  LogLevel(false, 100000);
+  auto server = Start();
+  ProtocolClient c;
+  c.Connect("127.0.0.1", port, Transport::kWebSocket);
+  ASSERT_EQ(c.Hello(), 0);
+  auto all = History(c, kLevel, 1'000'000, 2, (24u << 24) | 0xFFFFFF);
+  ASSERT_EQ(all.size(), 131072u);
+  for (uint32_t k = 0; k < all.size(); ++k) {
+    ASSERT_EQ(all[k].first, 1'000'000 + k);
+    ASSERT_EQ(all[k].second, static_cast<float>(k % 1000));
+  }
+  EXPECT_EQ(History(c, kLevel, 1'000'010, 2, (24u << 24) | 2).size(), 3u);
+}
+
 TEST_F(ServerMeasurementTest, FastSamplesPolledWithoutGaps) {
   FastLogCounter(1000);
   auto server = Start();
@@ -283,6 +306,30 @@ TEST_F(ServerMeasurementTest, FastSamplesPolledWithoutGaps) {
   c.ReadF32();
   EXPECT_GE(t1, t0);
   EXPECT_GE(c.ReadU32(), next - 1);
+}
+
+// Sampling starts when the server starts running, not when the plug-in was loaded: a
+// 1 Hz channel's first two samples are a period apart.
+TEST_F(ServerMeasurementTest, FastScheduleStartsWhenTheServerRuns) {
+  FastLogCounter(1);
+  auto server = Start();
+  ProtocolClient c;
+  Connect(c);
+  std::vector<uint32_t> times;
+  WaitFor(
+      [&] {
+        c.U8(12).U16(kCounter).U8(kFastSamplesWithTime).U32(2).U16(0).Send();
+        times.assign(c.ReadU32(), 0);
+        for (auto& t : times) {
+          t = c.ReadU32();
+          c.ReadF32();
+        }
+        if (!times.empty()) c.ReadU32();
+        return times.size() == 2;
+      },
+      "two samples at 1 Hz");
+  EXPECT_GE(times[0] - times[1], 900u);
+  EXPECT_LE(times[0] - times[1], 1100u);
 }
 
 TEST_F(ServerMeasurementTest, DroppedConnectionAndPluginStopEndRecordings) {

@@ -46,6 +46,17 @@ TEST(FastSampleQueryTest, SinceSequenceStopsAtTheFirstOlderSample) {
             (std::vector<uint32_t>{122, 121, 120}));
 }
 
+// A client polling for days sees the sequence numbers wrap: the sample numbered 0 comes
+// after 0xFFFFFFFF, and newest + 1 = 0 still asks for what is new.
+TEST(FastSampleQueryTest, SinceSequenceAcrossTheWrap) {
+  EXPECT_TRUE(SequenceAtOrAfter(0, 0xFFFFFFFF));
+  EXPECT_TRUE(SequenceAtOrAfter(5, 0xFFFFFFF0));
+  EXPECT_TRUE(SequenceAtOrAfter(0x7FFFFFFF, 0));
+  EXPECT_FALSE(SequenceAtOrAfter(0xFFFFFFFF, 0));  // newest + 1 = 0: nothing new yet
+  EXPECT_FALSE(SequenceAtOrAfter(0x80000000, 0));
+  EXPECT_FALSE(SequenceAtOrAfter(0xFFFFFFF0, 5));
+}
+
 TEST(FastSampleQueryTest, EmptyBufferGivesNothing) {
   SampleLog log(10, true);
   EXPECT_TRUE(SelectFastSamples(log, 0, 5, 0).samples.empty());

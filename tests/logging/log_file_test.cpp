@@ -1,8 +1,10 @@
 #include "logging/log_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -12,11 +14,13 @@
 #include <vector>
 
 #include "platform/mapped_file.h"
+#include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 
 namespace orvexa {
 namespace {
 
+using test::FileSizeLimit;
 using test::TempDir;
 
 constexpr uint32_t kSmall = 16;  // records in the unit tests' files
@@ -217,25 +221,6 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, DamagedHeaderTest,
 
 // Lowers the file-size limit for the duration of a test (SIGXFSZ ignored), so that a
 // write or an extension of a file fails the way a full disk makes it fail.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    previous_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, previous_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*previous_)(int) = nullptr;
-};
-
 TEST_F(LogFileTest, FailedExtensionClosesTheFileAtOnce) {
   {
     FileSizeLimit limit(1000);
@@ -311,6 +296,39 @@ TEST_F(ReplicationTest, ShortWriteLeavesNoPartialCopy) {
   }
   EXPECT_FALSE(dir.Exists("tank.log.07_03_2016_09_05_30"));
   EXPECT_EQ(log.lastReplication, 0);
+}
+
+// A full disk: a small tmpfs of the test's own. A log that does not fit is refused when
+// it is opened (its blocks are reserved then), never a SIGBUS when a record lands on an
+// unbacked page; a copy that does not fit leaves nothing behind, under either name.
+TEST_F(ReplicationTest, FullDiskRefusesTheLogAndLeavesNoCopy) {
+  const std::string disk = dir.File("disk");
+  std::filesystem::create_directory(disk);
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here (needs root): " << std::strerror(errno);
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{disk};
+  {
+    LogFile tooBig(disk + "/big.log");
+    ASSERT_FALSE(tooBig.Open(false, 200000));  // 1.6 MB
+    EXPECT_FALSE(tooBig.IsOpen());
+  }
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].rfind("Unable to create file mapping. Error 0x", 0), 0u) << messages[0];
+  std::filesystem::remove(disk + "/big.log");
+  LogFile log(disk + "/tank.log");
+  ASSERT_TRUE(log.Open(false, 80000));  // 640 KB: every record can be stored
+  for (uint32_t t = 0; t < 80000; ++t) log.Append(t, 1.0f);
+  log.Flush();
+  log.replicationPeriod = 3600;
+  EXPECT_FALSE(log.ReplicateAt(kMarch7));  // no room for a second 640 KB
+  EXPECT_EQ(log.lastReplication, 0);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(disk))
+    names.push_back(entry.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"tank.log"});
 }
 
 }  // namespace

@@ -100,6 +100,10 @@ pid_t NewTask(const std::set<pid_t>& before, const std::set<pid_t>& after) {
   pid_t found = -1;
   for (pid_t tid : after) {
     if (before.count(tid) != 0) continue;
+    std::ifstream comm("/proc/self/task/" + std::to_string(tid) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    if (name != "pinvane-reader") continue;
     if (found != -1) return -1;
     found = tid;
   }

@@ -62,7 +62,8 @@ class PinvaneInstance {
 
 // Thread ids of this process.
 std::set<pid_t> ProcessTasks();
-// The single thread in `after` that is not in `before`, or -1.
+// The single thread in `after` that is not in `before` and carries the reader's name
+// ("pinvane-reader"), or -1. Other new threads (a sanitizer's own) are not counted.
 pid_t NewTask(const std::set<pid_t>& before, const std::set<pid_t>& after);
 // User plus system CPU time of one thread of this process, in seconds; -1 when gone.
 double TaskCpuSeconds(pid_t tid);

@@ -74,6 +74,13 @@ TEST(WebSocketServing, RealIpHeaderGivesTheClientAddress) {
                  "127.0.0.2");
   ASSERT_EQ(remote.Hello(), 0);
   EXPECT_TRUE(server.WaitForAudit("User connected from:127.0.0.2 (over 127.0.0.2) Using ID:3"));
+  // Behind the proxy a browser cannot override the proxy's header with a forwarded
+  // address of its own in Hello.
+  client::ProtocolClient spoofing;
+  spoofing.Connect("127.0.0.1", server.port, Transport::kWebSocket, {"X-Real-IP: 10.1.2.4"});
+  const client::Address claimed{10, 9, 9, 9};
+  ASSERT_EQ(spoofing.Hello(1, &claimed), 0);
+  EXPECT_TRUE(server.WaitForAudit("User connected from:10.1.2.4 (over 127.0.0.1) Using ID:4"));
 }
 
 TEST(WebSocketServing, PingsAndTextFramesBetweenRequests) {

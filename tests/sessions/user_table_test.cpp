@@ -281,7 +281,15 @@ TEST(UserTable, RowsListenerRunsOutsideTheLockWithGrowingGenerations) {
   uint32_t id = f.Add(a);
   f.Add(b);
   f.table.RemoveById(id);
+  // A settings change rebuilds the rows (clearing the operator's selection) only when
+  // it changes who may be in control.
+  UserTableSettings settings;
+  settings.expirationDelay = 30;
+  f.table.ApplySettings(settings);
   ASSERT_EQ(seen.size(), 3u);
+  settings.limitMultipleControl = true;
+  f.table.ApplySettings(settings);
+  ASSERT_EQ(seen.size(), 4u);
   EXPECT_LT(seen[0].generation, seen[1].generation);
   EXPECT_LT(seen[1].generation, seen[2].generation);
   ASSERT_EQ(seen[2].rows.size(), 1u);
