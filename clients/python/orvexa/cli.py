@@ -11,6 +11,7 @@ time, float32 values written so that they read back exactly).
 
 import argparse
 import os
+import ssl
 import sys
 import time
 from datetime import datetime, timezone
@@ -75,6 +76,7 @@ def build_parser():
                    help="tcp://host:port, ws://host:port/path or wss://... (default $ORVEXA_URL or %(default)s)")
     p.add_argument("--observer", action="store_true", help="connect as an observer (read only)")
     p.add_argument("--timeout", type=_positive(float), default=10.0, help="seconds per network step")
+    p.add_argument("--cafile", metavar="FILE", help="wss://: certificate(s) to trust besides the system's")
     sub = p.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     sub.add_parser("list", help="list the channels")
@@ -329,9 +331,16 @@ def main(argv=None):
         folder = os.path.dirname(os.path.abspath(csv_path))
         if not os.path.isdir(folder) or not os.access(folder, os.W_OK):
             parser.error(f"cannot write {csv_path}")
+    context = None
+    if args.cafile:
+        try:
+            context = ssl.create_default_context()
+            context.load_verify_locations(cafile=args.cafile)
+        except (OSError, ssl.SSLError) as e:
+            parser.error(f"cannot use {args.cafile}: {getattr(e, 'strerror', None) or e}")
     try:
         with connect(args.url, kind="observer" if args.observer else "controller",
-                     timeout=args.timeout) as client:
+                     timeout=args.timeout, ssl_context=context) as client:
             COMMANDS[args.command](client, args, out)
         return EXIT_OK
     except UsageError as e:

@@ -10,8 +10,6 @@ silence. Iterated on the client's thread; the pauses between polls are the strea
 
 import time
 
-from .client import FAST_SINCE  # noqa: F401  (documents which request mode is used)
-
 _HALF = 1 << 31
 
 
