@@ -167,7 +167,14 @@ class Client:
 
     def read_value(self, channel):
         """ReadValue (5): ``Reading(value, time)``; 0.0 for a number outside the table."""
-        return self._call(b"\x05" + wire.U16.pack(self._number(channel)), _decode_reading)
+        # The polling path: kept to one pack, one send and one receive.
+        if type(channel) is not int or not 0 <= channel <= 0xFFFF:
+            channel = self._number(channel)
+        request = _READ_VALUE.pack(5, channel)
+        if self._queue is not None:
+            return self._call(request, _decode_reading)
+        self._transport.send(request)
+        return _new_reading(_unpack_reading(self._read(8)))
 
     def write_value(self, channel, value):
         """WriteValue (6). The server ignores writes of observers and of clients not in
@@ -335,6 +342,9 @@ class Client:
 
 
 _SLOT_HEAD = struct.Struct(">HII")
+_READ_VALUE = struct.Struct(">BH")
+_unpack_reading = wire.F32_U32.unpack
+_new_reading = Reading._make
 
 
 def _read_u16(read):

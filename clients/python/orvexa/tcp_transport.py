@@ -25,7 +25,11 @@ class TcpTransport:
             sock.close()
             raise ConnectError(f"cannot connect to {host}:{port}: {_reason(e)}") from e
         self._sock = sock
-        self._in = sock.makefile("rb", buffering=65536)
+        self._recv = sock.recv
+        # Received bytes not handed out yet: _buf[_pos:]. Reading the socket directly
+        # (not through a file object) keeps a small reply to one recv call.
+        self._buf = bytearray()
+        self._pos = 0
 
     def send(self, data, pieces=None):
         """Sends the request bytes (`pieces` matter on WebSocket only)."""
@@ -39,29 +43,48 @@ class TcpTransport:
 
     def read(self, n):
         """Exactly n bytes; ConnectionLost when the server closes or goes silent."""
-        if self._sock is None:
-            raise ConnectionLost("the connection is closed")
-        try:
-            data = self._in.read(n)
-        except (OSError, ValueError) as e:
-            self.close()
-            raise ConnectionLost(f"receiving failed: {_reason(e)}") from e
-        if len(data) != n:
-            self.close()
-            raise ConnectionLost("the server closed the connection")
-        return data
+        if self._pos == len(self._buf):
+            # Nothing buffered: the whole reply usually comes in one piece.
+            data = self._receive(max(n, 65536))
+            if len(data) == n:
+                return data
+            self._buf = bytearray(data)
+            self._pos = 0
+        while len(self._buf) - self._pos < n:
+            self._fill()
+        start = self._pos
+        self._pos = start + n
+        return bytes(self._buf[start:self._pos])
 
     def read_line(self, limit=8192):
         """One line up to LF (HTTP answers of the WebSocket upgrade)."""
+        while True:
+            end = self._buf.find(b"\n", self._pos)
+            if end >= 0:
+                return self.read(end + 1 - self._pos)
+            if len(self._buf) - self._pos > limit:
+                self.close()
+                raise ConnectionLost("an over-long line from the server")
+            self._fill()
+
+    def _fill(self):
+        if self._pos:
+            del self._buf[:self._pos]
+            self._pos = 0
+        self._buf += self._receive(65536)
+
+    def _receive(self, size):
+        if self._sock is None:
+            raise ConnectionLost("the connection is closed")
         try:
-            line = self._in.readline(limit)
-        except (OSError, ValueError) as e:
+            data = self._recv(size)
+        except OSError as e:
             self.close()
             raise ConnectionLost(f"receiving failed: {_reason(e)}") from e
-        if not line.endswith(b"\n"):
+        if not data:
             self.close()
             raise ConnectionLost("the server closed the connection")
-        return line
+        return data
 
     def set_timeout(self, seconds):
         if self._sock is not None:
@@ -73,10 +96,6 @@ class TcpTransport:
     def close(self):
         sock, self._sock = self._sock, None
         if sock is not None:
-            try:
-                self._in.close()
-            except OSError:
-                pass
             sock.close()
 
     @property
