@@ -44,6 +44,8 @@ class TcpTransport:
     def read(self, n):
         """Exactly n bytes; ConnectionLost when the server closes or goes silent."""
         if self._pos == len(self._buf):
+            if n == 0:
+                return b""
             # Nothing buffered: the whole reply usually comes in one piece.
             data = self._receive(max(n, 65536))
             if len(data) == n:
