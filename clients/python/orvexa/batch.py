@@ -7,7 +7,40 @@ block ends without an exception the requests are sent and every ``pending.value`
 is filled in (a refusal is raised when its value is read). An exception inside the
 block drops the queue unsent. Channel IDs are still looked up at once. Used on the
 client's thread.
+
+Also holds ``Pending``, the reply of one queued request.
 """
+
+
+class Pending:
+    """The reply of a request queued in a batch; ``value`` once the batch has ended."""
+
+    __slots__ = ("_value", "_done", "_error")
+
+    def __init__(self):
+        self._done = False
+        self._value = None
+        self._error = None
+
+    @property
+    def done(self):
+        return self._done
+
+    @property
+    def value(self):
+        if not self._done:
+            raise RuntimeError("the batch has not been sent yet")
+        if self._error is not None:
+            raise self._error
+        return self._value
+
+    def _set(self, value):
+        self._value = value
+        self._done = True
+
+    def _fail(self, error):
+        self._error = error
+        self._done = True
 
 
 class Batch:

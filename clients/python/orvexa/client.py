@@ -11,6 +11,7 @@ it runs). Every request is answered before the next is sent, except inside
 import struct
 
 from . import wire
+from .batch import Batch, Pending
 from .errors import ChannelNotFound, ConnectionLost, OrvexaError, Refused
 from .records import (Channel, ControlStatus, ExperimentInfo, ExperimentSlot, FastSample,
                       FastSamples, History, Reading, address_text)
@@ -39,37 +40,6 @@ def window_limit(seconds, thinning=THIN_NONE):
     if not 0 <= seconds <= 0xFFFFFF or not 0 <= thinning <= 31:
         raise ValueError("window of 0..16777215 s and thinning code 0..31")
     return (thinning << 24) | seconds
-
-
-class Pending:
-    """The reply of a request queued in a batch; ``value`` once the batch has ended."""
-
-    __slots__ = ("_value", "_done", "_error")
-
-    def __init__(self):
-        self._done = False
-        self._value = None
-        self._error = None
-
-    @property
-    def done(self):
-        return self._done
-
-    @property
-    def value(self):
-        if not self._done:
-            raise RuntimeError("the batch has not been sent yet")
-        if self._error is not None:
-            raise self._error
-        return self._value
-
-    def _set(self, value):
-        self._value = value
-        self._done = True
-
-    def _fail(self, error):
-        self._error = error
-        self._done = True
 
 
 def _read_none(read):
@@ -317,7 +287,6 @@ class Client:
         """Context manager (BatchReplies): requests made inside return ``Pending``
         objects, are sent together when the block ends, and their replies arrive in
         one message; ``pending.value`` then holds each reply."""
-        from .batch import Batch
         return Batch(self)
 
     def _call_pieces(self, pieces, decode):
