@@ -25,6 +25,9 @@ class TcpTransport:
             sock.close()
             raise ConnectError(f"cannot connect to {host}:{port}: {_reason(e)}") from e
         self._sock = sock
+        # Bound once: the polling path is one sendall and one recv. After close() they
+        # fail with EBADF, which _lost() reports as a closed connection.
+        self._sendall = sock.sendall
         self._recv = sock.recv
         # Received bytes not handed out yet: _buf[_pos:]. Reading the socket directly
         # (not through a file object) keeps a small reply to one recv call.
@@ -33,13 +36,10 @@ class TcpTransport:
 
     def send(self, data, pieces=None):
         """Sends the request bytes (`pieces` matter on WebSocket only)."""
-        if self._sock is None:
-            raise ConnectionLost("the connection is closed")
         try:
-            self._sock.sendall(data)
+            self._sendall(data)
         except OSError as e:
-            self.close()
-            raise ConnectionLost(f"sending failed: {_reason(e)}") from e
+            raise self._lost("sending failed", e) from e
 
     def read(self, n):
         """Exactly n bytes; ConnectionLost when the server closes or goes silent."""
@@ -47,9 +47,14 @@ class TcpTransport:
             if n == 0:
                 return b""
             # Nothing buffered: the whole reply usually comes in one piece.
-            data = self._receive(max(n, 65536))
+            try:
+                data = self._recv(n if n > 65536 else 65536)
+            except OSError as e:
+                raise self._lost("receiving failed", e) from e
             if len(data) == n:
                 return data
+            if not data:
+                raise self._lost()
             self._buf = bytearray(data)
             self._pos = 0
         while len(self._buf) - self._pos < n:
@@ -76,17 +81,23 @@ class TcpTransport:
         self._buf += self._receive(65536)
 
     def _receive(self, size):
-        if self._sock is None:
-            raise ConnectionLost("the connection is closed")
         try:
             data = self._recv(size)
         except OSError as e:
-            self.close()
-            raise ConnectionLost(f"receiving failed: {_reason(e)}") from e
+            raise self._lost("receiving failed", e) from e
         if not data:
-            self.close()
-            raise ConnectionLost("the server closed the connection")
+            raise self._lost()
         return data
+
+    def _lost(self, what=None, error=None):
+        """Closes the connection; the ConnectionLost to raise."""
+        was_closed = self._sock is None
+        self.close()
+        if was_closed:
+            return ConnectionLost("the connection is closed")
+        if error is None:
+            return ConnectionLost("the server closed the connection")
+        return ConnectionLost(f"{what}: {_reason(error)}")
 
     def set_timeout(self, seconds):
         if self._sock is not None:
