@@ -184,7 +184,25 @@ def cmd_watch(client, args, out):
         rounds += 1
         next_round += args.interval
         if args.count is None or rounds < args.count:
-            time.sleep(max(0.0, next_round - time.monotonic()))
+            _wait(next_round - time.monotonic(), lambda: client.control_status() and True)
+
+
+# The server drops a connection that sends nothing for ConectionExpirationDelay
+# seconds (60 by default); long waits are cut into steps well below that.
+KEEP_ALIVE_STEP = 10.0
+
+
+def _wait(seconds, still_going):
+    """Waits up to `seconds`, calling still_going() every KEEP_ALIVE_STEP seconds (a
+    request); stops early when it answers False."""
+    end = time.monotonic() + seconds
+    while True:
+        left = end - time.monotonic()
+        if left <= 0:
+            return
+        time.sleep(min(left, KEEP_ALIVE_STEP))
+        if time.monotonic() < end and not still_going():
+            return
 
 
 def cmd_status(client, args, out):
@@ -269,7 +287,9 @@ def cmd_record(client, args, out):
     run.start()
     print(f"recording experiment {run.id}", file=sys.stderr)
     try:
-        time.sleep(args.seconds)
+        # Asking between pauses keeps the connection from expiring as idle and notices
+        # a plug-in that ends the experiment by itself.
+        _wait(args.seconds, lambda: client.is_recording(run.id))
     except KeyboardInterrupt:
         pass
     try:
