@@ -12,7 +12,7 @@ import struct
 
 from . import wire
 from .batch import Batch, Pending
-from .errors import ChannelNotFound, ConnectionLost, OrvexaError, Refused
+from .errors import ChannelNotFound, ConnectionLost, Refused
 from .records import (Channel, ControlStatus, ExperimentInfo, ExperimentSlot, FastSample,
                       FastSamples, History, Reading, address_text)
 
