@@ -8,6 +8,7 @@ it runs). Every request is answered before the next is sent, except inside
 ``batch()``, where requests are queued and their replies come back together.
 """
 
+import functools
 import struct
 
 from . import wire
@@ -313,7 +314,8 @@ class Client:
 _SLOT_HEAD = struct.Struct(">HII")
 _READ_VALUE = struct.Struct(">BH")
 _unpack_reading = wire.F32_U32.unpack
-_new_reading = Reading._make
+# tuple.__new__ straight away: Reading._make adds a Python-level length check.
+_new_reading = functools.partial(tuple.__new__, Reading)
 
 
 def _read_u16(read):

@@ -46,9 +46,10 @@ class TcpTransport:
         if self._pos == len(self._buf):
             if n == 0:
                 return b""
-            # Nothing buffered: the whole reply usually comes in one piece.
+            # Nothing buffered: a small reply usually comes in one piece (a larger
+            # receive buffer costs more to allocate than the rare second call).
             try:
-                data = self._recv(n if n > 65536 else 65536)
+                data = self._recv(n if n > 4096 else 4096)
             except OSError as e:
                 raise self._lost("receiving failed", e) from e
             if len(data) == n:
