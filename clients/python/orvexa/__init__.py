@@ -76,8 +76,8 @@ def connect(url=DEFAULT_URL, kind="controller", credential=b"", timeout=10.0, ss
         client.hello(credential)
     except ConnectionLost as e:
         client.close()
-        raise ConnectError(f"the server at {url} closed the connection during the opening "
-                           f"(client limit reached or clients disabled?): {e}") from e
+        raise ConnectError(f"no opening with the server at {url} (client limit reached, "
+                           f"clients disabled, or not an Orvexa server?): {e}") from e
     except Refused as e:
         raise ConnectError(str(e)) from e
     return client

@@ -5,6 +5,7 @@ caller's thread. Also the raw stream under the WebSocket transport.
 """
 
 import socket
+import struct
 
 from .errors import ConnectError, ConnectionLost
 
@@ -25,6 +26,9 @@ class TcpTransport:
             sock.close()
             raise ConnectError(f"cannot connect to {host}:{port}: {_reason(e)}") from e
         self._sock = sock
+        self._tls = ssl_context is not None
+        self._timeout = None
+        self.set_timeout(timeout)
         # Bound once: the polling path is one sendall and one recv. After close() they
         # fail with EBADF, which _lost() reports as a closed connection.
         self._sendall = sock.sendall
@@ -101,11 +105,23 @@ class TcpTransport:
         return ConnectionLost(f"{what}: {_reason(error)}")
 
     def set_timeout(self, seconds):
-        if self._sock is not None:
+        """Seconds one send or receive may take (None: no limit). On plain TCP the
+        kernel keeps the limit (SO_RCVTIMEO, SO_SNDTIMEO) on a blocking socket: a
+        Python-level time-out would add a poll() before every send and receive."""
+        if self._sock is None:
+            return
+        self._timeout = seconds
+        if self._tls:
             self._sock.settimeout(seconds)
+            return
+        self._sock.settimeout(None)
+        whole = int(seconds or 0)
+        limit = struct.pack("@ll", whole, int(((seconds or 0) - whole) * 1e6))
+        self._sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVTIMEO, limit)
+        self._sock.setsockopt(socket.SOL_SOCKET, socket.SO_SNDTIMEO, limit)
 
     def timeout(self):
-        return self._sock.gettimeout() if self._sock is not None else None
+        return self._timeout
 
     def close(self):
         sock, self._sock = self._sock, None
@@ -118,6 +134,7 @@ class TcpTransport:
 
 
 def _reason(error):
-    if isinstance(error, TimeoutError):
+    # A kernel time-out on a blocking socket shows as EAGAIN (BlockingIOError).
+    if isinstance(error, (TimeoutError, BlockingIOError)):
         return "no answer in time"
     return error.strerror or str(error) or type(error).__name__

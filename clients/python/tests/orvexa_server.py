@@ -65,7 +65,7 @@ def wait_for(predicate, deadline_s, what):
 
 
 class OrvexaServer:
-    def __init__(self, args=(), prepare=None):
+    def __init__(self, args=(), prepare=None, config=CONFIG):
         binary = os.path.join(BUILD_DIR, "orvexa")
         plugin = os.path.join(BUILD_DIR, "Simulator.ldp")
         if not (os.path.exists(binary) and os.path.exists(plugin)):
@@ -73,7 +73,7 @@ class OrvexaServer:
         self.folder = tempfile.mkdtemp(prefix="orvexa-py-")
         shutil.copy(plugin, self.folder)
         with open(os.path.join(self.folder, "orvexa.cfg"), "w") as f:
-            f.write(CONFIG)
+            f.write(config)
         if prepare:
             prepare(self.folder)
         self._out_path = os.path.join(self.folder, ".stdout")
