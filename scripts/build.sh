@@ -5,3 +5,4 @@ cd "$(dirname "$0")/.."
 source scripts/compiler-cache.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${CACHE_ARGS[@]}" >/dev/null
 cmake --build build -j "$(nproc)"
+bash scripts/python-client-venv.sh

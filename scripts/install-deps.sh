@@ -10,6 +10,7 @@ PACKAGES=(
   libcrypto++-dev
   qt6-base-dev fonts-dejavu-core xvfb xauth
   chromium nginx-light openssl
+  python3 python3-venv
 )
 # Node and npm count as present when their commands are (a Node build of another origin
 # brings its own npm, which Debian's npm package would conflict with).

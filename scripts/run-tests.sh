@@ -9,3 +9,4 @@ bash scripts/fuzz.sh "${FUZZ_SECONDS:-15}"
 cd build
 ctest --output-on-failure -j "$(nproc)" --timeout 600
 bash ../scripts/test-web-clients.sh
+bash ../scripts/test-python-client.sh
