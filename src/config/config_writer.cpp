@@ -77,11 +77,18 @@ void WriteConfiguration(std::string& out, ConfigValue* node, int depth) {
     case ValueKind::Boolean:
       out += static_cast<BooleanValue*>(node)->Get() ? "true" : "false";
       break;
-    case ValueKind::String:
+    case ValueKind::String: {
       out += '"';
-      out += static_cast<StringValue*>(node)->Get();
+      // The reader takes CR LF for LF (text-mode reading), so a value's own CR before an
+      // LF is written with one more CR, or the next start would lose it (and every save
+      // after that another one).
+      for (const char* c = static_cast<StringValue*>(node)->Get(); *c != '\0'; ++c) {
+        if (*c == '\n' && !out.empty() && out.back() == '\r') out += '\r';
+        out += *c;
+      }
       out += '"';
       break;
+    }
     case ValueKind::Array: {
       auto* array = static_cast<ArrayValue*>(node);
       out += "array {\n";

@@ -151,7 +151,8 @@ TEST(ConfigWriter, GeneratedTreeRoundTrips) {
           section->Add(key.c_str(), Real(section, k / 8.0f));
           break;
         case 2:
-          SetString(section, key.c_str(), ("text " + key + "\nline").c_str());
+          // A CR before an LF survives the reader's text-mode CR LF -> LF.
+          SetString(section, key.c_str(), ("text " + key + "\nline\r\nend\r\r\n").c_str());
           break;
         case 3:
           SetBool(section, key.c_str(), k % 8 == 3);
@@ -165,7 +166,8 @@ TEST(ConfigWriter, GeneratedTreeRoundTrips) {
   std::string again;
   WriteConfiguration(again, back, 0);
   EXPECT_EQ(again, text);
-  EXPECT_STREQ(GetString(GetSection(back, "Section3"), "Key2", ""), "text Key2\nline");
+  EXPECT_STREQ(GetString(GetSection(back, "Section3"), "Key2", ""),
+               "text Key2\nline\r\nend\r\r\n");
   back->Release();
 }
 
