@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   orvexa::ServingEnvironment env;
   env.registry = &Registry();
   env.users = &users;
-  env.settings = &settings;
+  env.deviceListingDisabled = &settings.DisableDeviceListing;
 
   orvexa::MemoryConnection connection(
       std::string(reinterpret_cast<const char*>(data + 1), size - 1),

@@ -2,14 +2,12 @@
 
 #include <mutex>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 #include "host/device_channel.h"
 #include "logging/fast_schedule.h"
 
 namespace orvexa {
 namespace {
-
-constexpr int64_t kSecondsPerHour = 3600;
 
 uint32_t Unsigned(int64_t value) {
   if (value < 0) return 0;
@@ -52,20 +50,20 @@ std::optional<LogDialogRangeError> LogSettingsController::CheckRanges(
   return std::nullopt;
 }
 
-LogDialogValues LogSettingsController::FillFrom(const DeviceChannel& channel) {
+LogDialogValues LogSettingsController::FillFrom(const ChannelLog& channel) {
   LogDialogValues values;
   values.loggingEnabled = channel.logFile.IsOpen();
   values.logFile = channel.logFile.fileName;
   values.measureInterval = Unsigned(channel.logPeriod);
   values.resetOnStart = channel.alwaysReset;
-  values.backupHours = Unsigned(channel.logFile.replicationPeriod / kSecondsPerHour);
+  values.backupHours = Unsigned(channel.ReplicationHours());
   values.fastLogging = channel.fastLogEnabled;
   values.fastFrequency = Unsigned(channel.fastLogFrequency);
   values.fastSize = Unsigned(channel.fastLogSize);
   return values;
 }
 
-void LogSettingsController::ApplyTo(DeviceChannel& channel, const LogDialogValues& values,
+void LogSettingsController::ApplyTo(LoggedChannel& channel, const LogDialogValues& values,
                                     FastSchedule& schedule, uint32_t logCapacity) {
   const bool fastWasOn = channel.fastLogEnabled;
   const int32_t oldFrequency = channel.fastLogFrequency;
@@ -75,7 +73,7 @@ void LogSettingsController::ApplyTo(DeviceChannel& channel, const LogDialogValue
   // The dialog's ranges keep every number within the channel's 32-bit fields.
   channel.logPeriod = static_cast<int32_t>(values.measureInterval);
   channel.alwaysReset = values.resetOnStart;
-  channel.logFile.replicationPeriod = int64_t{values.backupHours} * kSecondsPerHour;
+  channel.SetReplicationHours(values.backupHours);
   channel.fastLogEnabled = values.fastLogging;
   channel.fastLogFrequency = static_cast<int32_t>(values.fastFrequency);
   channel.fastLogSize = static_cast<int32_t>(values.fastSize);

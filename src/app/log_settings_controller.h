@@ -22,8 +22,9 @@
 
 namespace orvexa {
 
-class DeviceChannel;
+class ChannelLog;
 class FastSchedule;
+class LoggedChannel;
 
 // The fields of the "Log config" dialog.
 struct LogDialogValues {
@@ -68,10 +69,10 @@ class LogSettingsController {
 
   // The dialog's contents for `channel` (ServerLock held). Values that an unsigned
   // field cannot show (negative) are shown as 0.
-  static LogDialogValues FillFrom(const DeviceChannel& channel);
+  static LogDialogValues FillFrom(const ChannelLog& channel);
   // Applies an accepted dialog to `channel` (ServerLock held). Open failures are
   // reported by the log file and leave the channel unlogged.
-  static void ApplyTo(DeviceChannel& channel, const LogDialogValues& values, FastSchedule& schedule,
+  static void ApplyTo(LoggedChannel& channel, const LogDialogValues& values, FastSchedule& schedule,
                       uint32_t logCapacity = kLogCapacity);
 
   // The whole button: nothing without a selection; the dialog only for a channel; the

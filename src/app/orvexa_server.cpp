@@ -1,6 +1,6 @@
 #include "app/orvexa_server.h"
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 
 namespace orvexa {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "app/server_application.h"
-#include "app/server_lock.h"
 #include "app/window_title.h"
+#include "base/server_lock.h"
 #include "config/config_parser.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"

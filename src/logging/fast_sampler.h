@@ -25,7 +25,7 @@
 
 namespace orvexa {
 
-class DeviceChannel;
+class LoggedChannel;
 class FastSchedule;
 
 class FastSampler {
@@ -45,7 +45,7 @@ class FastSampler {
   // Appends the channel's current value to its fast-sample buffer (time = tick) and to
   // every experiment recording attached to it (time = tick x 100). Nothing when the
   // channel's fast logging is off. Caller holds ServerLock.
-  static void FastSample(DeviceChannel& channel, uint32_t tick);
+  static void FastSample(LoggedChannel& channel, uint32_t tick);
 
   // The sampling thread's pass hook: runs FastPass and returns the monotonic time (ns)
   // at which it wants to run next: the earliest due time, at most kMaxSleep ahead. With

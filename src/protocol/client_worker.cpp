@@ -3,7 +3,7 @@
 #include <memory>
 #include <mutex>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 #include "protocol/request_session.h"
 #include "sessions/audit_log.h"
 #include "sessions/user_table.h"

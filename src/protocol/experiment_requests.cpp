@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 #include "host/device_registry.h"
 #include "protocol/experiment_read.h"
 #include "protocol/experiment_service.h"

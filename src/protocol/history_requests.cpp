@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 #include "host/device_registry.h"
 #include "logging/history_query.h"
 #include "platform/clock.h"

@@ -7,7 +7,7 @@
 #include <ctime>
 #include <mutex>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 #include "probe_fixture.h"
 
 namespace orvexa::test {

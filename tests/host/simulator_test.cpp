@@ -36,7 +36,7 @@ TEST_F(SimulatorTest, OffersItsChannelsAndKeepsItsSettingsInItsSection) {
   ASSERT_NE(section, nullptr);
   EXPECT_EQ(GetInt(section, "sine_period", 0), 10);
   EXPECT_EQ(GetInt(section, "tick_frequency", 0), 100);
-  EXPECT_EQ(schedule.Group(100).plugins, std::vector<DevicePlugin*>{&reg.Plugin(0)});
+  EXPECT_EQ(schedule.Group(100).plugins, std::vector<TickReceiver*>{&reg.Plugin(0)});
 }
 
 TEST_F(SimulatorTest, StoredSettingsAreUsedOnTheNextStart) {

@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "app/server_lock.h"
 #include "app/server_settings.h"
+#include "base/server_lock.h"
 #include "host/plugin_discovery.h"
 #include "sessions/user_table.h"
 #include "transport/memory_connection.h"
@@ -57,7 +57,7 @@ struct Session {
   explicit Session(UserTable* table = nullptr) : users(table) {
     env.registry = &ProbeRegistry::Get();
     env.users = users ? users : &ownUsers;
-    env.settings = &settings;
+    env.deviceListingDisabled = &settings.DisableDeviceListing;
   }
   // Runs Hello and the loop over `input`; the sent bytes after the Hello answer.
   std::string Run(const std::string& input, bool local = true, IpAddress peer = {127, 0, 0, 1}) {

@@ -1,4 +1,4 @@
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 
 namespace orvexa {
 
