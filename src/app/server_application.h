@@ -37,7 +37,6 @@ class ServerApplication {
   OrvexaServer* server() { return server_.get(); }
   // Installs the operator window (GUI mode) before Run; null, the default, is headless.
   void SetOperatorWindow(OperatorWindow* window) { window_ = window; }
-  const ServerCommandLine& commandLine() const { return commandLine_; }
 
  private:
   // ---- Start-up (startup.cpp); false ends the process early. ----

@@ -66,7 +66,6 @@ class DevicePlugin : public TickReceiver {
   bool QueryChannel(int number, DeviceChannel& channel);
 
   bool IsLoaded() const { return loaded_; }
-  const std::string& FileName() const { return fileName; }
   const std::string& DeviceName() const { return deviceName; }
   PluginHandle Handle() const { return handle; }
 

@@ -7,7 +7,6 @@
 #include "logging/logged_channel.h"
 #include "logging/tick_receiver.h"
 #include "platform/clock.h"
-#include "platform/thread_timing.h"
 
 namespace orvexa {
 
@@ -61,20 +60,6 @@ int64_t FastSampler::NextRun(int64_t nowNs) {
   // still looks at its stop event).
   WaitForWake(kIdleWait);
   return nowNs;
-}
-
-void FastSampler::Run(const std::function<bool()>& serverRunning) {
-  SetTimerSlackNanoseconds(1);
-  while (!stopping_.load()) {
-    if (serverRunning && !serverRunning()) {
-      WaitForWake(kIdleWait);
-      continue;
-    }
-    int64_t now = 0;
-    if (!schedule_.ReadCounter(&now)) return;
-    const int64_t next = NextRun(now);
-    if (next > now) sleep_.SleepUntil(next);
-  }
 }
 
 void FastSampler::Stop() {

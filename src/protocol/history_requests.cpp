@@ -12,6 +12,7 @@
 #include "host/device_registry.h"
 #include "logging/history_query.h"
 #include "platform/clock.h"
+#include "protocol/history_wire.h"
 #include "protocol/request_table.h"
 #include "protocol/wire_reader.h"
 #include "protocol/wire_writer.h"

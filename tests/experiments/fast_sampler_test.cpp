@@ -1,16 +1,19 @@
 // The fast pass on a hand-moved counter: due groups only, one sample per pass, missed
 // samples skipped, recordings fed with the tick x 100, plug-in ticks, buffers sized by
-// FastLogSize; and the sampling loop on the real clock (samples arrive, Stop ends it).
+// FastLogSize; and the sampling thread on the real clock (samples arrive, stop ends it).
 #include "logging/fast_sampler.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <thread>
 
+#include "app/background_threads.h"
 #include "base/server_lock.h"
 #include "platform/clock.h"
+#include "platform/manual_reset_event.h"
 #include "probe_fixture.h"
 
 namespace orvexa::test {
@@ -122,8 +125,8 @@ TEST_F(FastSamplerTest, NothingActiveMeansNoPassAndNoDeadline) {
   EXPECT_FALSE(sampler.FastPass().has_value());
 }
 
-// The loop on the real clock: samples arrive while it runs, a channel enabled while it
-// idles is picked up after Wake, and Stop ends it.
+// The sampling thread on the real clock: samples arrive while it runs, a channel enabled
+// while it idles is picked up after Wake, and the stop event with Stop ends it.
 TEST(FastSamplerLoopTest, SamplesOnTheRealClockAndStops) {
   FastSchedule schedule;
   ASSERT_TRUE(schedule.PrepareFastSchedule());
@@ -136,7 +139,17 @@ TEST(FastSamplerLoopTest, SamplesOnTheRealClockAndStops) {
     ++wakes;
     sampler.Wake();
   });
-  std::thread thread([&] { sampler.Run([] { return true; }); });
+  ManualResetEvent stop, housekeepingFinished, samplingFinished;
+  std::atomic<bool> running{true};
+  BackgroundClocks clocks;
+  clocks.stop = &stop;
+  clocks.serverRunning = &running;
+  clocks.housekeepingFinished = &housekeepingFinished;
+  clocks.samplingFinished = &samplingFinished;
+  clocks.fastPass = [&](int64_t nowNs) { return sampler.NextRun(nowNs); };
+  clocks.sleepUntil = [&](int64_t deadlineNs) { sampler.SleepUntil(deadlineNs); };
+  auto threads = std::make_unique<BackgroundThreads>(clocks);
+  ASSERT_TRUE(threads->StartSampling());
   std::this_thread::sleep_for(std::chrono::milliseconds(20));  // idle, nothing active
   {
     std::lock_guard<std::recursive_mutex> hold(ServerLock());
@@ -152,8 +165,11 @@ TEST(FastSamplerLoopTest, SamplesOnTheRealClockAndStops) {
     ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no samples arrived";
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  // The order of the shutdown: the stop event, then the sampler's own stop.
+  stop.Set();
   sampler.Stop();
-  thread.join();
+  EXPECT_TRUE(samplingFinished.WaitFor(std::chrono::seconds(10)));
+  threads.reset();
   std::lock_guard<std::recursive_mutex> hold(ServerLock());
   schedule.RemoveChannelFromGroup(&channel, 2000);
   schedule.AddChannelToGroup(&channel, 2000);  // active again: the listener hears it

@@ -1,4 +1,4 @@
-#include "app/log_settings_controller.h"
+#include "operator/log_settings_controller.h"
 
 #include <mutex>
 

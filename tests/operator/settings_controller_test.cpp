@@ -1,7 +1,7 @@
 // The settings rules of the main window without a toolkit: what a change copies into
 // the settings and the user table, which controls are enabled, and how a number field
 // that holds no valid number keeps the previous value.
-#include "app/settings_controller.h"
+#include "operator/settings_controller.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,7 @@
-// The KICK button's rules, the window title with the measured clock precision, and the
-// choice between the operator window and headless mode.
+// The window title with the measured clock precision, and the choice between the
+// operator window and headless mode.
+#include "app/window_title.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -7,58 +9,9 @@
 #include <vector>
 
 #include "app/display_mode.h"
-#include "app/kick_controller.h"
-#include "app/window_title.h"
 
 namespace orvexa {
 namespace {
-
-struct KickRig {
-  std::atomic<bool> flag{false};
-  std::vector<uint32_t> requested;
-  std::vector<bool> buttonStates;
-  KickController controller{flag, [this](uint32_t id) { requested.push_back(id); },
-                            [this](bool enabled) { buttonStates.push_back(enabled); }};
-};
-
-TEST(KickController, APressKicksOnlyTheUpperSelectedRowAndDisablesUntilThePass) {
-  KickRig rig;
-  rig.controller.Press({125, 124});  // ids listed from the top of the list
-  EXPECT_EQ(rig.requested, std::vector<uint32_t>{125});
-  EXPECT_TRUE(rig.flag.load());
-  EXPECT_FALSE(rig.controller.ButtonEnabled());
-  EXPECT_EQ(rig.buttonStates, std::vector<bool>{false});
-
-  // A second press before the pass does nothing: the button is disabled.
-  rig.controller.Press({124});
-  EXPECT_EQ(rig.requested.size(), 1u);
-
-  rig.controller.PassFinished(false);
-  EXPECT_FALSE(rig.flag.load());
-  EXPECT_TRUE(rig.controller.ButtonEnabled());
-  EXPECT_EQ(rig.buttonStates, (std::vector<bool>{false, true}));
-}
-
-TEST(KickController, WithoutSelectionOnlyTheButtonIsDisabledUntilTheNextPass) {
-  KickRig rig;
-  rig.controller.Press({});
-  EXPECT_EQ(rig.requested, std::vector<uint32_t>{0});
-  EXPECT_FALSE(rig.controller.ButtonEnabled());
-  rig.controller.PassFinished(false);
-  EXPECT_TRUE(rig.controller.ButtonEnabled());
-}
-
-TEST(KickController, APassWhileTheWindowClosesLeavesTheButtonDisabled) {
-  KickRig rig;
-  rig.controller.Press({123});
-  rig.controller.PassFinished(true);
-  EXPECT_FALSE(rig.controller.ButtonEnabled());
-  EXPECT_EQ(rig.buttonStates, std::vector<bool>{false});
-  // Passes without a press change nothing visible.
-  KickRig idle;
-  idle.controller.PassFinished(false);
-  EXPECT_TRUE(idle.buttonStates.empty());
-}
 
 TEST(WindowTitle, CarriesTheMeasuredPrecision) {
   EXPECT_EQ(MainWindowTitle(1), "Orvexa (Experiment log time precision:1)");

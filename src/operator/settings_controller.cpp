@@ -1,4 +1,4 @@
-#include "app/settings_controller.h"
+#include "operator/settings_controller.h"
 
 #include <mutex>
 

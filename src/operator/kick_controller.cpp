@@ -1,4 +1,4 @@
-#include "app/kick_controller.h"
+#include "operator/kick_controller.h"
 
 namespace orvexa {
 

@@ -2,7 +2,7 @@
 // dialog from a channel, the ranges enforced on OK, and what an accepted dialog changes
 // (log file closed, reopened under a changed path, periods, fast sampling groups), with
 // the logging save after every use of the button that had a selection.
-#include "app/log_settings_controller.h"
+#include "operator/log_settings_controller.h"
 
 #include <gtest/gtest.h>
 
