@@ -12,6 +12,7 @@
 #include "host/plugin_discovery.h"
 #include "protocol/request_session.h"
 #include "sessions/user_table.h"
+#include "transport/connection_closed.h"
 #include "transport/memory_connection.h"
 #include "transport/socket_stream.h"
 
@@ -64,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     if (orvexa::Hello(context) == orvexa::HelloResult::kAdmitted)
       orvexa::RunRequestLoop(context, orvexa::RequestTable::Standard());
-  } catch (int) {
+  } catch (const orvexa::ConnectionClosed&) {
   }
   if (context.registered) users.RemoveBySocket(&socket);
   return 0;

@@ -17,6 +17,7 @@
 #include "base/server_lock.h"
 #include "host/plugin_discovery.h"
 #include "sessions/user_table.h"
+#include "transport/connection_closed.h"
 #include "transport/memory_connection.h"
 #include "transport/socket_stream.h"
 
@@ -77,7 +78,7 @@ struct Session {
       } else {
         RunRequestLoop(context, RequestTable::Standard());
       }
-    } catch (int) {
+    } catch (const ConnectionClosed&) {
       ended = true;
     }
     clientAddress = context.clientAddress;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "client/protocol_client.h"
+#include "transport/connection_closed.h"
 #include "transport/memory_connection.h"
 
 namespace orvexa {
@@ -137,7 +138,7 @@ TEST(MessageWriter, ItemLargerThanTheBufferThrowsAndCloseSendsCloseFrame) {
   writer.Put("pending", 7);
   writer.Close(false);  // drops what is pending
   EXPECT_EQ(connection.sent(), std::string("\x88\x00", 2));
-  EXPECT_THROW(writer.Reserve(MessageWriter::kCapacity + 1), int);
+  EXPECT_THROW(writer.Reserve(MessageWriter::kCapacity + 1), ConnectionClosed);
 }
 
 TEST(MessageWriter, SendFailureThrowsAndLeavesTheWriterEmpty) {
@@ -145,7 +146,7 @@ TEST(MessageWriter, SendFailureThrowsAndLeavesTheWriterEmpty) {
   connection.set_send_limit(3);
   MessageWriter writer(connection);
   writer.Put("abcdef", 6);
-  EXPECT_THROW(writer.Flush(true), int);
+  EXPECT_THROW(writer.Flush(true), ConnectionClosed);
   EXPECT_EQ(writer.buffered(), 0u);
 }
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "protocol/wire_reader.h"
+#include "transport/connection_closed.h"
 #include "transport/memory_connection.h"
 #include "transport/socket_connection.h"
 
@@ -26,8 +27,8 @@ TEST(SocketStream, ReadsSplitAcrossReceivesAndCompactsTheBuffer) {
     ASSERT_EQ(ReadU32(stream), 0x01020304u);
     ASSERT_EQ(ReadU8(stream), 5);
   }
-  EXPECT_THROW(stream.Require(1), int);
-  EXPECT_THROW(stream.Require(9), int);  // more than the buffer holds
+  EXPECT_THROW(stream.Require(1), ConnectionClosed);
+  EXPECT_THROW(stream.Require(9), ConnectionClosed);  // more than the buffer holds
 }
 
 TEST(SocketStream, StartsWithTheBytesAlreadyRead) {
@@ -49,7 +50,7 @@ TEST(WireReader, StringLengthLimitAndZeroByteCut) {
   EXPECT_EQ(ReadString(stream).size(), 253u);
   EXPECT_EQ(ReadString(stream), "ab");
   EXPECT_EQ(ReadU8(stream), 'Z');  // the whole string was consumed
-  EXPECT_THROW(ReadString(stream), int);
+  EXPECT_THROW(ReadString(stream), ConnectionClosed);
 }
 
 TEST(SocketIo, ReceiveAllAndSendAllOverASocketPair) {
@@ -63,8 +64,8 @@ TEST(SocketIo, ReceiveAllAndSendAllOverASocketPair) {
   EXPECT_EQ(got, big);
   ::close(fds[0]);
   char c;
-  EXPECT_THROW(ReceiveAll(fds[1], &c, 1), int);  // peer closed
-  EXPECT_THROW(SendAll(fds[1], "x", 1), int);    // broken pipe, without a signal
+  EXPECT_THROW(ReceiveAll(fds[1], &c, 1), ConnectionClosed);  // peer closed
+  EXPECT_THROW(SendAll(fds[1], "x", 1), ConnectionClosed);    // broken pipe, without a signal
   ::close(fds[1]);
 }
 

@@ -9,6 +9,7 @@
 
 #include "client/protocol_client.h"
 #include "protocol/wire_reader.h"
+#include "transport/connection_closed.h"
 #include "transport/memory_connection.h"
 #include "transport/websocket_handshake.h"
 
@@ -36,7 +37,7 @@ struct Session {
     try {
       stream->Handshake();
       return true;
-    } catch (int) {
+    } catch (const ConnectionClosed&) {
       return false;
     }
   }
@@ -153,7 +154,7 @@ TEST(WebSocketStream, DeliversPayloadAcrossFramesSkippingControlAndTextFrames) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(p), 200), big);
   s->stream->Consume(200);
   EXPECT_EQ(s->connection.sent().substr(handshakeBytes), Bytes({0x8A, 2, 'h', 'i', 0x8A, 0}));
-  EXPECT_THROW(s->stream->Require(1), int);  // end of input
+  EXPECT_THROW(s->stream->Require(1), ConnectionClosed);  // end of input
 }
 
 TEST(WebSocketStream, RequireTwiceUnmasksOnce) {
@@ -179,7 +180,7 @@ TEST(WebSocketStream, RefusedFrames) {
   };
   for (const auto& frames : cases) {
     auto s = Framed(frames);
-    EXPECT_THROW(ReadU32(*s->stream), int);
+    EXPECT_THROW(ReadU32(*s->stream), ConnectionClosed);
   }
 }
 
