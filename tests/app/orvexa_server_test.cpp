@@ -10,14 +10,14 @@
 namespace orvexa {
 namespace {
 
-TEST(OrvexaServer, StartsWithTheDefaultPortAndPresetAndNotRunning) {
+TEST(OrvexaServerTest, StartsWithTheDefaultPortAndPresetAndNotRunning) {
   OrvexaServer server;
   EXPECT_EQ(server.listenPort, 8899);
   EXPECT_EQ(server.presetName, "default");
   EXPECT_FALSE(server.serverRunning.load());
 }
 
-TEST(OrvexaServer, SaveConfigurationWritesTheTreeAsItIs) {
+TEST(OrvexaServerTest, SaveConfigurationWritesTheTreeAsItIs) {
   test::TempDir dir;
   OrvexaServer server;
   server.config.SetStartDirectory(dir.path());

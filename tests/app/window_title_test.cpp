@@ -13,12 +13,12 @@
 namespace orvexa {
 namespace {
 
-TEST(WindowTitle, CarriesTheMeasuredPrecision) {
+TEST(WindowTitleTest, CarriesTheMeasuredPrecision) {
   EXPECT_EQ(MainWindowTitle(1), "Orvexa (Experiment log time precision:1)");
   EXPECT_EQ(MainWindowTitle(16), "Orvexa (Experiment log time precision:16)");
 }
 
-TEST(WindowTitle, PrecisionIsTheFirstStepOfTheClockOrZeroAfterTwoSeconds) {
+TEST(WindowTitleTest, PrecisionIsTheFirstStepOfTheClockOrZeroAfterTwoSeconds) {
   // A clock that steps by 16 ms after a few polls.
   int polls = 0;
   uint32_t tick = 0;
@@ -35,7 +35,7 @@ TEST(WindowTitle, PrecisionIsTheFirstStepOfTheClockOrZeroAfterTwoSeconds) {
   EXPECT_LE(real, 100);
 }
 
-TEST(DisplayMode, WindowWithADisplayHeadlessOtherwiseOrWhenAsked) {
+TEST(DisplayModeTest, WindowWithADisplayHeadlessOtherwiseOrWhenAsked) {
   auto env = [](std::map<std::string, std::string> vars) {
     return [vars](const char* name) -> const char* {
       auto it = vars.find(name);

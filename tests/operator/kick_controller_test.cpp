@@ -18,7 +18,7 @@ struct KickRig {
                             [this](bool enabled) { buttonStates.push_back(enabled); }};
 };
 
-TEST(KickController, APressKicksOnlyTheUpperSelectedRowAndDisablesUntilThePass) {
+TEST(KickControllerTest, APressKicksOnlyTheUpperSelectedRowAndDisablesUntilThePass) {
   KickRig rig;
   rig.controller.Press({125, 124});  // ids listed from the top of the list
   EXPECT_EQ(rig.requested, std::vector<uint32_t>{125});
@@ -36,7 +36,7 @@ TEST(KickController, APressKicksOnlyTheUpperSelectedRowAndDisablesUntilThePass) 
   EXPECT_EQ(rig.buttonStates, (std::vector<bool>{false, true}));
 }
 
-TEST(KickController, WithoutSelectionOnlyTheButtonIsDisabledUntilTheNextPass) {
+TEST(KickControllerTest, WithoutSelectionOnlyTheButtonIsDisabledUntilTheNextPass) {
   KickRig rig;
   rig.controller.Press({});
   EXPECT_EQ(rig.requested, std::vector<uint32_t>{0});
@@ -45,7 +45,7 @@ TEST(KickController, WithoutSelectionOnlyTheButtonIsDisabledUntilTheNextPass) {
   EXPECT_TRUE(rig.controller.ButtonEnabled());
 }
 
-TEST(KickController, APassWhileTheWindowClosesLeavesTheButtonDisabled) {
+TEST(KickControllerTest, APassWhileTheWindowClosesLeavesTheButtonDisabled) {
   KickRig rig;
   rig.controller.Press({123});
   rig.controller.PassFinished(true);

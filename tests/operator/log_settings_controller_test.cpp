@@ -59,7 +59,7 @@ class LogSettingsTest : public ::testing::Test {
   int saves = 0;
 };
 
-TEST(LogDialogRanges, EachFieldHasItsRangeOnOk) {
+TEST(LogDialogRangesTest, EachFieldHasItsRangeOnOk) {
   LogDialogValues ok;
   ok.measureInterval = 1;
   ok.backupHours = 0;

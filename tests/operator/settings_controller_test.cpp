@@ -138,7 +138,7 @@ TEST_F(SettingsControllerTest, AnInvalidNumberKeepsThePreviousValueAndIsReported
   EXPECT_FALSE(settings.Enable);
 }
 
-TEST(SettingsNumbers, SignedAndUnsignedFieldsParseTheirOwnForms) {
+TEST(SettingsNumbersTest, SignedAndUnsignedFieldsParseTheirOwnForms) {
   EXPECT_EQ(SettingsController::ParseSigned(" 42 "), 42);
   EXPECT_EQ(SettingsController::ParseSigned("-2147483648"), INT32_MIN);
   EXPECT_EQ(SettingsController::ParseSigned("+7"), 7);

@@ -17,7 +17,7 @@
 namespace orvexa {
 namespace {
 
-TEST(SocketStream, ReadsSplitAcrossReceivesAndCompactsTheBuffer) {
+TEST(SocketStreamTest, ReadsSplitAcrossReceivesAndCompactsTheBuffer) {
   std::string input;
   for (int i = 0; i < 40; ++i) input += std::string("\x01\x02\x03\x04\x05", 5);
   MemoryConnection connection(input, 3);
@@ -31,7 +31,7 @@ TEST(SocketStream, ReadsSplitAcrossReceivesAndCompactsTheBuffer) {
   EXPECT_THROW(stream.Require(9), ConnectionClosed);  // more than the buffer holds
 }
 
-TEST(SocketStream, StartsWithTheBytesAlreadyRead) {
+TEST(SocketStreamTest, StartsWithTheBytesAlreadyRead) {
   MemoryConnection connection("CD");
   uint8_t buffer[16] = {'A', 'B'};
   SocketStream stream(connection, buffer, sizeof buffer, 2);
@@ -40,7 +40,7 @@ TEST(SocketStream, StartsWithTheBytesAlreadyRead) {
   EXPECT_EQ(stream.Require(0), stream.Require(0));
 }
 
-TEST(WireReader, StringLengthLimitAndZeroByteCut) {
+TEST(WireReaderTest, StringLengthLimitAndZeroByteCut) {
   std::string ok = std::string("\x00\xFD", 2) + std::string(253, 'a');
   std::string cut = std::string("\x00\x05", 2) + std::string("ab\0cd", 5) + "Z";
   std::string tooLong = std::string("\x00\xFE", 2) + std::string(254, 'a');
@@ -53,7 +53,7 @@ TEST(WireReader, StringLengthLimitAndZeroByteCut) {
   EXPECT_THROW(ReadString(stream), ConnectionClosed);
 }
 
-TEST(SocketIo, ReceiveAllAndSendAllOverASocketPair) {
+TEST(SocketIoTest, ReceiveAllAndSendAllOverASocketPair) {
   int fds[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
   std::string big(300000, 'x');

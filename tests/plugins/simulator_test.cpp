@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "host/experiment_stopped_hook.h"
-#include "host_fixture.h"
+#include "host/host_fixture.h"
 
 namespace orvexa::test {
 namespace {

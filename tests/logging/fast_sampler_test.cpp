@@ -12,9 +12,9 @@
 
 #include "app/background_threads.h"
 #include "base/server_lock.h"
+#include "experiments/probe_fixture.h"
 #include "platform/clock.h"
 #include "platform/manual_reset_event.h"
-#include "probe_fixture.h"
 
 namespace orvexa::test {
 namespace {

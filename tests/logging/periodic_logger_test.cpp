@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "base/server_lock.h"
-#include "probe_fixture.h"
+#include "experiments/probe_fixture.h"
 
 namespace orvexa::test {
 namespace {
