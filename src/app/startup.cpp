@@ -1,6 +1,6 @@
 // Start-up of the server, as an ordered list of steps (Startup), then the start of
-// serving (StartServing: the design's "main window initialization", headless as well),
-// the run and the one-second tick.
+// serving (StartServing: in Windows terms "the main window's initialization", headless
+// as well), the run and the one-second tick.
 // Steps are added to the lists below at the place their comment names.
 #include <cerrno>
 #include <cstdio>
@@ -16,7 +16,7 @@
 
 namespace orvexa {
 
-// The design's start-up list names some steps in Windows terms: "initialize the socket
+// Some steps have Windows names in the start-up list they follow: "initialize the socket
 // library, set the timer resolution" is InitializePlatform (on Linux: the signals),
 // "construct the main window object" CreateServerObject, "create the three shutdown
 // events" ResetStopEvents, "check for the performance counter" UseMonotonicClock.
@@ -192,8 +192,8 @@ bool ServerApplication::CreateSecondTimer() {
   return true;
 }
 
-// The start of serving, in order (the design's main window initialization; it runs
-// headless too, where no window opens).
+// The start of serving, in order (in Windows terms the main window's initialization; it
+// runs headless too, where no window opens).
 bool ServerApplication::StartServing() {
   // 1. The listening socket on listenPort, all interfaces; prints "Listening on port N".
   if (!OpenListeningSocket()) return false;
