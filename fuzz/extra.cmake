@@ -17,3 +17,9 @@ if(TARGET request_fuzz)
   add_dependencies(request_fuzz fuzz_device)
   target_compile_definitions(request_fuzz PRIVATE FUZZ_DEVICE_DIR="${CMAKE_BINARY_DIR}/fuzz")
 endif()
+
+# client_reply_fuzz: the C++ client library's reply decoders (the fuzz build has no
+# client library of its own).
+if(TARGET client_reply_fuzz)
+  target_sources(client_reply_fuzz PRIVATE ${PROJECT_SOURCE_DIR}/src/client/protocol_client.cpp)
+endif()

@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET="${1:-20}"
-cmake -S . -B build-fuzz -DORVEXA_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+source scripts/compiler-cache.sh
+cmake -S . -B build-fuzz -DORVEXA_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo "${CACHE_ARGS[@]}" \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build-fuzz -j "$(nproc)"
 shopt -s nullglob

@@ -4,12 +4,17 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config ccache
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libcrypto++-dev
   qt6-base-dev fonts-dejavu-core xvfb xauth
+  chromium nginx-light openssl
+  python3 python3-venv
 )
+# Node and npm count as present when their commands are (a Node build of another origin
+# brings its own npm, which Debian's npm package would conflict with).
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then PACKAGES+=(nodejs npm); fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -10,5 +10,8 @@ cp build/*.ldp run/ 2>/dev/null || true
 # A new run folder starts with a demo configuration that logs and fast-samples the
 # simulated channels; an existing orvexa.cfg is never touched.
 [ -e run/orvexa.cfg ] || cp scripts/demo-orvexa.cfg run/orvexa.cfg
+# The lab console is served by a private nginx next to the server (ORVEXA_WEB_PORT=0: not).
+bash scripts/install-js-deps.sh || ORVEXA_WEB_PORT=0
 cd run
+[ "${ORVEXA_WEB_PORT:-8080}" = 0 ] || bash ../scripts/console-nginx.sh "$$" "$@" &
 exec ../build/orvexa "$@"

@@ -8,3 +8,5 @@ bash scripts/build.sh
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-15}"
 cd build
 ctest --output-on-failure -j "$(nproc)" --timeout 600
+bash ../scripts/test-web-clients.sh
+bash ../scripts/test-python-client.sh

@@ -6,6 +6,10 @@
 namespace orvexa::client {
 namespace {
 
+// The largest frame a server may send: replies are cut into 25000-byte frames, so this is
+// generous.
+constexpr size_t kMaxFrameLength = size_t{1} << 30;
+
 void PutU16(std::string& s, uint16_t v) {
   s += static_cast<char>(v >> 8);
   s += static_cast<char>(v);
@@ -59,6 +63,14 @@ void ProtocolClient::ConnectRaw(const std::string& host, int port,
   if (socket_ == kInvalidSocket) throw ClientError("connect: " + error);
   SetNoDelay(socket_);
   transport_ = Transport::kTcp;
+  raw_.clear();
+  reply_.clear();
+}
+
+void ProtocolClient::Attach(SocketHandle connected, Transport transport) {
+  Close();
+  socket_ = connected;
+  transport_ = transport;
   raw_.clear();
   reply_.clear();
 }
@@ -125,6 +137,9 @@ Frame ProtocolClient::ReceiveFrame() {
     header = 10;
   }
   if (byte(1) & 0x80) throw ClientError("masked server frame");
+  // No reply comes near this; a larger length is garbage (and header + length must not
+  // wrap around).
+  if (length > kMaxFrameLength) throw ClientError("frame length beyond any reply");
   ReceiveInto(raw_, header + length);
   frame.payload = raw_.substr(header, length);
   raw_.erase(0, header + length);
@@ -283,9 +298,12 @@ uint8_t ProtocolClient::Hello(uint8_t kind, const Address* forwarded, uint16_t v
 
 std::vector<ChannelInfo> ProtocolClient::ListChannels() {
   U8(2).Send();
-  uint32_t n = ReadU32();
-  std::vector<ChannelInfo> channels(n);
-  for (auto& c : channels) {
+  // The count comes from the wire: entries are added as they are read, so a wrong count
+  // ends in a read error, not in a huge allocation.
+  const uint32_t n = ReadU32();
+  std::vector<ChannelInfo> channels;
+  for (uint32_t i = 0; i < n; ++i) {
+    ChannelInfo& c = channels.emplace_back();
     c.flags = ReadU8();
     c.id = ReadString();
     c.description = ReadString();
@@ -328,10 +346,10 @@ void ProtocolClient::BatchReplies(uint8_t count) {
 
 std::vector<Address> ProtocolClient::ListControllers() {
   U8(11).Send();
-  uint32_t n = ReadU32();
-  std::vector<Address> addresses(n);
-  for (auto& a : addresses)
-    for (auto& b : a) b = ReadU8();
+  const uint32_t n = ReadU32();
+  std::vector<Address> addresses;
+  for (uint32_t i = 0; i < n; ++i)
+    for (auto& b : addresses.emplace_back()) b = ReadU8();
   return addresses;
 }
 

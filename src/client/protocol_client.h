@@ -56,6 +56,9 @@ class ProtocolClient {
                const std::string& localAddress = "");
   // Only the TCP connection, for raw tests (from `localAddress` when given).
   void ConnectRaw(const std::string& host, int port, const std::string& localAddress = "");
+  // Takes over a stream socket that is already connected (and, for kWebSocket, past the
+  // upgrade); the client closes it. For the fuzz target, which feeds replies from memory.
+  void Attach(SocketHandle connected, Transport transport);
   // The usual upgrade request with `extraHeaders` (and no defaults when `replace`).
   static std::string UpgradeRequest(const std::vector<std::string>& extraHeaders,
                                     bool replace = false);

@@ -67,11 +67,9 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
     session->socketRef = &socket;
     // A forwarding proxy's X-Real-IP header is believed only from this machine, like
     // the forwarded address of Hello: anybody else could name any address.
-    // Only a WebSocket stream can carry X-Real-IP: a plain stream's address is its own
-    // peer's, which must not hide Hello's forwarded address.
     if (!writer.framed() || session->local) {
       const bool named = stream->GetPeerAddress(session->clientAddress.data());
-      session->proxied = named && writer.framed();
+      session->proxied = named && writer.framed();  // plain TCP names the socket's peer
     }
     if (Hello(*session) == HelloResult::kWrongVersion) {
       wrongVersion = true;

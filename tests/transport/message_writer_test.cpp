@@ -121,7 +121,9 @@ TEST(MessageWriterTest, BulkBlockTopsUpTheBufferAndSendsTheRest) {
     EXPECT_EQ(frames[0].first, 0x02);  // a full buffer: binary, not final
     std::string joined;
     for (size_t i = 0; i + 1 < frames.size(); ++i) {
-      if (i > 0) EXPECT_EQ(frames[i].first, i + 2 < frames.size() ? 0x00 : 0x80);
+      if (i > 0) {
+        EXPECT_EQ(frames[i].first, i + 2 < frames.size() ? 0x00 : 0x80);
+      }
       EXPECT_LE(frames[i].payload.size(), MessageWriter::kCapacity);
       joined += frames[i].payload;
     }

@@ -1,0 +1,166 @@
+// End to end in real headless Chromium: the real server with Simulator.ldp and logging on,
+// the private nginx with a self-signed certificate in front, the console opened over https
+// and connected over wss. One grouped case walks through what an operator does; it saves
+// build/tests/screenshots/console.png with live charts.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import {
+  BUILD,
+  freePort,
+  launchChromium,
+  makeCertificate,
+  serverFolder,
+  startNginx,
+  startServer,
+  tempDir,
+  writeLogFile,
+} from './harness.mjs';
+
+// The browser stands for a remote one: nginx takes its address from X-Forwarded-For (set
+// by the test as a front load balancer would) and passes it on as X-Real-IP.
+const BROWSER_ADDRESS = '10.20.30.40';
+const HISTORY_RECORDS = 140000; // more than one reply holds
+const FAST_HZ = 1000;
+
+test('lab console through nginx over TLS in Chromium', { timeout: 170000 }, async () => {
+  const dir = tempDir('console');
+  const folder = serverFolder(path.join(dir, 'server'), undefined);
+  writeLogFile(path.join(folder, 'Simulator_Ramp.log'), HISTORY_RECORDS);
+  const { cert, key } = makeCertificate(dir);
+  const serverPort = await freePort();
+  const webPort = await freePort();
+  let server = null;
+  let nginx = null;
+  let browser = null;
+  const pageErrors = [];
+  try {
+    server = await startServer(folder, serverPort);
+    nginx = await startNginx(path.join(dir, 'nginx'), {
+      port: webPort,
+      serverPort,
+      listenExtra: `ssl_certificate ${cert};\nssl_certificate_key ${key};\nset_real_ip_from 127.0.0.1;\nreal_ip_header X-Forwarded-For;`,
+    });
+    browser = await launchChromium();
+    const context = await browser.newContext({
+      ignoreHTTPSErrors: true,
+      acceptDownloads: true,
+      viewport: { width: 1500, height: 1100 },
+      extraHTTPHeaders: { 'X-Forwarded-For': BROWSER_ADDRESS },
+    });
+    const url = `https://localhost:${webPort}/`;
+    const controller = await context.newPage();
+    controller.on('pageerror', (e) => pageErrors.push(e.message));
+    const id = (name) => controller.getByTestId(name);
+    const text = (name) => id(name).textContent();
+
+    // Connect form: the page's own host over wss at /ws; connected as controller.
+    await controller.goto(url);
+    assert.equal(await id('url').inputValue(), `wss://localhost:${webPort}/ws`);
+    await id('connect').click();
+    await controller.waitForSelector('[data-testid="state"][data-state="connected"]', { timeout: 15000 });
+
+    // Channel table with readable/writable flags and values that move.
+    await controller.waitForFunction(() => /\d/.test(document.querySelector('[data-testid="value-Simulator_Sine"]').textContent));
+    assert.equal(await id('channels').locator('tbody tr').count(), 4);
+    const firstSine = await text('value-Simulator_Sine');
+    await controller.waitForFunction((v) => document.querySelector('[data-testid="value-Simulator_Sine"]').textContent !== v, firstSine, { timeout: 10000 });
+
+    // The controller writes the setpoint and reads it back.
+    await controller.waitForSelector('[data-testid="write-Simulator_Setpoint"]:enabled', { timeout: 10000 });
+    await id('write-Simulator_Setpoint').fill('12.5');
+    await id('write-Simulator_Setpoint-set').click();
+    await controller.waitForFunction(() => document.querySelector('[data-testid="value-Simulator_Setpoint"]').textContent === '12.5', null, { timeout: 10000 });
+    assert.match(await text('control'), /in control/);
+    assert.equal(await id('write-Simulator_Sine').count(), 0, 'a read-only channel has no write control');
+
+    // An observer sees the same values, its write controls stay disabled.
+    const observer = await context.newPage();
+    observer.on('pageerror', (e) => pageErrors.push(e.message));
+    await observer.goto(`${url}?kind=observer&connect`);
+    await observer.waitForFunction(() => document.querySelector('[data-testid="control-state"]').textContent.startsWith('observer'), null, { timeout: 15000 });
+    await observer.waitForFunction(() => document.querySelector('[data-testid="value-Simulator_Setpoint"]').textContent === '12.5');
+    assert.equal(await observer.getByTestId('write-Simulator_Setpoint').isDisabled(), true);
+    assert.equal(await observer.getByTestId('write-Simulator_Setpoint-set').isDisabled(), true);
+    assert.match(await observer.getByTestId('controllers').textContent(), new RegExp(BROWSER_ADDRESS.replaceAll('.', '\\.')));
+    await observer.close();
+
+    // History: the sine as logged by the running server over the last hour, then the
+    // whole log of the ramp, more than one reply holds: the read over wss brings the
+    // oldest 131072 samples, one second apart.
+    const history = () =>
+      controller.evaluate(() => {
+        const s = window.orvexaConsole.panels[1].shown;
+        return { count: s.times.length, first: s.times[0], last: s.times[s.times.length - 1], increasing: s.times.every((t, i) => i === 0 || t > s.times[i - 1]) };
+      });
+    await id('history-channel').selectOption({ label: 'Simulator_Sine' });
+    await id('history-load').click();
+    await controller.waitForFunction(() => /Simulator_Sine: \d+ points/.test(document.querySelector('[data-testid="history-info"]').textContent), null, { timeout: 10000 });
+    const sine = await history();
+    assert.ok(sine.count >= 1 && Date.now() / 1000 - sine.last < 5, `the logged sine is recent (${JSON.stringify(sine)})`);
+    await id('history-channel').selectOption({ label: 'Simulator_Ramp' });
+    await id('history-span').selectOption('2147483647');
+    await id('history-load').click();
+    await controller.waitForFunction(() => /Simulator_Ramp: \d+ points/.test(document.querySelector('[data-testid="history-info"]').textContent), null, { timeout: 30000 });
+    const ramp = await history();
+    assert.equal(ramp.count, 131072, await text('error'));
+    assert.ok(ramp.increasing, 'history samples come oldest first');
+    assert.equal(ramp.last - ramp.first, 131071);
+    assert.equal(await controller.locator('[data-testid="history-chart"] canvas').count(), 1);
+
+    // Live fast samples at about their rate, without a gap.
+    await id('fast-channel').selectOption({ label: 'Simulator_Sine' });
+    await controller.waitForFunction(() => Number(document.querySelector('[data-testid="fast-rate"]').dataset.received) > 2500, null, { timeout: 15000 });
+    const rate = Number(await id('fast-rate').getAttribute('data-rate'));
+    assert.ok(rate > FAST_HZ * 0.75 && rate < FAST_HZ * 1.25, `fast rate ${rate}/s`);
+    assert.equal(await id('fast-rate').getAttribute('data-gaps'), '0');
+
+    // An experiment: record the sine, stop, read back, download the CSV.
+    await id('record-Simulator_Sine').check();
+    await id('experiment-start').click();
+    await controller.waitForFunction(() => /^recording experiment \d+$/.test(document.querySelector('[data-testid="experiment-status"]').textContent));
+    const experiment = (await text('experiment-status')).split(' ').pop();
+    const received = Number(await id('fast-rate').getAttribute('data-received'));
+    await controller.waitForFunction((n) => Number(document.querySelector('[data-testid="fast-rate"]').dataset.received) > n + 800, received);
+    await id('experiment-stop').click();
+    await controller.waitForFunction((e) => document.querySelector('[data-testid="experiment-info"]').dataset.id === e, experiment);
+    assert.match(await id('experiments').textContent(), new RegExp(`${experiment}finished`));
+    const [download] = await Promise.all([controller.waitForEvent('download'), id('csv').click()]);
+    const rows = fs.readFileSync(await download.path(), 'utf8').trim().split('\n');
+    assert.equal(rows[0], 'channel,sequence,time_ms,value');
+    assert.ok(rows.length > 300, `${rows.length - 1} rows`);
+    const cells = rows.slice(1).map((r) => r.split(','));
+    assert.ok(cells.every((c) => c[0] === 'Simulator_Sine' && Math.abs(Number(c[3])) <= 1));
+    assert.deepEqual(cells.slice(0, 3).map((c) => Number(c[1])), [0, 1, 2]);
+    // A late sampling pass catches up, so two samples may share a millisecond.
+    assert.ok(cells.every((c, i) => i === 0 || Number(c[2]) >= Number(cells[i - 1][2])), 'times never go back');
+
+    // A burst and its eight columns.
+    await id('burst-duration').fill('300');
+    await id('burst-run').click();
+    await controller.waitForFunction(() => /burst_7 300 samples/.test(document.querySelector('[data-testid="experiment-info"]').textContent), null, { timeout: 15000 });
+
+    fs.mkdirSync(path.join(BUILD, 'tests/screenshots'), { recursive: true });
+    await controller.screenshot({ path: path.join(BUILD, 'tests/screenshots/console.png'), fullPage: true });
+
+    // The server restarts: the page notices, says so, and reconnects by itself.
+    assert.equal(await server.stop(), 0);
+    await controller.waitForSelector('[data-testid="state"][data-state="reconnecting"]', { timeout: 10000 });
+    server = await startServer(folder, serverPort);
+    await controller.waitForSelector('[data-testid="state"][data-state="connected"]', { timeout: 20000 });
+    const afterRestart = await text('value-Simulator_Sine');
+    await controller.waitForFunction((v) => document.querySelector('[data-testid="value-Simulator_Sine"]').textContent !== v, afterRestart, { timeout: 10000 });
+
+    // The audit log names the browser's address, not the proxy's.
+    const audit = fs.readFileSync(path.join(folder, 'users.log'), 'utf8');
+    assert.match(audit, new RegExp(`User connected from:${BROWSER_ADDRESS.replaceAll('.', '\\.')} \\(over 127\\.0\\.0\\.1\\)`));
+    assert.match(audit, /sets device ID:"Simulator_Setpoint" to value:12\.500000/);
+    assert.deepEqual(pageErrors, []);
+  } finally {
+    await browser?.close();
+    await nginx?.stop();
+    await server?.stop();
+    fs.rmSync(dir, { recursive: true, force: true }); // the log files take their full size
+  }
+});

@@ -1,0 +1,147 @@
+// The channel table with live values and write controls, and the control panel (own state,
+// waiting time, the controllers' addresses). While connected it polls every readable
+// channel, ControlStatus and ListControllers in one BatchReplies message twice a second;
+// write controls are enabled only for a controller that ControlStatus says is in control.
+// Runs on the page's thread; console.js attaches it to each new connection.
+
+const POLL_MS = 500;
+const BATCH_LIMIT = 250; // BatchReplies takes at most 255 requests
+
+export function formatValue(v) {
+  if (!Number.isFinite(v)) return String(v);
+  return String(Number(v.toPrecision(6)));
+}
+
+// The protocol tells a client whether it is in control and how long its turn or its wait
+// lasts, and lists the controllers in queue order, but not which of them it is: a waiting
+// client knows only that it is behind the first.
+function controlText(kind, status, queueLength) {
+  if (kind === 'observer') return 'observer: watching only';
+  if (status.state === -1) return 'not registered';
+  const queue = queueLength > 1 ? `, ${queueLength} controllers in the queue` : '';
+  if (status.state === 0)
+    return (status.seconds === null ? 'in control (no time limit)' : `in control, turn ends in ${status.seconds} s`) + (queueLength > 1 && status.seconds !== null ? ', first in the queue' : '') + queue;
+  return (status.seconds === null ? 'waiting for control' : `waiting for control, about ${status.seconds} s`) + queue;
+}
+
+export class ChannelTable {
+  constructor(root, report) {
+    this.body = root.querySelector('[data-testid="channels"] tbody');
+    this.controlState = root.querySelector('[data-testid="control-state"]');
+    this.controllers = root.querySelector('[data-testid="controllers"]');
+    this.report = report;
+    this.generation = 0;
+  }
+
+  attach(client, channels) {
+    const generation = ++this.generation;
+    this.client = client;
+    this.channels = channels;
+    this.inControl = false;
+    this.cells = new Map();
+    this.body.replaceChildren();
+    for (const ch of channels) {
+      const row = document.createElement('tr');
+      row.dataset.channel = ch.id;
+      row.innerHTML = '<td class="id"></td><td class="description"></td><td class="rw"></td><td class="value">–</td><td class="time"></td><td class="set"></td>';
+      row.querySelector('.id').textContent = ch.id;
+      row.querySelector('.description').textContent = ch.description;
+      row.querySelector('.rw').textContent = `${ch.readable ? 'R' : '-'}${ch.writable ? 'W' : '-'}`;
+      const value = row.querySelector('.value');
+      value.dataset.testid = `value-${ch.id}`;
+      const cells = { value, time: row.querySelector('.time') };
+      if (ch.writable) {
+        const form = document.createElement('form');
+        form.innerHTML = '<input type="number" step="any" required> <button type="submit">Set</button>';
+        const input = form.querySelector('input');
+        const button = form.querySelector('button');
+        input.dataset.testid = `write-${ch.id}`;
+        button.dataset.testid = `write-${ch.id}-set`;
+        input.disabled = button.disabled = true;
+        form.addEventListener('submit', (event) => {
+          event.preventDefault();
+          this.#write(ch, Number(input.value));
+        });
+        row.querySelector('.set').append(form);
+        cells.write = [input, button];
+      }
+      this.cells.set(ch.number, cells);
+      this.body.append(row);
+    }
+    this.#poll(generation);
+  }
+
+  detach() {
+    this.generation++;
+    this.client = null;
+    this.#setWritable(false);
+    this.controlState.textContent = '–';
+  }
+
+  async #write(channel, value) {
+    const client = this.client;
+    if (!client || !this.inControl) return;
+    try {
+      await client.writeValue(channel.number, value);
+      if (channel.readable) this.#show(channel.number, await client.readValue(channel.number));
+    } catch (error) {
+      this.report(error);
+    }
+  }
+
+  #show(number, { value, time }) {
+    const cells = this.cells.get(number);
+    if (!cells) return;
+    cells.value.textContent = formatValue(value);
+    cells.time.textContent = new Date(time * 1000).toLocaleTimeString();
+  }
+
+  #setWritable(on) {
+    this.inControl = on;
+    for (const cells of this.cells?.values() ?? []) if (cells.write) for (const el of cells.write) el.disabled = !on;
+  }
+
+  async #poll(generation) {
+    const readable = this.channels.filter((c) => c.readable);
+    while (generation === this.generation && this.client?.connected) {
+      const client = this.client;
+      const started = performance.now();
+      try {
+        const groups = [];
+        for (let i = 0; i < readable.length; i += BATCH_LIMIT) groups.push(readable.slice(i, i + BATCH_LIMIT));
+        if (groups.length === 0) groups.push([]);
+        const replies = await Promise.all(
+          groups.map((group, g) =>
+            client.batch((b) => {
+              for (const ch of group) b.readValue(ch.number);
+              if (g === 0) {
+                b.controlStatus();
+                b.listControllers();
+              }
+            }),
+          ),
+        );
+        if (generation !== this.generation) return;
+        replies.forEach((reply, g) => groups[g].forEach((ch, i) => this.#show(ch.number, reply[i])));
+        const first = replies[0];
+        const status = first[groups[0].length];
+        const addresses = first[groups[0].length + 1];
+        this.controlState.textContent = controlText(client.kind, status, addresses.length);
+        this.controlState.dataset.state = String(status.state);
+        this.#setWritable(client.kind === 'controller' && status.state === 0);
+        this.controllers.replaceChildren(
+          ...addresses.map((a, i) => {
+            const li = document.createElement('li');
+            li.textContent = i === 0 ? `${a} (first in queue)` : a;
+            return li;
+          }),
+        );
+      } catch (error) {
+        if (client.connected) this.report(error);
+        else return;
+      }
+      const wait = POLL_MS - (performance.now() - started);
+      if (wait > 0) await new Promise((resolve) => setTimeout(resolve, wait));
+    }
+  }
+}

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Serves the lab console next to a server started by run-server.sh: a private nginx in
+# the foreground with its prefix and configuration in ./nginx (the run folder), on
+# ORVEXA_WEB_PORT (default 8080, plain HTTP), in front of the server's port taken from the
+# server's arguments (/port N, default 8899). Arguments: the server's process id, then
+# the server's arguments. Stops nginx when that process ends.
+set -euo pipefail
+server_pid="$1"
+shift
+web_port="${ORVEXA_WEB_PORT:-8080}"
+server_port=8899
+args=("$@")
+for i in "${!args[@]}"; do
+  case "${args[$i]}" in /port|-port) server_port="${args[$((i + 1))]:-8899}" ;; esac
+done
+if [ "$server_port" = 0 ]; then
+  echo "Lab console: not served (nginx needs a fixed server port, not /port 0)" >&2
+  exit 0
+fi
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+prefix="$(pwd)/nginx"
+mkdir -p "$prefix/temp"
+sed -e "s|@PREFIX@|$prefix|g" -e "s|@SERVER_PORT@|$server_port|g" \
+    -e "s|@CLIENTS@|$repo/clients|g" -e "s|@DEPLOY@|$repo/deploy/nginx|g" \
+    -e "s|@LISTEN@|listen $web_port;|" "$repo/deploy/nginx/local.conf.in" >"$prefix/nginx.conf"
+nginx -p "$prefix" -c "$prefix/nginx.conf" -e "$prefix/error.log" -g 'daemon off;' &
+nginx_pid=$!
+echo "Lab console: http://localhost:$web_port/ (nginx in front of port $server_port; log in run/nginx/)"
+# nginx goes when the server goes, or at once if it could not start.
+tail --pid="$server_pid" -f /dev/null &
+watcher=$!
+wait -n "$nginx_pid" "$watcher" || true
+kill "$nginx_pid" "$watcher" 2>/dev/null || true
+wait "$nginx_pid" 2>/dev/null || true
