@@ -3,8 +3,6 @@
 #include "sessions/user_table.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <future>

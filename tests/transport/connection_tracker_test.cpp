@@ -3,8 +3,6 @@
 #include "transport/connection_tracker.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <thread>
 
