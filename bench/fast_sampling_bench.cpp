@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "app/background_threads.h"
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 #include "host/device_registry.h"
 #include "host/plugin_discovery.h"
 #include "logging/fast_sampler.h"

@@ -12,6 +12,7 @@
 #include "protocol/experiment_service.h"
 #include "protocol/request_session.h"
 #include "sessions/user_table.h"
+#include "transport/connection_closed.h"
 #include "transport/memory_connection.h"
 #include "transport/socket_stream.h"
 
@@ -53,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     Hello(context);
     RunRequestLoop(context, RequestTable::Standard());
-  } catch (int) {
+  } catch (const ConnectionClosed&) {
   }
   service.OnConnectionClosed(5);
   users.RemoveBySocket(&socket);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "logging/history_query.h"
+#include "protocol/history_wire.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace orvexa;
@@ -23,9 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<LogRecord> records(slots);
   if (slots > 0) std::memcpy(records.data(), data + 24, slots * sizeof(LogRecord));
   const uint16_t mode = static_cast<uint16_t>(limit & 3);
-  std::vector<LogRecord> out =
-      SelectHistory(&header, slots > 0 ? records.data() : nullptr, static_cast<uint32_t>(slots),
-                    nowLow, spanOrStart, mode, limit);
+  std::vector<LogRecord> out;
+  VisitHistory(&header, slots > 0 ? records.data() : nullptr, static_cast<uint32_t>(slots), nowLow,
+               spanOrStart, mode, limit, [&out](const LogRecord* first, uint32_t count) {
+                 out.insert(out.end(), first, first + count);
+               });
   if (out.size() > slots) __builtin_trap();
   // The reply as the request encodes it: the same records, eight bytes each.
   std::vector<uint8_t> wire;

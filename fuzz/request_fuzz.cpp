@@ -12,6 +12,7 @@
 #include "host/plugin_discovery.h"
 #include "protocol/request_session.h"
 #include "sessions/user_table.h"
+#include "transport/connection_closed.h"
 #include "transport/memory_connection.h"
 #include "transport/socket_stream.h"
 
@@ -46,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   orvexa::ServingEnvironment env;
   env.registry = &Registry();
   env.users = &users;
-  env.settings = &settings;
+  env.deviceListingDisabled = &settings.DisableDeviceListing;
 
   orvexa::MemoryConnection connection(
       std::string(reinterpret_cast<const char*>(data + 1), size - 1),
@@ -64,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     if (orvexa::Hello(context) == orvexa::HelloResult::kAdmitted)
       orvexa::RunRequestLoop(context, orvexa::RequestTable::Standard());
-  } catch (int) {
+  } catch (const orvexa::ConnectionClosed&) {
   }
   if (context.registered) users.RemoveBySocket(&socket);
   return 0;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "protocol/wire_reader.h"
+#include "transport/connection_closed.h"
 #include "transport/memory_connection.h"
 #include "transport/websocket_stream.h"
 
@@ -54,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           break;
       }
     }
-  } catch (int) {
+  } catch (const orvexa::ConnectionClosed&) {
   }
   return 0;
 }

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "app/main_loop.h"
-#include "app/server_lock.h"
 #include "app/server_settings.h"
+#include "base/server_lock.h"
 #include "host/device_registry.h"
 #include "platform/clock.h"
 #include "protocol/client_worker.h"
@@ -26,13 +26,19 @@ ClientService::ClientService(const ServerSettings& settings, AuditLog& audit,
                if (registry) registry->BroadcastMessage(code, arg);
              }),
       listener_(
-          tracker_, settings, serverRunning,
+          tracker_,
+          [&settings] {
+            return Listener::Admission{
+                settings.Enable,
+                settings.MaxClientCount < 0 ? 0u : static_cast<uint32_t>(settings.MaxClientCount)};
+          },
+          serverRunning,
           [this](SocketHandle socket, uint32_t serial) { return StartWorker(socket, serial); }),
       alive_(std::make_shared<std::atomic<bool>>(true)) {
   environment_.registry = registry;
   environment_.users = &users_;
   environment_.audit = &audit;
-  environment_.settings = &settings;
+  environment_.deviceListingDisabled = &settings.DisableDeviceListing;
   environment_.tracker = &tracker_;
   ApplySettings();
   std::shared_ptr<std::atomic<bool>> alive = alive_;

@@ -46,7 +46,6 @@ class MainLoop {
   // Hands every later operation to `backend` (not owned; it outlives the run). Called on
   // the main thread before any other thread starts; null returns to the poll loop.
   void SetBackend(MainLoopBackend* backend) { backend_ = backend; }
-  bool HasBackend() const { return backend_ != nullptr; }
 
   // Calls `callback` on the main thread whenever `fd` reports one of `events` (POLLIN...).
   // Returns a watch id for UnwatchFd.

@@ -2,7 +2,7 @@
 // window for the operator. Headless there is none and the application prints instead;
 // the Qt view (src/ui) implements it. The core never sees the toolkit: it hands the
 // window the server object, and the window drives the toolkit-free controllers
-// (settings_controller.h, kick_controller.h, log_settings_controller.h).
+// (src/operator: settings_controller.h, kick_controller.h, log_settings_controller.h).
 //
 // Every call comes from the main thread, in this order: LoopBackend (when the main
 // window object is constructed), ShowHelp (only for an invalid command line), Open

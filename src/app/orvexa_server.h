@@ -4,9 +4,9 @@
 // registry, fast schedule, user table, listener, experiment store) as members, so that
 // everything the server holds is reached from this one object, which is destroyed last.
 //
-// One instance per process, constructed by the application at start-up and recorded as
-// the process-wide main window (Current()). Settings fields are read by client and
-// housekeeping threads under ServerLock; the run flags are atomics, read anywhere.
+// One instance per process, constructed by the application at start-up. Settings
+// fields are read by client and housekeeping threads under ServerLock; the run flags are
+// atomics, read anywhere.
 #pragma once
 
 #include <atomic>
@@ -33,13 +33,10 @@ namespace orvexa {
 
 class OrvexaServer {
  public:
-  OrvexaServer();
-  ~OrvexaServer();
+  OrvexaServer() = default;
+  ~OrvexaServer() = default;
   OrvexaServer(const OrvexaServer&) = delete;
   OrvexaServer& operator=(const OrvexaServer&) = delete;
-
-  // The process-wide main window while one exists, else null.
-  static OrvexaServer* Current();
 
   // Writes the whole configuration tree to orvexa.cfg in the start directory (atomically;
   // skipped without an OrvexaConfig section), under ServerLock, which it takes itself.

@@ -18,13 +18,13 @@ int ServerApplication::Run(const std::vector<std::string>& arguments) {
     server_.reset();
     return kEarlyExit;
   }
-  bool windowRan = false;
+  bool served = false;
   if (CreateSecondTimer()) {
-    windowRan = InitializeMainWindow();
-    if (windowRan) RunMainWindow();
+    served = StartServing();
+    if (served) RunMainWindow();
   }
   Shutdown();
-  return windowRan ? 0 : kEarlyExit;
+  return served ? 0 : kEarlyExit;
 }
 
 }  // namespace orvexa

@@ -3,7 +3,7 @@
 // closes it (SIGINT/SIGTERM), then performs the shutdown steps in order.
 //
 // Each step is one named member function, called from the ordered lists in Startup()
-// (startup.cpp), InitializeMainWindow() (startup.cpp) and Shutdown() (shutdown.cpp);
+// (startup.cpp), StartServing() (startup.cpp) and Shutdown() (shutdown.cpp);
 // the subsystems add their steps to those lists. Everything runs on the main thread.
 //
 // Exit status: 0 after an orderly shutdown; non-zero after an early exit (help shown,
@@ -37,25 +37,24 @@ class ServerApplication {
   OrvexaServer* server() { return server_.get(); }
   // Installs the operator window (GUI mode) before Run; null, the default, is headless.
   void SetOperatorWindow(OperatorWindow* window) { window_ = window; }
-  const ServerCommandLine& commandLine() const { return commandLine_; }
 
  private:
   // ---- Start-up (startup.cpp); false ends the process early. ----
   bool Startup();
   bool InitializePlatform();
-  void ConstructMainWindow();
+  void CreateServerObject();
   bool ParseCommandLineFirstPass();
   void RecordStartDirectory();
   bool LoadSettings();
   void ParseCommandLineSecondPass();
-  bool CreateShutdownEvents();
-  void QueryPerformanceCounter();
+  bool ResetStopEvents();
+  void UseMonotonicClock();
   bool StartBackgroundThreads();
   void OpenAuditLog();
   bool CreateSecondTimer();
 
-  // ---- The main window's run (startup.cpp). ----
-  bool InitializeMainWindow();
+  // ---- Serving and the main window's run (startup.cpp). ----
+  bool StartServing();
   // Plug-in host steps (plugin_host_steps.cpp).
   void PrepareFastSchedule();
   void DiscoverPlugins();

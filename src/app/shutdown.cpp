@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "app/server_application.h"
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 
 namespace orvexa {
 

@@ -1,12 +1,13 @@
-// Start-up of the server, as an ordered list of steps (Startup), then the main window's
-// initialization (InitializeMainWindow), its run and the one-second tick.
+// Start-up of the server, as an ordered list of steps (Startup), then the start of
+// serving (StartServing: in Windows terms "the main window's initialization", headless
+// as well), the run and the one-second tick.
 // Steps are added to the lists below at the place their comment names.
 #include <cerrno>
 #include <cstdio>
 
 #include "app/server_application.h"
-#include "app/server_lock.h"
 #include "app/window_title.h"
+#include "base/server_lock.h"
 #include "config/config_parser.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
@@ -15,15 +16,19 @@
 
 namespace orvexa {
 
+// Some steps have Windows names in the start-up list they follow: "initialize the socket
+// library, set the timer resolution" is InitializePlatform (on Linux: the signals),
+// "construct the main window object" CreateServerObject, "create the three shutdown
+// events" ResetStopEvents, "check for the performance counter" UseMonotonicClock.
 bool ServerApplication::Startup() {
   if (!InitializePlatform()) return false;
-  ConstructMainWindow();
+  CreateServerObject();
   if (!ParseCommandLineFirstPass()) return false;
   RecordStartDirectory();
   if (!LoadSettings()) return false;
   ParseCommandLineSecondPass();
-  if (!CreateShutdownEvents()) return false;
-  QueryPerformanceCounter();
+  if (!ResetStopEvents()) return false;
+  UseMonotonicClock();
   if (!StartBackgroundThreads()) return false;
   OpenAuditLog();
   // The one-second timer and the window's run follow in Run().
@@ -44,7 +49,7 @@ bool ServerApplication::InitializePlatform() {
   return true;
 }
 
-void ServerApplication::ConstructMainWindow() {
+void ServerApplication::CreateServerObject() {
   server_ = std::make_unique<OrvexaServer>();
   server_->presetName = "default";
   if (window_ != nullptr) server_->loop.SetBackend(window_->LoopBackend());
@@ -122,15 +127,18 @@ void ServerApplication::ParseCommandLineSecondPass() {
   settings.MaxClientCount = record.maxclient;
 }
 
-bool ServerApplication::CreateShutdownEvents() {
+// The stop event and the two finished events live in the server object; a new run
+// starts with all three clear.
+bool ServerApplication::ResetStopEvents() {
   server_->stopEvent.Reset();
   server_->housekeepingFinished.Reset();
   server_->samplingFinished.Reset();
   return true;
 }
 
-// CLOCK_MONOTONIC is always there on Linux, so fast logging is always possible.
-void ServerApplication::QueryPerformanceCounter() {
+// The fast-sample clock is CLOCK_MONOTONIC in nanoseconds, always there on Linux, so
+// fast logging is always possible.
+void ServerApplication::UseMonotonicClock() {
   server_->performanceFrequency = kMonotonicFrequency;
 }
 
@@ -184,8 +192,9 @@ bool ServerApplication::CreateSecondTimer() {
   return true;
 }
 
-// The main window's initialization, in order. Headless this is the whole window.
-bool ServerApplication::InitializeMainWindow() {
+// The start of serving, in order (in Windows terms the main window's initialization; it
+// runs headless too, where no window opens).
+bool ServerApplication::StartServing() {
   // 1. The listening socket on listenPort, all interfaces; prints "Listening on port N".
   if (!OpenListeningSocket()) return false;
   // 2. The fast-sampling schedule.

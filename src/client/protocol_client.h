@@ -64,7 +64,6 @@ class ProtocolClient {
                                     bool replace = false);
   // Reads an HTTP answer up to its empty line; returns the status code and the text.
   int ReadHttpAnswer(std::string* text = nullptr);
-  void MarkUpgraded() { transport_ = Transport::kWebSocket; }
 
   // Hello: version, optional forwarded address (kind 2), kind, credential; the answer.
   uint8_t Hello(uint8_t kind = 1, const Address* forwarded = nullptr, uint16_t version = 100,

@@ -29,7 +29,6 @@ class ConfigurationStore {
   ConfigValue* Root() const { return root_; }
   // Null when the file had no OrvexaConfig struct; then nothing is ever saved.
   StructValue* OrvexaConfig() const { return orvexaConfig_; }
-  void SetOrvexaConfig(StructValue* section) { orvexaConfig_ = section; }
 
   bool DefaultConfiguration() const { return defaultConfiguration_; }
   void SetDefaultConfiguration(bool value) { defaultConfiguration_ = value; }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "logging/tick_receiver.h"
 #include "platform/dynamic_library.h"
 #include "plugin_api/ldp_plugin.h"
 
@@ -20,7 +21,7 @@ namespace orvexa {
 
 class DeviceChannel;
 
-class DevicePlugin {
+class DevicePlugin : public TickReceiver {
  public:
   DevicePlugin() = default;
   virtual ~DevicePlugin();  // performs Unload
@@ -40,6 +41,8 @@ class DevicePlugin {
   void Configure(int what, ConfigValue* section);
   // LDPMessage(handle, code, arg).
   void SendPluginMessage(int code, int arg);
+  // SendPluginMessage(MessageTick, 0): the fast schedule's tick.
+  void SendTick() override { SendPluginMessage(MessageTick, 0); }
   // LDPQueryPluginInfo(handle, what, out); false when absent.
   bool QueryPluginInfo(int what, void* out);
   // The frequency (Hz) at which the plug-in wants MessageTick, 0 for none.
@@ -63,7 +66,6 @@ class DevicePlugin {
   bool QueryChannel(int number, DeviceChannel& channel);
 
   bool IsLoaded() const { return loaded_; }
-  const std::string& FileName() const { return fileName; }
   const std::string& DeviceName() const { return deviceName; }
   PluginHandle Handle() const { return handle; }
 

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 #include "config/config_access.h"
 #include "config/configuration_store.h"
 #include "host/plugin_discovery.h"
@@ -67,35 +67,10 @@ void DeviceRegistry::RegisterChannels(int slot, int count, const PluginHostConte
 void DeviceRegistry::ApplyLoggingSettings(DeviceChannel& channel, StructValue* settings,
                                           const PluginHostContext& context, int64_t now) {
   ConfigValue* entry = FindTyped(settings, channel.SettingsKey().c_str(), ValueKind::Struct);
-  channel.nextLogTime = now;
-  if (entry == nullptr) {
-    // Defaults: logged under the channel's ID once enabled, off for now.
-    channel.logFile.fileName = channel.id;
-    channel.logPeriod = 1;
-    channel.alwaysReset = false;
-    channel.logFile.lastReplication = 0;
-    channel.logFile.replicationPeriod = 0;
-    channel.fastLogEnabled = false;
-    channel.fastLogFrequency = 100;
-    channel.fastLogSize = 10000;
-    return;
-  }
-  // A stored entry without a file name falls back to the same default as a channel
-  // without an entry, rather than to a nameless file.
-  channel.logFile.fileName = GetString(entry, "LogFileName", channel.id.c_str());
-  channel.logPeriod = GetInt(entry, "TimeBetweenLogs", 1);
-  channel.alwaysReset = GetBool(entry, "AlwaysReset", false);
-  bool loggingEnabled = GetBool(entry, "LogingEnabled", false);
-  channel.logFile.lastReplication = GetInt(entry, "LastLogReplicationDate", 0);
-  // Hours in the file, seconds in memory. A negative period would make every pass copy
-  // the whole log; it means "never", like 0.
-  int64_t hours = GetInt(entry, "TimeBetweenReplications", 0);
-  channel.logFile.replicationPeriod = hours > 0 ? hours * 3600 : 0;
+  // Without an entry: logged under the channel's ID once enabled, off for now.
+  const bool loggingEnabled = channel.LoadFrom(entry, channel.id);
   channel.nextLogTime = now;
   if (loggingEnabled) channel.logFile.Open(channel.alwaysReset, context.logCapacity);
-  channel.fastLogEnabled = GetBool(entry, "FastLogEnabled", false);
-  channel.fastLogFrequency = GetInt(entry, "FastLogFreq", 100);
-  channel.fastLogSize = GetInt(entry, "FastLogSize", 10000);
 }
 
 void DeviceRegistry::BroadcastMessage(int code, int arg) {

@@ -1,7 +1,7 @@
 // The server's model of its hardware: the plug-in table (100 slots, used from 0 upwards
 // in load order, never freed) and the channel sequence (a std::deque whose records never
 // move; position p is channel number p + 1 for clients), plus the device tree shown by
-// the operator window.
+// the operator window. The loggers walk the channels as a LoggedChannelList.
 //
 // Filled once on the main thread while the plug-ins load (no lock: nothing is served
 // yet) and fixed afterwards. From then on ServerLock guards the plug-in calls and the
@@ -22,6 +22,7 @@
 #include "host/device_tree.h"
 #include "host/experiment_stopped_hook.h"
 #include "logging/log_record.h"
+#include "logging/logged_channel_list.h"
 
 namespace orvexa {
 
@@ -46,7 +47,7 @@ struct PluginHostContext {
   int64_t now = 0;
 };
 
-class DeviceRegistry {
+class DeviceRegistry : public LoggedChannelList {
  public:
   static constexpr int kPluginSlots = 100;
 
@@ -64,8 +65,9 @@ class DeviceRegistry {
   DevicePlugin* TakeSlot(const std::string& fileName);
 
   // Channel sequence.
-  size_t ChannelCount() const { return channels_.size(); }
+  size_t ChannelCount() const override { return channels_.size(); }
   DeviceChannel& Channel(size_t index) { return channels_[index]; }
+  LoggedChannel& LoggedChannelAt(size_t index) override { return channels_[index]; }
   const DeviceChannel& Channel(size_t index) const { return channels_[index]; }
   // The first channel with this ID, or null (IDs need not be unique).
   DeviceChannel* FindChannel(const std::string& id);

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 
 namespace orvexa {
 

@@ -2,18 +2,17 @@
 
 #include <algorithm>
 
-#include "app/server_lock.h"
-#include "host/device_channel.h"
-#include "host/device_plugin.h"
+#include "base/server_lock.h"
 #include "logging/fast_schedule.h"
+#include "logging/logged_channel.h"
+#include "logging/tick_receiver.h"
 #include "platform/clock.h"
-#include "platform/thread_timing.h"
 
 namespace orvexa {
 
 FastSampler::FastSampler(FastSchedule& schedule) : schedule_(schedule) {}
 
-void FastSampler::FastSample(DeviceChannel& channel, uint32_t tick) {
+void FastSampler::FastSample(LoggedChannel& channel, uint32_t tick) {
   if (!channel.fastLogEnabled) return;
   // A negative size from the configuration means no samples, not four billion.
   channel.fastSamples.SetCapacity(static_cast<uint32_t>(std::max(channel.fastLogSize, 0)));
@@ -37,8 +36,8 @@ std::optional<int64_t> FastSampler::FastPass() {
        group = group->nextActive) {
     if (group->nextDue <= now) {
       if (latenessObserver_) latenessObserver_(now - group->nextDue);
-      for (DeviceChannel* channel : group->channels) FastSample(*channel, tick);
-      for (DevicePlugin* plugin : group->plugins) plugin->SendPluginMessage(MessageTick, 0);
+      for (LoggedChannel* channel : group->channels) FastSample(*channel, tick);
+      for (TickReceiver* plugin : group->plugins) plugin->SendTick();
       // Missed samples are skipped, not caught up.
       group->nextDue += group->period;
       if (group->nextDue < now) group->nextDue = now + group->period;
@@ -61,20 +60,6 @@ int64_t FastSampler::NextRun(int64_t nowNs) {
   // still looks at its stop event).
   WaitForWake(kIdleWait);
   return nowNs;
-}
-
-void FastSampler::Run(const std::function<bool()>& serverRunning) {
-  SetTimerSlackNanoseconds(1);
-  while (!stopping_.load()) {
-    if (serverRunning && !serverRunning()) {
-      WaitForWake(kIdleWait);
-      continue;
-    }
-    int64_t now = 0;
-    if (!schedule_.ReadCounter(&now)) return;
-    const int64_t next = NextRun(now);
-    if (next > now) sleep_.SleepUntil(next);
-  }
 }
 
 void FastSampler::Stop() {

@@ -1,17 +1,18 @@
 // The fast sampler: the pass that samples the due frequency groups of the FastSchedule
 // into the channels' fast-sample buffers and the recordings of running experiments and
-// sends MessageTick to the plug-ins that asked for it, and the loop of the sampling
-// thread that paces those passes.
+// sends MessageTick to the plug-ins that asked for it, and the pacing of the sampling
+// thread's passes (NextRun, SleepUntil).
 //
-// The loop sleeps with absolute deadlines on the monotonic clock until the earliest due
-// time of the active groups (never spinning), with its timer slack at 1 ns so wake-ups
-// are not delayed by the default 50 us. Wake (a group was added) ends that sleep at
-// once; with no active group the loop waits for Wake or Stop. A sleep is never longer
-// than kMaxSleep, the bound on a wake that raced the start of a sleep.
+// The sampling thread's loop (BackgroundThreads, app) sleeps with absolute deadlines
+// on the monotonic clock until the earliest due time of the active groups (never
+// spinning), with its timer slack at 1 ns so wake-ups are not delayed by the default
+// 50 us. Wake (a group was added) ends that sleep at once; with no active group NextRun
+// waits for Wake or Stop. A sleep is never longer than kMaxSleep, the bound on a wake
+// that raced the start of a sleep.
 //
-// Threads: Run (or NextRun and SleepUntil) is called by the sampling thread alone: one
-// sleep serves both the idle wait and the paced one. FastPass takes ServerLock itself
-// (it guards the schedule, the channels and every plug-in call); Wake and Stop may be
+// Threads: NextRun and SleepUntil are called by the sampling thread alone: one sleep
+// serves both the idle wait and the paced one. FastPass takes ServerLock itself (it
+// guards the schedule, the channels and every plug-in call); Wake and Stop may be
 // called from any thread.
 #pragma once
 
@@ -25,7 +26,7 @@
 
 namespace orvexa {
 
-class DeviceChannel;
+class LoggedChannel;
 class FastSchedule;
 
 class FastSampler {
@@ -45,7 +46,7 @@ class FastSampler {
   // Appends the channel's current value to its fast-sample buffer (time = tick) and to
   // every experiment recording attached to it (time = tick x 100). Nothing when the
   // channel's fast logging is off. Caller holds ServerLock.
-  static void FastSample(DeviceChannel& channel, uint32_t tick);
+  static void FastSample(LoggedChannel& channel, uint32_t tick);
 
   // The sampling thread's pass hook: runs FastPass and returns the monotonic time (ns)
   // at which it wants to run next: the earliest due time, at most kMaxSleep ahead. With
@@ -54,10 +55,6 @@ class FastSampler {
   // The sampling thread's sleep until `deadlineNs` (CLOCK_MONOTONIC); Wake and Stop end
   // it early.
   void SleepUntil(int64_t deadlineNs) { sleep_.SleepUntil(deadlineNs); }
-  // A sampling loop of its own (tests, benchmarks): paces NextRun with absolute
-  // deadlines until Stop. `serverRunning` tells when the server has finished starting
-  // (nothing is sampled before).
-  void Run(const std::function<bool()>& serverRunning);
   void Stop();
   void Wake();
 

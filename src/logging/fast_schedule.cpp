@@ -67,21 +67,21 @@ void FastSchedule::Deactivate(FrequencyGroup& group) {
   group.active = false;
 }
 
-bool FastSchedule::AddChannelToGroup(DeviceChannel* channel, int64_t frequency) {
+bool FastSchedule::AddChannelToGroup(LoggedChannel* channel, int64_t frequency) {
   FrequencyGroup& group = Group(frequency);
   bool first = group.Empty();
   group.channels.push_back(channel);
   return first ? Activate(group) : true;
 }
 
-bool FastSchedule::AddPluginToGroup(DevicePlugin* plugin, int64_t frequency) {
+bool FastSchedule::AddPluginToGroup(TickReceiver* plugin, int64_t frequency) {
   FrequencyGroup& group = Group(frequency);
   bool first = group.Empty();
   group.plugins.push_back(plugin);
   return first ? Activate(group) : true;
 }
 
-void FastSchedule::RemoveChannelFromGroup(DeviceChannel* channel, int64_t frequency) {
+void FastSchedule::RemoveChannelFromGroup(LoggedChannel* channel, int64_t frequency) {
   FrequencyGroup& group = Group(frequency);
   auto found = std::find(group.channels.begin(), group.channels.end(), channel);
   if (found == group.channels.end()) return;

@@ -17,15 +17,15 @@
 
 namespace orvexa {
 
-class DeviceChannel;
-class DevicePlugin;
+class LoggedChannel;
+class TickReceiver;
 
 struct FrequencyGroup {
   int frequency = 0;    // Hz, 1..3999
   int64_t nextDue = 0;  // counter value of the next sample
   int64_t period = 0;   // counter ticks between samples (frequency of counter / Hz)
-  std::vector<DeviceChannel*> channels;
-  std::vector<DevicePlugin*> plugins;
+  std::vector<LoggedChannel*> channels;
+  std::vector<TickReceiver*> plugins;
   // Links of the active list; both null and `active` false when the group is idle.
   FrequencyGroup* nextActive = nullptr;
   FrequencyGroup* previousActive = nullptr;
@@ -63,11 +63,11 @@ class FastSchedule {
   // its first entry goes to the front of the active list and is due at once (next due =
   // the current counter value). False only when the counter cannot be read; the entry is
   // added all the same and the group is then due at the next pass.
-  bool AddChannelToGroup(DeviceChannel* channel, int64_t frequency);
-  bool AddPluginToGroup(DevicePlugin* plugin, int64_t frequency);
+  bool AddChannelToGroup(LoggedChannel* channel, int64_t frequency);
+  bool AddPluginToGroup(TickReceiver* plugin, int64_t frequency);
   // Removes the first matching channel entry; a group left empty leaves the active list.
   // Plug-ins stay in their group for the whole run.
-  void RemoveChannelFromGroup(DeviceChannel* channel, int64_t frequency);
+  void RemoveChannelFromGroup(LoggedChannel* channel, int64_t frequency);
 
   // Makes every active group due now: sampling starts when the server starts running,
   // not when discovery activated the group (which may be long before). Then wakes the

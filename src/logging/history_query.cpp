@@ -1,8 +1,6 @@
 #include "logging/history_query.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 
 namespace orvexa {
 
@@ -43,20 +41,6 @@ RecordRuns SamplesSince(const LogFileHeader* header, const LogRecord* records, u
     result.older = recent;
   }
   return result;
-}
-
-uint32_t CountAccepted(HistoryFilter& filter, uint16_t mode, uint32_t limit,
-                       const RecordRuns& runs) {
-  if (mode == kHistoryAll) return runs.older.count + runs.newer.count;
-  if (mode != kHistoryFirstInHour && mode != kHistoryWindow) return 0;
-  filter.FilterReset(mode, limit);
-  uint32_t accepted = 0;
-  for (const RecordRun* run : {&runs.older, &runs.newer}) {
-    for (uint32_t k = 0; k < run->count; ++k) {
-      if (filter.FilterAccept(mode, limit, run->first[k])) ++accepted;
-    }
-  }
-  return accepted;
 }
 
 uint32_t HistoryStart(int64_t now, uint32_t spanOrStart, uint16_t mode) {
@@ -128,31 +112,6 @@ void VisitHistory(const LogFileHeader* header, const LogRecord* records, uint32_
         --room;
       }
     }
-  }
-}
-
-std::vector<LogRecord> SelectHistory(const LogFileHeader* header, const LogRecord* records,
-                                     uint32_t mappedSlots, int64_t now, uint32_t spanOrStart,
-                                     uint16_t mode, uint32_t limit) {
-  std::vector<LogRecord> out;
-  VisitHistory(header, records, mappedSlots, now, spanOrStart, mode, limit,
-               [&out](const LogRecord* first, uint32_t count) {
-                 out.insert(out.end(), first, first + count);
-               });
-  return out;
-}
-
-void EncodeHistory(const LogRecord* first, uint32_t count, std::vector<uint8_t>* out) {
-  const size_t at = out->size();
-  out->resize(at + size_t{count} * kHistoryWireSize);
-  uint8_t* p = out->data() + at;
-  for (uint32_t k = 0; k < count; ++k, p += kHistoryWireSize) {
-    // Exactly the stored value / 256.0 rounded to a float: scaling by a power of two
-    // commutes with the rounding.
-    const float value = static_cast<float>(first[k].value) * (1.0f / 256.0f);
-    const uint32_t words[2] = {__builtin_bswap32(first[k].time),
-                               __builtin_bswap32(std::bit_cast<uint32_t>(value))};
-    std::memcpy(p, words, sizeof words);
   }
 }
 

@@ -1,6 +1,6 @@
 // History queries over a channel's mapped log file: the range query (every record at or
 // after a start time, as at most two contiguous runs of slots, older run first) and the
-// selection that ReadHistory sends (count with the filter, cap, copy).
+// selection that ReadHistory sends (filter and cap, handed out stretch by stretch).
 //
 // Called by the history request on client worker threads with ServerLock held: the
 // runs point into the mapped file, which the periodic logger overwrites once the ring is
@@ -39,11 +39,6 @@ constexpr uint32_t kHistoryReplyCap = 131072;
 RecordRuns SamplesSince(const LogFileHeader* header, const LogRecord* records, uint32_t mappedSlots,
                         uint32_t start);
 
-// The number of records the filter accepts over both runs (mode 0: all of them; other
-// modes than 0, 1 and 2: none). Resets the filter first.
-uint32_t CountAccepted(HistoryFilter& filter, uint16_t mode, uint32_t limit,
-                       const RecordRuns& runs);
-
 // What a history request sends: the runs since the request's start (now - span for
 // modes 0 and 1, the given start for mode 2), the mode-2 window test, the filter and the
 // cap of 131072 records (the oldest accepted records are kept). `take` is called, oldest
@@ -53,16 +48,6 @@ using HistoryStretch = std::function<void(const LogRecord* first, uint32_t count
 void VisitHistory(const LogFileHeader* header, const LogRecord* records, uint32_t mappedSlots,
                   int64_t now, uint32_t spanOrStart, uint16_t mode, uint32_t limit,
                   const HistoryStretch& take);
-// The same selection, copied.
-std::vector<LogRecord> SelectHistory(const LogFileHeader* header, const LogRecord* records,
-                                     uint32_t mappedSlots, int64_t now, uint32_t spanOrStart,
-                                     uint16_t mode, uint32_t limit);
-
-// Bytes of one history sample on the wire: u32 time, f32 value / 256, big-endian.
-constexpr size_t kHistoryWireSize = 8;
-// Appends the wire form of `count` records to `out`.
-void EncodeHistory(const LogRecord* first, uint32_t count, std::vector<uint8_t>* out);
-
 // The start time a history request asks from (now - span, or the start for mode 2),
 // clamped to the 32-bit time range of the log records.
 uint32_t HistoryStart(int64_t now, uint32_t spanOrStart, uint16_t mode);

@@ -2,26 +2,26 @@
 
 #include <mutex>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 #include "config/config_access.h"
 #include "config/configuration_store.h"
-#include "host/device_registry.h"
+#include "logging/logged_channel_list.h"
 
 namespace orvexa {
 
-PeriodicLogger::PeriodicLogger(DeviceRegistry& registry, ConfigurationStore* config,
+PeriodicLogger::PeriodicLogger(LoggedChannelList& channels, ConfigurationStore* config,
                                std::function<int64_t()> now)
-    : registry_(registry), config_(config), now_(std::move(now)) {}
+    : channels_(channels), config_(config), now_(std::move(now)) {}
 
 void PeriodicLogger::Tick() {
-  if (PeriodicLogPass(now_()) && config_ != nullptr) SaveLoggingSettings(registry_, *config_);
+  if (PeriodicLogPass(now_()) && config_ != nullptr) SaveLoggingSettings(channels_, *config_);
 }
 
 bool PeriodicLogger::PeriodicLogPass(int64_t now) {
   std::lock_guard<std::recursive_mutex> hold(ServerLock());
-  const size_t count = registry_.ChannelCount();
+  const size_t count = channels_.ChannelCount();
   for (size_t index = 0; index < count; ++index) {
-    DeviceChannel& channel = registry_.Channel(index);
+    LoggedChannel& channel = channels_.LoggedChannelAt(index);
     if (now <= channel.nextLogTime) continue;
     // One grid step per pass: the record's time is the pass's, the grid stays fixed.
     channel.nextLogTime += channel.logPeriod;
@@ -32,32 +32,23 @@ bool PeriodicLogger::PeriodicLogPass(int64_t now) {
   }
   bool copied = false;
   for (size_t index = 0; index < count; ++index) {
-    if (registry_.Channel(index).logFile.ReplicateAt(now)) copied = true;
+    if (channels_.LoggedChannelAt(index).logFile.ReplicateAt(now)) copied = true;
   }
   return copied;
 }
 
-bool SaveLoggingSettings(DeviceRegistry& registry, ConfigurationStore& config) {
+bool SaveLoggingSettings(LoggedChannelList& channels, ConfigurationStore& config) {
   std::lock_guard<std::recursive_mutex> hold(ServerLock());
   StructValue* orvexaConfig = config.OrvexaConfig();
   if (orvexaConfig == nullptr) return false;
   ConfigValue* loggingInfo = FindOrCreate(orvexaConfig, "LogingInfo", ValueKind::Struct);
   if (loggingInfo == nullptr) return false;
-  for (size_t index = 0; index < registry.ChannelCount(); ++index) {
-    const DeviceChannel& channel = registry.Channel(index);
+  for (size_t index = 0; index < channels.ChannelCount(); ++index) {
+    const LoggedChannel& channel = channels.LoggedChannelAt(index);
     ConfigValue* entry =
         FindOrCreate(loggingInfo, channel.SettingsKey().c_str(), ValueKind::Struct);
     if (entry == nullptr) continue;
-    SetString(entry, "LogFileName", channel.logFile.fileName.c_str());
-    SetBool(entry, "AlwaysReset", channel.alwaysReset);
-    SetBool(entry, "LogingEnabled", channel.logFile.IsOpen());
-    SetInt(entry, "LastLogReplicationDate", static_cast<int32_t>(channel.logFile.lastReplication));
-    SetInt(entry, "TimeBetweenReplications",
-           static_cast<int32_t>(channel.logFile.replicationPeriod / 3600));
-    SetInt(entry, "TimeBetweenLogs", channel.logPeriod);
-    SetBool(entry, "FastLogEnabled", channel.fastLogEnabled);
-    SetInt(entry, "FastLogFreq", channel.fastLogFrequency);
-    SetInt(entry, "FastLogSize", channel.fastLogSize);
+    channel.StoreInto(entry);
   }
   return config.Save();
 }

@@ -16,12 +16,12 @@
 namespace orvexa {
 
 class ConfigurationStore;
-class DeviceRegistry;
+class LoggedChannelList;
 
 class PeriodicLogger {
  public:
   // `now` gives calendar seconds; tests pass their own clock.
-  PeriodicLogger(DeviceRegistry& registry, ConfigurationStore* config,
+  PeriodicLogger(LoggedChannelList& channels, ConfigurationStore* config,
                  std::function<int64_t()> now);
 
   // One tick: PeriodicLogPass, then SaveLoggingSettings when a copy was taken.
@@ -34,7 +34,7 @@ class PeriodicLogger {
   bool PeriodicLogPass(int64_t now);
 
  private:
-  DeviceRegistry& registry_;
+  LoggedChannelList& channels_;
   ConfigurationStore* config_;
   std::function<int64_t()> now_;
 };
@@ -42,6 +42,6 @@ class PeriodicLogger {
 // Writes every channel's logging settings into OrvexaConfig/LogingInfo and saves
 // orvexa.cfg (nothing when the configuration has no OrvexaConfig section). Takes
 // ServerLock. Main thread.
-bool SaveLoggingSettings(DeviceRegistry& registry, ConfigurationStore& config);
+bool SaveLoggingSettings(LoggedChannelList& channels, ConfigurationStore& config);
 
 }  // namespace orvexa

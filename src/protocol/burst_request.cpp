@@ -11,7 +11,7 @@
 #include "protocol/wire_reader.h"
 #include "protocol/wire_writer.h"
 #include "sessions/audit_log.h"
-#include "transport/transport_error.h"
+#include "transport/connection_closed.h"
 
 namespace orvexa {
 namespace {

@@ -6,8 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/server_lock.h"
-#include "app/server_settings.h"
+#include "base/server_lock.h"
 #include "host/device_registry.h"
 #include "platform/clock.h"
 #include "protocol/request_table.h"
@@ -27,9 +26,9 @@ size_t ChannelCount(RequestContext& c) {
 }
 
 bool ListingDisabled(RequestContext& c) {
-  if (!c.env.settings) return false;
+  if (!c.env.deviceListingDisabled) return false;
   std::lock_guard<std::recursive_mutex> guard(ServerLock());
-  return c.env.settings->DisableDeviceListing;
+  return *c.env.deviceListingDisabled;
 }
 
 void ListChannels(RequestContext& c) {

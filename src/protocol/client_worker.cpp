@@ -3,10 +3,11 @@
 #include <memory>
 #include <mutex>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 #include "protocol/request_session.h"
 #include "sessions/audit_log.h"
 #include "sessions/user_table.h"
+#include "transport/connection_closed.h"
 #include "transport/connection_tracker.h"
 #include "transport/message_writer.h"
 #include "transport/socket_connection.h"
@@ -76,8 +77,11 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
       if (env.tracker) env.tracker->MarkOpened(&socket);
       RunRequestLoop(*session, table);
     }
+  } catch (const ConnectionClosed&) {
+    // Every end of a connection arrives here alike; the code is never looked at.
   } catch (...) {
-    // Every end of a connection arrives here alike; the value is never looked at.
+    // The worker's last guard: anything else (no memory for a buffer) ends this
+    // connection alone, through the same close path.
   }
 
   if (wrongVersion) {
@@ -94,12 +98,13 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
       try {
         hook(*session);
       } catch (...) {
+        // A last guard as well: one hook's failure never skips the rest of the close path.
       }
     }
   }
   try {
     writer.Close(false);
-  } catch (...) {
+  } catch (const ConnectionClosed&) {
   }
   if (session && session->registered && env.users) env.users->RemoveBySocket(&socket);
   session.reset();

@@ -11,7 +11,7 @@
 
 #include "protocol/request_table.h"
 #include "protocol/serving_environment.h"
-#include "sessions/connection_socket.h"
+#include "transport/connection_socket.h"
 
 namespace orvexa {
 

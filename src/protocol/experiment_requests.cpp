@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 #include "host/device_registry.h"
 #include "protocol/experiment_read.h"
 #include "protocol/experiment_service.h"
@@ -15,7 +15,7 @@
 #include "protocol/wire_reader.h"
 #include "protocol/wire_writer.h"
 #include "sessions/audit_log.h"
-#include "transport/transport_error.h"
+#include "transport/connection_closed.h"
 
 namespace orvexa {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 #include "host/device_registry.h"
 #include "host/experiment_stopped_hook.h"
 #include "platform/thread_timing.h"

@@ -4,7 +4,7 @@
 // is read under ServerLock (the fast sampler appends under it too).
 #include <mutex>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 #include "host/device_registry.h"
 #include "logging/fast_sample_query.h"
 #include "protocol/request_table.h"

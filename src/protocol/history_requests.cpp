@@ -8,15 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 #include "host/device_registry.h"
 #include "logging/history_query.h"
 #include "platform/clock.h"
+#include "protocol/history_wire.h"
 #include "protocol/request_table.h"
 #include "protocol/wire_reader.h"
 #include "protocol/wire_writer.h"
 #include "sessions/audit_log.h"
-#include "transport/transport_error.h"
+#include "transport/connection_closed.h"
 
 namespace orvexa {
 namespace {

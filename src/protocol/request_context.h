@@ -8,9 +8,9 @@
 #include <cstdint>
 
 #include "protocol/serving_environment.h"
-#include "sessions/connection_socket.h"
 #include "sessions/user_entry.h"
 #include "transport/byte_stream.h"
+#include "transport/connection_socket.h"
 #include "transport/message_writer.h"
 
 namespace orvexa {

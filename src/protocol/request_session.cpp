@@ -4,7 +4,7 @@
 #include "protocol/wire_writer.h"
 #include "sessions/audit_log.h"
 #include "sessions/user_table.h"
-#include "transport/transport_error.h"
+#include "transport/connection_closed.h"
 
 namespace orvexa {
 namespace {

@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstring>
 
-#include "transport/transport_error.h"
+#include "transport/connection_closed.h"
 
 namespace orvexa {
 

@@ -1,7 +1,7 @@
 // Typed readers of the request protocol over a connection's ByteStream: u8, u16, u32,
 // f32 (big-endian) and strings (u16 length, at most 253 bytes, cut at the first zero
 // byte). Used by every request handler on its worker thread; a malformed item throws a
-// ProtocolError and a transport failure a TransportError.
+// ConnectionClosed (ThrowProtocolError), and so does a transport failure.
 #pragma once
 
 #include <cstdint>

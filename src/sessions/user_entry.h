@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sessions/connection_socket.h"
+#include "transport/connection_socket.h"
 
 namespace orvexa {
 

@@ -1,7 +1,7 @@
 // The input side of a connection as seen by the request protocol: a byte stream that
 // hands out at least n contiguous bytes (Require) and drops them once decoded (Consume).
 // SocketStream reads plain TCP, WebSocketStream the payload of WebSocket frames.
-// A stream belongs to one worker thread; failures throw a TransportError.
+// A stream belongs to one worker thread; failures throw ConnectionClosed.
 #pragma once
 
 #include <cstddef>

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 
 namespace orvexa {
 

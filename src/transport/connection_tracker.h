@@ -16,7 +16,7 @@
 #include <optional>
 #include <vector>
 
-#include "sessions/connection_socket.h"
+#include "transport/connection_socket.h"
 
 namespace orvexa {
 

@@ -2,15 +2,14 @@
 
 #include <mutex>
 
-#include "app/server_lock.h"
-#include "app/server_settings.h"
+#include "base/server_lock.h"
 
 namespace orvexa {
 
-Listener::Listener(ConnectionTracker& tracker, const ServerSettings& settings,
+Listener::Listener(ConnectionTracker& tracker, ReadAdmission readAdmission,
                    const std::atomic<bool>& serverRunning, StartWorker startWorker)
     : tracker_(tracker),
-      settings_(settings),
+      readAdmission_(std::move(readAdmission)),
       serverRunning_(serverRunning),
       startWorker_(std::move(startWorker)) {}
 
@@ -60,14 +59,13 @@ void Listener::OnAcceptReady() {
     }
     return;
   }
-  bool enabled;
-  uint32_t maxClients;
+  Admission admission;
   {
     std::lock_guard<std::recursive_mutex> guard(ServerLock());
-    enabled = settings_.Enable;
-    maxClients = settings_.MaxClientCount < 0 ? 0 : static_cast<uint32_t>(settings_.MaxClientCount);
+    admission = readAdmission_();
   }
-  if (!enabled || !serverRunning_.load()) {
+  const uint32_t maxClients = admission.maxClients;
+  if (!admission.enabled || !serverRunning_.load()) {
     CloseSocket(accepted);
     return;
   }

@@ -4,7 +4,9 @@
 // MaxClientCount connections are counted in; otherwise counted in (one step under
 // ServerLock, in the tracker) and handed to a new worker thread.
 //
-// Open and OnAcceptReady run on the main thread; the settings are read under ServerLock.
+// Open and OnAcceptReady run on the main thread; the admission settings (Enable and
+// MaxClientCount, which the operator may change at any time) are read through a callback
+// under ServerLock.
 #pragma once
 
 #include <atomic>
@@ -13,22 +15,28 @@
 #include <string>
 
 #include "platform/tcp_socket.h"
-#include "sessions/connection_socket.h"
+#include "transport/connection_socket.h"
 #include "transport/connection_tracker.h"
 
 namespace orvexa {
-
-struct ServerSettings;
 
 class Listener {
  public:
   static constexpr int kBacklog = 5;
 
+  // What admission reads of the server settings for each new connection.
+  struct Admission {
+    bool enabled = true;      // Enable
+    uint32_t maxClients = 0;  // MaxClientCount (negative counts as 0)
+  };
+  // Called under ServerLock on the main thread.
+  using ReadAdmission = std::function<Admission()>;
+
   // Starts the worker of an admitted connection (socket handed over, serial number);
   // false when no thread could be started (the listener then refuses the connection).
   using StartWorker = std::function<bool(SocketHandle socket, uint32_t serial)>;
 
-  Listener(ConnectionTracker& tracker, const ServerSettings& settings,
+  Listener(ConnectionTracker& tracker, ReadAdmission readAdmission,
            const std::atomic<bool>& serverRunning, StartWorker startWorker);
   ~Listener();
   Listener(const Listener&) = delete;
@@ -47,7 +55,7 @@ class Listener {
 
  private:
   ConnectionTracker& tracker_;
-  const ServerSettings& settings_;
+  ReadAdmission readAdmission_;
   const std::atomic<bool>& serverRunning_;
   StartWorker startWorker_;
   SocketHandle socket_ = kInvalidSocket;

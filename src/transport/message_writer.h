@@ -2,7 +2,7 @@
 // sent on a final Flush, as plain bytes or (once the WebSocket handshake succeeded) as
 // one binary WebSocket message. A reply larger than the buffer goes out in pieces: one
 // fragmented message on WebSocket (binary frame without FIN, continuations, a final
-// continuation). Owned and used by one worker thread; failures throw a TransportError.
+// continuation). Owned and used by one worker thread; failures throw ConnectionClosed.
 #pragma once
 
 #include <cstddef>

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "transport/transport_error.h"
+#include "transport/connection_closed.h"
 
 namespace orvexa {
 

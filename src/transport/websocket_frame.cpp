@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "transport/transport_error.h"
+#include "transport/connection_closed.h"
 
 namespace orvexa {
 

@@ -22,7 +22,7 @@ enum WebSocketOpcode : uint8_t {
 constexpr size_t kMaxFrameHeader = 4;
 
 // Writes the frame header for `length` payload bytes into `header` (kMaxFrameHeader
-// bytes); returns its size. A length of 65536 or more throws a TransportError.
+// bytes); returns its size. A length of 65536 or more throws ConnectionClosed.
 size_t EncodeFrameHeader(uint8_t* header, bool final, uint8_t opcode, size_t length);
 
 // One frame, header and payload sent together.

@@ -8,7 +8,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "transport/transport_error.h"
+#include "transport/connection_closed.h"
 
 namespace orvexa {
 namespace {

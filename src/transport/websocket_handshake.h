@@ -1,7 +1,7 @@
 // The HTTP upgrade of a WebSocket connection: reads one GET request from the raw
 // stream, checks the few headers it recognises and answers 101 (with the accept value
 // computed by Crypto++), 400 or 426. Also reads a reverse proxy's "X-Real-IP" header.
-// Everything else throws a TransportError without an answer. Runs on the worker thread.
+// Everything else throws ConnectionClosed without an answer. Runs on the worker thread.
 #pragma once
 
 #include <cstdint>

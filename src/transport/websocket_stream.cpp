@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "transport/transport_error.h"
+#include "transport/connection_closed.h"
 #include "transport/websocket_frame.h"
 #include "transport/websocket_handshake.h"
 

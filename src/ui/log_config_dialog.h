@@ -11,7 +11,7 @@
 #include <QDialog>
 #include <functional>
 
-#include "app/log_settings_controller.h"
+#include "operator/log_settings_controller.h"
 
 class QCheckBox;
 class QLineEdit;

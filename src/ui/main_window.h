@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "app/kick_controller.h"
-#include "app/log_settings_controller.h"
-#include "app/settings_controller.h"
 #include "host/device_tree.h"
+#include "operator/kick_controller.h"
+#include "operator/log_settings_controller.h"
+#include "operator/settings_controller.h"
 
 class QCheckBox;
 class QLabel;

@@ -17,7 +17,7 @@ namespace {
 
 using std::chrono::milliseconds;
 
-TEST(MainLoop, PostedWorkRunsOnTheLoopThreadInOrderAndQuitEndsTheRun) {
+TEST(MainLoopTest, PostedWorkRunsOnTheLoopThreadInOrderAndQuitEndsTheRun) {
   MainLoop loop;
   ASSERT_TRUE(loop.ok());
   const auto loopThread = std::this_thread::get_id();
@@ -46,13 +46,13 @@ TEST(MainLoop, PostedWorkRunsOnTheLoopThreadInOrderAndQuitEndsTheRun) {
   }
 }
 
-TEST(MainLoop, QuitBeforeRunReturnsAtOnce) {
+TEST(MainLoopTest, QuitBeforeRunReturnsAtOnce) {
   MainLoop loop;
   loop.Quit();
   EXPECT_EQ(loop.Run(), 0);
 }
 
-TEST(MainLoop, SlowTimerIsNotReenteredAndLateTicksAreDropped) {
+TEST(MainLoopTest, SlowTimerIsNotReenteredAndLateTicksAreDropped) {
   MainLoop loop;
   int depth = 0, maxDepth = 0, ticks = 0;
   int timer = loop.AddTimer(milliseconds(5), [&] {
@@ -69,7 +69,7 @@ TEST(MainLoop, SlowTimerIsNotReenteredAndLateTicksAreDropped) {
   EXPECT_EQ(maxDepth, 1);
 }
 
-TEST(MainLoop, TimerCanRemoveItselfAndOthersKeepRunning) {
+TEST(MainLoopTest, TimerCanRemoveItselfAndOthersKeepRunning) {
   MainLoop loop;
   int once = 0, other = 0;
   int self = 0;
@@ -83,7 +83,7 @@ TEST(MainLoop, TimerCanRemoveItselfAndOthersKeepRunning) {
   EXPECT_GE(other, 5);
 }
 
-TEST(MainLoop, WatchedDescriptorCallsBackUntilUnwatched) {
+TEST(MainLoopTest, WatchedDescriptorCallsBackUntilUnwatched) {
   MainLoop loop;
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
@@ -106,7 +106,7 @@ TEST(MainLoop, WatchedDescriptorCallsBackUntilUnwatched) {
   ::close(fds[1]);
 }
 
-TEST(MainLoop, TerminationSignalEndsTheRun) {
+TEST(MainLoopTest, TerminationSignalEndsTheRun) {
   ASSERT_TRUE(BlockTerminationSignals().ok);
   {
     MainLoop loop;

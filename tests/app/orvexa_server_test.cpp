@@ -1,4 +1,4 @@
-// The main window object: one process-wide instance, and the configuration save that
+// The main window object: its defaults before start-up, and the configuration save that
 // the logging work calls while the server runs.
 #include "app/orvexa_server.h"
 
@@ -10,24 +10,14 @@
 namespace orvexa {
 namespace {
 
-TEST(OrvexaServer, CurrentIsTheFirstLiveInstance) {
-  EXPECT_EQ(OrvexaServer::Current(), nullptr);
-  {
-    OrvexaServer first;
-    EXPECT_EQ(OrvexaServer::Current(), &first);
-    {
-      OrvexaServer second;  // a second object does not take over
-      EXPECT_EQ(OrvexaServer::Current(), &first);
-    }
-    EXPECT_EQ(OrvexaServer::Current(), &first);
-    EXPECT_EQ(first.listenPort, 8899);
-    EXPECT_EQ(first.presetName, "default");
-    EXPECT_FALSE(first.serverRunning.load());
-  }
-  EXPECT_EQ(OrvexaServer::Current(), nullptr);
+TEST(OrvexaServerTest, StartsWithTheDefaultPortAndPresetAndNotRunning) {
+  OrvexaServer server;
+  EXPECT_EQ(server.listenPort, 8899);
+  EXPECT_EQ(server.presetName, "default");
+  EXPECT_FALSE(server.serverRunning.load());
 }
 
-TEST(OrvexaServer, SaveConfigurationWritesTheTreeAsItIs) {
+TEST(OrvexaServerTest, SaveConfigurationWritesTheTreeAsItIs) {
   test::TempDir dir;
   OrvexaServer server;
   server.config.SetStartDirectory(dir.path());

@@ -17,7 +17,7 @@ ServerCommandLine Parsed(std::vector<std::string> args) {
   return record;
 }
 
-TEST(ServerCommandLine, DefaultsAndValues) {
+TEST(ServerCommandLineTest, DefaultsAndValues) {
   ServerCommandLine record = Parsed({});
   EXPECT_FALSE(record.help);
   EXPECT_EQ(record.port, 8899);
@@ -38,7 +38,7 @@ TEST(ServerCommandLine, DefaultsAndValues) {
   EXPECT_TRUE(record.headless);
 }
 
-TEST(ServerCommandLine, HelpCases) {
+TEST(ServerCommandLineTest, HelpCases) {
   EXPECT_TRUE(Parsed({"/Port", "9000"}).help) << "options are case-sensitive";
   EXPECT_TRUE(Parsed({"/port", "9000", "extra"}).help) << "stray argument";
   EXPECT_TRUE(Parsed({"stray"}).help);
@@ -52,12 +52,12 @@ TEST(ServerCommandLine, HelpCases) {
   EXPECT_EQ(dropped.port, 8899);
 }
 
-TEST(ServerCommandLine, LastSwitchWins) {
+TEST(ServerCommandLineTest, LastSwitchWins) {
   EXPECT_FALSE(Parsed({"/enable", "/disable"}).enable);
   EXPECT_TRUE(Parsed({"/disable", "/enable"}).enable);
 }
 
-TEST(ServerCommandLine, NumbersConvertLikeAtoiWithoutWrapping) {
+TEST(ServerCommandLineTest, NumbersConvertLikeAtoiWithoutWrapping) {
   EXPECT_EQ(OptionNumber("  42abc"), 42);
   EXPECT_EQ(OptionNumber("+7"), 7);
   EXPECT_EQ(OptionNumber("-12"), -12);
@@ -68,7 +68,7 @@ TEST(ServerCommandLine, NumbersConvertLikeAtoiWithoutWrapping) {
   EXPECT_EQ(OptionNumber("-2147483648"), INT32_MIN);
 }
 
-TEST(ServerCommandLine, HelpLinesInWindowOrder) {
+TEST(ServerCommandLineTest, HelpLinesInWindowOrder) {
   const auto& lines = ServerCommandLine::HelpLines();
   ASSERT_EQ(lines.size(), 10u);
   EXPECT_EQ(lines.front(), "/config...Default configuration");
@@ -88,7 +88,7 @@ ServerSettings FromFile(const char* text) {
   return settings;
 }
 
-TEST(ServerSettings, MissingKeysAndMissingFileDefaultsDiffer) {
+TEST(ServerSettingsTest, MissingKeysAndMissingFileDefaultsDiffer) {
   ServerSettings file = FromFile("OrvexaConfig { Enable = true }");
   EXPECT_FALSE(file.LimitUsage);
   EXPECT_FALSE(file.LimitMultipleControl);
@@ -99,7 +99,7 @@ TEST(ServerSettings, MissingKeysAndMissingFileDefaultsDiffer) {
   EXPECT_EQ(fresh.MaxClientCount, 50);
 }
 
-TEST(ServerSettings, WrongKindsGiveDefaultsAndNegativeControlPortIsZero) {
+TEST(ServerSettingsTest, WrongKindsGiveDefaultsAndNegativeControlPortIsZero) {
   ServerSettings s = FromFile(
       "OrvexaConfig { MaxClientCount = \"50x\" Enable = 0 ControlPort = -5 "
       "ControlInterface = \"10.0.0.1\" ReservationsServer = 3 }");
@@ -110,7 +110,7 @@ TEST(ServerSettings, WrongKindsGiveDefaultsAndNegativeControlPortIsZero) {
   EXPECT_EQ(s.ReservationsServer, "localhost");
 }
 
-TEST(ServerSettings, StoreReplacesEntriesOfAnotherKind) {
+TEST(ServerSettingsTest, StoreReplacesEntriesOfAnotherKind) {
   ParseOptions quiet;
   quiet.trace = false;
   ConfigValue* root = ReadConfiguration("OrvexaConfig { Enable = \"yes\" Extra = 1 }", quiet);

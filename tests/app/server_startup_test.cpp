@@ -42,7 +42,7 @@ std::string RunAndStop(const TempDir& dir, std::vector<std::string> args, int si
   return dir.Read("orvexa.cfg");
 }
 
-TEST(ServerStartup, HelpForWrongCaseOptionAndStrayArgument) {
+TEST(ServerStartupTest, HelpForWrongCaseOptionAndStrayArgument) {
   TempDir dir;
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"/Port", "9000"}, {"/port", "9000", "extra"}, {"-nosuchoption"}, {"stray"}}) {
@@ -54,7 +54,7 @@ TEST(ServerStartup, HelpForWrongCaseOptionAndStrayArgument) {
   }
 }
 
-TEST(ServerStartup, InvalidFilesAreRefusedAndKept) {
+TEST(ServerStartupTest, InvalidFilesAreRefusedAndKept) {
   const std::vector<std::pair<std::string, std::string>> files = {
       {"empty", ""},
       {"lexical", "X { A = #1 }\n"},
@@ -74,7 +74,7 @@ TEST(ServerStartup, InvalidFilesAreRefusedAndKept) {
   }
 }
 
-TEST(ServerStartup, EveryCorruptFixtureIsRefused) {
+TEST(ServerStartupTest, EveryCorruptFixtureIsRefused) {
   const std::filesystem::path folder =
       std::filesystem::path(ORVEXA_SOURCE_DIR) / "tests/config/fixtures";
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
@@ -90,7 +90,7 @@ TEST(ServerStartup, EveryCorruptFixtureIsRefused) {
 
 // A configuration that exists but cannot be read must not be replaced by the defaults at
 // shutdown: it is refused like an invalid one.
-TEST(ServerStartup, UnreadableFileIsRefusedNotReplaced) {
+TEST(ServerStartupTest, UnreadableFileIsRefusedNotReplaced) {
   TempDir dir;
   ASSERT_EQ(::mkdir(dir.File("orvexa.cfg").c_str(), 0755), 0);
   CompletedRun run = RunServerToEnd(dir.path(), {"/port", "0"});
@@ -101,7 +101,7 @@ TEST(ServerStartup, UnreadableFileIsRefusedNotReplaced) {
   EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
 
-TEST(ServerStartup, NoFileWritesFreshDefaultsAtShutdown) {
+TEST(ServerStartupTest, NoFileWritesFreshDefaultsAtShutdown) {
   TempDir dir;
   int status = -1;
   std::string saved = RunAndStop(dir, {}, SIGTERM, &status);
@@ -129,7 +129,7 @@ TEST(ServerStartup, NoFileWritesFreshDefaultsAtShutdown) {
   EXPECT_EQ(log.front(), '(');
 }
 
-TEST(ServerStartup, InterruptAlsoShutsDownInOrder) {
+TEST(ServerStartupTest, InterruptAlsoShutsDownInOrder) {
   TempDir dir;
   int status = -1;
   std::string saved = RunAndStop(dir, {"/disable"}, SIGINT, &status);
@@ -137,7 +137,7 @@ TEST(ServerStartup, InterruptAlsoShutsDownInOrder) {
   EXPECT_NE(saved.find("   Enable=false\n"), std::string::npos) << saved;
 }
 
-TEST(ServerStartup, FileKeysMissingUseTheirOwnDefaultsAndUnknownSectionsStay) {
+TEST(ServerStartupTest, FileKeysMissingUseTheirOwnDefaultsAndUnknownSectionsStay) {
   TempDir dir;
   dir.Write("orvexa.cfg",
             "// written by hand\n"
@@ -153,7 +153,7 @@ TEST(ServerStartup, FileKeysMissingUseTheirOwnDefaultsAndUnknownSectionsStay) {
       << saved;
 }
 
-TEST(ServerStartup, ConfigOptionIgnoresAndOverwritesTheFile) {
+TEST(ServerStartupTest, ConfigOptionIgnoresAndOverwritesTheFile) {
   TempDir dir;
   dir.Write("orvexa.cfg",
             "OrvexaConfig { MaxClientCount = 7 LimitUsage = false }\nOther { K = 1 }\n");
@@ -163,7 +163,7 @@ TEST(ServerStartup, ConfigOptionIgnoresAndOverwritesTheFile) {
   EXPECT_EQ(saved.find("Other"), std::string::npos) << saved;
 }
 
-TEST(ServerStartup, OptionsOverrideTheFile) {
+TEST(ServerStartupTest, OptionsOverrideTheFile) {
   TempDir dir;
   dir.Write("orvexa.cfg",
             "OrvexaConfig { Enable = true LimitUsage = false MaxUsageTime = 300 "
@@ -180,7 +180,7 @@ TEST(ServerStartup, OptionsOverrideTheFile) {
   EXPECT_NE(saved.find("   DisableDeviceListing=true\n"), std::string::npos) << saved;
 }
 
-TEST(ServerStartup, ZeroUsageOptionKeepsTheFilesLimit) {
+TEST(ServerStartupTest, ZeroUsageOptionKeepsTheFilesLimit) {
   TempDir dir;
   dir.Write("orvexa.cfg", "OrvexaConfig { LimitUsage = true MaxUsageTime = 300 }\n");
   std::string saved = RunAndStop(dir, {"/maxusage", "0"});
@@ -188,7 +188,7 @@ TEST(ServerStartup, ZeroUsageOptionKeepsTheFilesLimit) {
   EXPECT_NE(saved.find("   MaxUsageTime=300\n"), std::string::npos) << saved;
 }
 
-TEST(ServerStartup, ParserTraceOnStandardOutputAndDebugChannel) {
+TEST(ServerStartupTest, ParserTraceOnStandardOutputAndDebugChannel) {
   TempDir dir;
   dir.Write("orvexa.cfg", "OrvexaConfig { Enable = true }\n");
   {
@@ -208,7 +208,7 @@ TEST(ServerStartup, ParserTraceOnStandardOutputAndDebugChannel) {
   EXPECT_EQ(debug.WaitForExit(), 0);
 }
 
-TEST(ServerStartup, RunsWithoutAuditLinesWhenTheLogCannotBeOpened) {
+TEST(ServerStartupTest, RunsWithoutAuditLinesWhenTheLogCannotBeOpened) {
   TempDir dir;
   ASSERT_EQ(::mkdir(dir.File("users.log").c_str(), 0755), 0);
   int status = -1;
@@ -217,7 +217,7 @@ TEST(ServerStartup, RunsWithoutAuditLinesWhenTheLogCannotBeOpened) {
   EXPECT_NE(saved.find("OrvexaConfig {"), std::string::npos);
 }
 
-TEST(ServerStartup, AuditLinesAreAppended) {
+TEST(ServerStartupTest, AuditLinesAreAppended) {
   TempDir dir;
   dir.Write("users.log", "(1.1.2026 at 0:0:0) Server started\n");
   RunAndStop(dir, {});
@@ -226,7 +226,7 @@ TEST(ServerStartup, AuditLinesAreAppended) {
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3);
 }
 
-TEST(ServerStartup, FileWithoutServerSectionIsNeverSaved) {
+TEST(ServerStartupTest, FileWithoutServerSectionIsNeverSaved) {
   TempDir dir;
   const std::string content = "Other { K = 1 }\n";
   dir.Write("orvexa.cfg", content);

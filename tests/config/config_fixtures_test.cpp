@@ -24,7 +24,7 @@ std::filesystem::path FixtureFolder() {
   return std::filesystem::path(ORVEXA_SOURCE_DIR) / "tests/config/fixtures";
 }
 
-TEST(ConfigFixtures, CorruptFilesFailWithADiagnostic) {
+TEST(ConfigFixturesTest, CorruptFilesFailWithADiagnostic) {
   int seen = 0;
   for (const auto& entry : std::filesystem::directory_iterator(FixtureFolder())) {
     std::string name = entry.path().filename().string();
@@ -44,7 +44,7 @@ TEST(ConfigFixtures, CorruptFilesFailWithADiagnostic) {
   EXPECT_GE(seen, 15);
 }
 
-TEST(ConfigFixtures, ValidFilesRoundTrip) {
+TEST(ConfigFixturesTest, ValidFilesRoundTrip) {
   int seen = 0;
   for (const auto& entry : std::filesystem::directory_iterator(FixtureFolder())) {
     std::string name = entry.path().filename().string();

@@ -32,7 +32,7 @@ struct Parsed {
   }
 };
 
-TEST(ConfigParser, SmallestFileAndItsTrace) {
+TEST(ConfigParserTest, SmallestFileAndItsTrace) {
   Parsed p("OrvexaConfig { Enable = true }", true);
   ASSERT_NE(p.root, nullptr);
   EXPECT_EQ(p.root->Kind(), ValueKind::Configuration);
@@ -47,7 +47,7 @@ TEST(ConfigParser, SmallestFileAndItsTrace) {
             "Redukce S->C EOF \t\n");
 }
 
-TEST(ConfigParser, EveryRuleTracesItsOwnLine) {
+TEST(ConfigParserTest, EveryRuleTracesItsOwnLine) {
   Parsed p(
       "X { A = struct { } B = array { } C = array { 1, struct { K = 1 }, array { 2 } } }\n"
       "Y { Z = 1 }",
@@ -60,7 +60,7 @@ TEST(ConfigParser, EveryRuleTracesItsOwnLine) {
     EXPECT_NE(p.output.find(line), std::string::npos) << line;
 }
 
-TEST(ConfigParser, ValuesOfEveryKind) {
+TEST(ConfigParserTest, ValuesOfEveryKind) {
   Parsed p(
       "X {\n"
       "  A = array { 1, 2.5, \"s\", false }\n"
@@ -92,7 +92,7 @@ TEST(ConfigParser, ValuesOfEveryKind) {
   EXPECT_STREQ(GetString(x, "S", ""), "two\nlines");
 }
 
-TEST(ConfigParser, LaterDuplicatesWinAndArraysKeepFileOrder) {
+TEST(ConfigParserTest, LaterDuplicatesWinAndArraysKeepFileOrder) {
   Parsed p("X { K = 1 K = 2 L = array { 3, 4, 5 } }\nX { K = 9 M = 1 }\nY { K = 1 }");
   ASSERT_NE(p.root, nullptr);
   StructValue* x = GetSection(p.root, "X");
@@ -107,7 +107,7 @@ TEST(ConfigParser, LaterDuplicatesWinAndArraysKeepFileOrder) {
     EXPECT_EQ(static_cast<IntegerValue*>(list->At(i))->Get(), static_cast<int32_t>(i + 3));
 }
 
-TEST(ConfigParser, KeywordPrefixesSplitIdentifiers) {
+TEST(ConfigParserTest, KeywordPrefixesSplitIdentifiers) {
   // trueColor lexes as true followed by the name Color: a syntax error after "=".
   Parsed p("X { A = trueColor }");
   EXPECT_EQ(p.root, nullptr);
@@ -118,7 +118,7 @@ TEST(ConfigParser, KeywordPrefixesSplitIdentifiers) {
   EXPECT_NE(ok.root, nullptr);
 }
 
-TEST(ConfigParser, CommentsAndCarriageReturns) {
+TEST(ConfigParserTest, CommentsAndCarriageReturns) {
   Parsed p("// header\n// more\r\nX { A = 1 } // note\r\n// end");
   ASSERT_NE(p.root, nullptr) << p.output;
   EXPECT_EQ(GetInt(GetSection(p.root, "X"), "A", 0), 1);
@@ -126,7 +126,7 @@ TEST(ConfigParser, CommentsAndCarriageReturns) {
   EXPECT_STREQ(GetString(GetSection(crlfString.root, "X"), "S", ""), "a\nb");
 }
 
-TEST(ConfigParser, TextEndsAtTheFirstNul) {
+TEST(ConfigParserTest, TextEndsAtTheFirstNul) {
   std::string text("X { A = 1 }\0garbage {", 21);
   Parsed p(text);
   ASSERT_NE(p.root, nullptr);
@@ -136,7 +136,7 @@ TEST(ConfigParser, TextEndsAtTheFirstNul) {
   EXPECT_EQ(empty.output, "");
 }
 
-TEST(ConfigParser, SyntaxErrorsNameTheLineAndPointAtTheToken) {
+TEST(ConfigParserTest, SyntaxErrorsNameTheLineAndPointAtTheToken) {
   struct Case {
     const char* text;
     const char* output;
@@ -156,7 +156,7 @@ TEST(ConfigParser, SyntaxErrorsNameTheLineAndPointAtTheToken) {
   }
 }
 
-TEST(ConfigParser, CaretColumnWrapsAtEighty) {
+TEST(ConfigParserTest, CaretColumnWrapsAtEighty) {
   std::string line = "X { A = 1" + std::string(85, ' ') + "= }";
   Parsed p(line);
   EXPECT_EQ(p.root, nullptr);
@@ -165,7 +165,7 @@ TEST(ConfigParser, CaretColumnWrapsAtEighty) {
             "Syntax error at line:1\n" + line + "\n" + std::string(column % 80, ' ') + "^\n");
 }
 
-TEST(ConfigParser, LexicalErrors) {
+TEST(ConfigParserTest, LexicalErrors) {
   Parsed hash("X { A = 1 }\n# comment\n");
   EXPECT_EQ(hash.root, nullptr);
   EXPECT_EQ(hash.output, "\n\nUnknown symbol '#' found at line 2\n# comment\n^\n\n");
@@ -177,7 +177,7 @@ TEST(ConfigParser, LexicalErrors) {
   EXPECT_EQ(empty.output, "");
 }
 
-TEST(ConfigParser, NumbersThatDoNotFitAreSyntaxErrors) {
+TEST(ConfigParserTest, NumbersThatDoNotFitAreSyntaxErrors) {
   for (const char* text :
        {"X { A = - }", "X { A = -.}", "X { A = 2147483648 }", "X { A = -2147483649 }",
         "X { A = 99999999999999999999999 }", "X { A = 340282356779733661637539395458142568448.0 }",
@@ -192,7 +192,7 @@ TEST(ConfigParser, NumbersThatDoNotFitAreSyntaxErrors) {
   EXPECT_EQ(static_cast<RealValue*>(tiny.Entry("X", "A"))->Get(), 0.0f);
 }
 
-TEST(ConfigParser, StackLimitFailsCleanly) {
+TEST(ConfigParserTest, StackLimitFailsCleanly) {
   // Each pending array element holds two stack entries; 6000 elements exceed 10,000.
   std::string longList = "X { A = array { ";
   for (int i = 0; i < 6000; ++i) longList += "1,";

@@ -15,7 +15,7 @@ struct TreeHolder {
   ~TreeHolder() { root->Release(); }
 };
 
-TEST(ConfigTree, StructKeepsFirstValueAndSortsByteWise) {
+TEST(ConfigTreeTest, StructKeepsFirstValueAndSortsByteWise) {
   TreeHolder tree;
   StructValue* section = GetOrCreateSection(tree.root, "X");
   ASSERT_NE(section, nullptr);
@@ -33,7 +33,7 @@ TEST(ConfigTree, StructKeepsFirstValueAndSortsByteWise) {
   EXPECT_EQ(GetInt(section, "a", 0), 3);
 }
 
-TEST(ConfigTree, GettersNeverConvertKinds) {
+TEST(ConfigTreeTest, GettersNeverConvertKinds) {
   TreeHolder tree;
   StructValue* section = GetOrCreateSection(tree.root, "OrvexaConfig");
   SetString(section, "MaxClientCount", "50x");
@@ -43,7 +43,7 @@ TEST(ConfigTree, GettersNeverConvertKinds) {
   EXPECT_FALSE(GetBool(section, "MaxClientCount", false));
 }
 
-TEST(ConfigWriter, WritesSortedEntriesAndSkipsEmptySections) {
+TEST(ConfigWriterTest, WritesSortedEntriesAndSkipsEmptySections) {
   TreeHolder tree;
   StructValue* section = GetOrCreateSection(tree.root, "OrvexaConfig");
   SetBool(section, "Enable", true);
@@ -54,14 +54,14 @@ TEST(ConfigWriter, WritesSortedEntriesAndSkipsEmptySections) {
   EXPECT_EQ(text, "OrvexaConfig {\n   Enable=true\n   MaxClientCount=50\n   }\n");
 }
 
-TEST(ConfigTree, StringSetterReplacesDoubleQuotes) {
+TEST(ConfigTreeTest, StringSetterReplacesDoubleQuotes) {
   TreeHolder tree;
   StructValue* section = GetOrCreateSection(tree.root, "X");
   SetString(section, "K", "say \"hi\"");
   EXPECT_STREQ(GetString(section, "K", nullptr), "say 'hi'");
 }
 
-TEST(ConfigTree, SettersOverwriteInPlaceAndSharedNodesLiveOn) {
+TEST(ConfigTreeTest, SettersOverwriteInPlaceAndSharedNodesLiveOn) {
   TreeHolder tree;
   StructValue* a = GetOrCreateSection(tree.root, "A");
   StructValue* b = GetOrCreateSection(tree.root, "B");
@@ -85,7 +85,7 @@ TEST(ConfigTree, SettersOverwriteInPlaceAndSharedNodesLiveOn) {
   EXPECT_EQ(GetOrCreateSection(a, "Inner"), inner) << "found again, not refused";
 }
 
-TEST(ConfigTree, ArrayEndsAndErase) {
+TEST(ConfigTreeTest, ArrayEndsAndErase) {
   TreeHolder tree;
   auto* list = static_cast<ArrayValue*>(tree.root->CreateValue(ValueKind::Array));
   list->AddRef();
@@ -110,7 +110,7 @@ TEST(ConfigTree, ArrayEndsAndErase) {
 }
 
 // Plug-ins call the node operations directly; their mistakes must not crash the server.
-TEST(ConfigTree, PluginMistakesAreHarmless) {
+TEST(ConfigTreeTest, PluginMistakesAreHarmless) {
   TreeHolder tree;
   StructValue* section = GetOrCreateSection(tree.root, "S");
   EXPECT_EQ(section->Find(nullptr), nullptr);

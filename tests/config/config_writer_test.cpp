@@ -40,7 +40,7 @@ ConfigValue* Parse(const std::string& text) {
   return ReadConfiguration(text, quiet);
 }
 
-TEST(ConfigWriter, NestedStructAndArrayLayout) {
+TEST(ConfigWriterTest, NestedStructAndArrayLayout) {
   Tree tree;
   StructValue* section = GetOrCreateSection(tree.root, "S");
   auto* inner = static_cast<StructValue*>(section->CreateValue(ValueKind::Struct));
@@ -74,7 +74,7 @@ TEST(ConfigWriter, NestedStructAndArrayLayout) {
   back->Release();
 }
 
-TEST(ConfigWriter, RealsAreFixedSixDecimals) {
+TEST(ConfigWriterTest, RealsAreFixedSixDecimals) {
   Tree tree;
   StructValue* s = GetOrCreateSection(tree.root, "S");
   s->Add("A", Real(s, 2.25f));
@@ -87,7 +87,7 @@ TEST(ConfigWriter, RealsAreFixedSixDecimals) {
             "   D=340282346638528859811704183484516925440.000000\n   I=7\n   }\n");
 }
 
-TEST(ConfigWriter, NonFiniteRealsStillLoad) {
+TEST(ConfigWriterTest, NonFiniteRealsStillLoad) {
   Tree tree;
   StructValue* s = GetOrCreateSection(tree.root, "S");
   s->Add("Nan", Real(s, std::nanf("")));
@@ -99,7 +99,7 @@ TEST(ConfigWriter, NonFiniteRealsStillLoad) {
   back->Release();
 }
 
-TEST(ConfigWriter, DecimalPointDoesNotFollowTheLocale) {
+TEST(ConfigWriterTest, DecimalPointDoesNotFollowTheLocale) {
   if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr &&
       std::setlocale(LC_NUMERIC, "fr_FR.UTF-8") == nullptr)
     GTEST_SKIP() << "no locale with a decimal comma installed";
@@ -114,7 +114,7 @@ TEST(ConfigWriter, DecimalPointDoesNotFollowTheLocale) {
   back->Release();
 }
 
-TEST(ConfigWriter, LeavesOutWhatCannotBeReadBack) {
+TEST(ConfigWriterTest, LeavesOutWhatCannotBeReadBack) {
   Tree tree;
   StructValue* good = GetOrCreateSection(tree.root, "Good");
   SetInt(good, "Key", 1);
@@ -132,12 +132,12 @@ TEST(ConfigWriter, LeavesOutWhatCannotBeReadBack) {
   EXPECT_EQ(tree.Text(), "Good {\n   Key=1\n   }\n");
 }
 
-TEST(ConfigWriter, ValidNamesPass) {
+TEST(ConfigWriterTest, ValidNamesPass) {
   for (const char* name : {"A", "a/b&c_1", "Truth", "tru", "Array", "structs_"})
     EXPECT_EQ(IsWritableConfigName(name), std::string(name) != "structs_") << name;
 }
 
-TEST(ConfigWriter, GeneratedTreeRoundTrips) {
+TEST(ConfigWriterTest, GeneratedTreeRoundTrips) {
   Tree tree;
   for (int s = 0; s < 5; ++s) {
     StructValue* section = GetOrCreateSection(tree.root, ("Section" + std::to_string(s)).c_str());

@@ -16,7 +16,7 @@ namespace {
 using test::FileSizeLimit;
 using test::TempDir;
 
-TEST(ConfigurationStore, SavesIntoTheStartDirectoryWhateverTheCurrentOne) {
+TEST(ConfigurationStoreTest, SavesIntoTheStartDirectoryWhateverTheCurrentOne) {
   TempDir dir;
   ConfigurationStore store;
   store.SetStartDirectory(dir.path());
@@ -30,7 +30,7 @@ TEST(ConfigurationStore, SavesIntoTheStartDirectoryWhateverTheCurrentOne) {
 // A start directory that takes no new file (here: a folder where the temporary file
 // goes, which even root cannot replace) still gets its settings: orvexa.cfg is rewritten
 // in place. A write that fails halfway leaves the old file as it was.
-TEST(ConfigurationStore, NoTemporaryFileRewritesInPlaceAndFailedWriteLeavesTheOldFile) {
+TEST(ConfigurationStoreTest, NoTemporaryFileRewritesInPlaceAndFailedWriteLeavesTheOldFile) {
   TempDir dir;
   dir.Write("orvexa.cfg", "OrvexaConfig { Old = 1 }\n// a comment longer than the new text\n");
   ASSERT_EQ(::mkdir(dir.File("orvexa.cfg.tmp").c_str(), 0755), 0);
@@ -53,7 +53,7 @@ TEST(ConfigurationStore, NoTemporaryFileRewritesInPlaceAndFailedWriteLeavesTheOl
   EXPECT_FALSE(dir.Exists("orvexa.cfg.tmp"));
 }
 
-TEST(ConfigurationStore, ReadOnlyFileStays) {
+TEST(ConfigurationStoreTest, ReadOnlyFileStays) {
   if (::geteuid() == 0) GTEST_SKIP() << "root may write every file";
   TempDir dir;
   dir.Write("orvexa.cfg", "OrvexaConfig { Old = 1 }\n");
@@ -66,7 +66,7 @@ TEST(ConfigurationStore, ReadOnlyFileStays) {
   EXPECT_EQ(dir.Read("orvexa.cfg"), "OrvexaConfig { Old = 1 }\n");
 }
 
-TEST(ConfigurationStore, NothingIsSavedWithoutTheServerSection) {
+TEST(ConfigurationStoreTest, NothingIsSavedWithoutTheServerSection) {
   TempDir dir;
   ConfigurationStore store;
   store.SetStartDirectory(dir.path());
@@ -85,7 +85,7 @@ TEST(ConfigurationStore, NothingIsSavedWithoutTheServerSection) {
 namespace orvexa {
 namespace {
 
-TEST(ConfigurationStore, SaveKeepsPermissionsAndSymbolicLinks) {
+TEST(ConfigurationStoreTest, SaveKeepsPermissionsAndSymbolicLinks) {
   test::TempDir dir;
   dir.Write("real.cfg", "OrvexaConfig { Old = 1 }\n");
   ::chmod(dir.File("real.cfg").c_str(), 0600);

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <mutex>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 #include "logging/fast_sampler.h"
 #include "probe_fixture.h"
 #include "protocol/experiment_service.h"

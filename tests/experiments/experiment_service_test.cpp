@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 #include "probe_fixture.h"
 
 namespace orvexa::test {

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <mutex>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 #include "logging/fast_sampler.h"
 #include "platform/clock.h"
 #include "platform/local_calendar.h"

@@ -11,6 +11,7 @@
 
 #include "protocol/request_session.h"
 #include "sessions/user_table.h"
+#include "transport/connection_closed.h"
 #include "transport/memory_connection.h"
 #include "transport/socket_stream.h"
 
@@ -87,7 +88,7 @@ struct RequestRun {
     try {
       Hello(context);
       RunRequestLoop(context, RequestTable::Standard());
-    } catch (int) {
+    } catch (const ConnectionClosed&) {
     }
     users.RemoveBySocket(&socket);
     std::string sent = connection.sent();

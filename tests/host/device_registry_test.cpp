@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "app/server_lock.h"
+#include "base/server_lock.h"
 #include "host/experiment_stopped_hook.h"
 #include "host_fixture.h"
 
@@ -41,7 +41,7 @@ TEST_F(RegistryTest, LoggingSettingsAreReadAtRegistration) {
   EXPECT_TRUE(in.fastLogEnabled);
   EXPECT_EQ(in.fastLogFrequency, 0);
   EXPECT_EQ(in.fastLogSize, 500);
-  EXPECT_EQ(schedule.Group(1).channels, std::vector<DeviceChannel*>{&in});  // 0 Hz -> 1 Hz
+  EXPECT_EQ(schedule.Group(1).channels, std::vector<LoggedChannel*>{&in});  // 0 Hz -> 1 Hz
 
   // No entry: defaults, log named after the ID, closed.
   DeviceChannel& temp = reg.Channel(1);
@@ -73,7 +73,7 @@ TEST_F(RegistryTest, SettingsKeyUsesUnderscoresAndPartialEntriesTakeDefaults) {
   EXPECT_TRUE(channel.logFile.IsOpen());
   EXPECT_TRUE(dir.Exists("Rig_Temp A"));
   EXPECT_EQ(channel.logFile.replicationPeriod, 0);
-  EXPECT_EQ(schedule.Group(3999).channels, std::vector<DeviceChannel*>{&channel});
+  EXPECT_EQ(schedule.Group(3999).channels, std::vector<LoggedChannel*>{&channel});
   EXPECT_EQ(reg.Channel(0).logPeriod, 1);
 }
 

@@ -62,7 +62,7 @@ TEST_F(DiscoveryTest, DrivesAPlugInThroughTheLoadOrderAndClosesUpRejectedChannel
   EXPECT_EQ(reg.FindChannel("Rig_Temp_A"), nullptr);
 
   // Tick frequency 5000 Hz: the 3999 Hz group.
-  EXPECT_EQ(schedule.Group(3999).plugins, std::vector<DevicePlugin*>{&plugin});
+  EXPECT_EQ(schedule.Group(3999).plugins, std::vector<TickReceiver*>{&plugin});
 }
 
 TEST_F(DiscoveryTest, ChannelsReadAndWriteThroughThePlugIn) {

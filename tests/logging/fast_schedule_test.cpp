@@ -13,11 +13,11 @@ bool FakeCounter(int64_t* now) {
 }
 
 // Channels and plug-ins are only stored as pointers here; any distinct addresses do.
-DeviceChannel* ChannelAt(int n) {
-  return reinterpret_cast<DeviceChannel*>(0x1000 + 16 * n);
+LoggedChannel* ChannelAt(int n) {
+  return reinterpret_cast<LoggedChannel*>(0x1000 + 16 * n);
 }
-DevicePlugin* PluginAt(int n) {
-  return reinterpret_cast<DevicePlugin*>(0x9000 + 16 * n);
+TickReceiver* PluginAt(int n) {
+  return reinterpret_cast<TickReceiver*>(0x9000 + 16 * n);
 }
 
 std::vector<int> ActiveFrequencies(const FastSchedule& schedule) {
@@ -72,9 +72,9 @@ TEST_F(FastScheduleTest, GroupsShareAFrequencyAndActivateMostRecentFirst) {
   EXPECT_TRUE(schedule.AddPluginToGroup(PluginAt(1), 5000));   // the 3999 Hz group
   EXPECT_EQ(ActiveFrequencies(schedule), (std::vector<int>{3999, 1, 100}));
   EXPECT_EQ(schedule.Group(100).channels,
-            (std::vector<DeviceChannel*>{ChannelAt(1), ChannelAt(2)}));
-  EXPECT_EQ(schedule.Group(1).channels, (std::vector<DeviceChannel*>{ChannelAt(3)}));
-  EXPECT_EQ(schedule.Group(3999).plugins, (std::vector<DevicePlugin*>{PluginAt(1)}));
+            (std::vector<LoggedChannel*>{ChannelAt(1), ChannelAt(2)}));
+  EXPECT_EQ(schedule.Group(1).channels, (std::vector<LoggedChannel*>{ChannelAt(3)}));
+  EXPECT_EQ(schedule.Group(3999).plugins, (std::vector<TickReceiver*>{PluginAt(1)}));
   EXPECT_EQ(schedule.Group(3999).nextDue, 6000);
 }
 

@@ -4,13 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <climits>
 #include <random>
 #include <vector>
 
+#include "support/history_selection.h"
+
 namespace orvexa {
 namespace {
+
+using test::CountAccepted;
+using test::SelectHistory;
 
 // A log image of `capacity` slots filled the way the log file appends.
 struct SmallLog {
@@ -159,27 +163,6 @@ TEST(SelectHistoryTest, SpanCountsBackFromNowAndValuesStayFixedPoint) {
   // Other modes send nothing.
   EXPECT_TRUE(SelectHistory(&log.header, log.records.data(), 4000, 4999, 3600, 3, 0).empty());
   EXPECT_TRUE(SelectHistory(&log.header, log.records.data(), 4000, 4999, 3600, 0xFFFF, 0).empty());
-}
-
-// The wire form: big-endian time, then the float nearest to stored value / 256, for
-// values whose float rounding matters (beyond 24 significant bits) and the extremes.
-TEST(SelectHistoryTest, EncodedSamplesAreBigEndianTimeAndValueOver256) {
-  const std::vector<LogRecord> records = {{0x01020304, 384},      {7, -1},         {8, 0},
-                                          {9, 16777217},          {10, -33554435}, {11, INT32_MAX},
-                                          {0xFFFFFFFF, INT32_MIN}};
-  std::vector<uint8_t> wire = {0xAA};  // appended after what is there
-  EncodeHistory(records.data(), static_cast<uint32_t>(records.size()), &wire);
-  ASSERT_EQ(wire.size(), 1 + kHistoryWireSize * records.size());
-  for (size_t k = 0; k < records.size(); ++k) {
-    const uint8_t* p = wire.data() + 1 + kHistoryWireSize * k;
-    auto word = [](const uint8_t* b) {
-      return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
-    };
-    EXPECT_EQ(word(p), records[k].time) << k;
-    EXPECT_EQ(std::bit_cast<float>(word(p + 4)), static_cast<float>(records[k].value / 256.0)) << k;
-  }
-  EXPECT_EQ(std::bit_cast<float>(uint32_t{0x3FC00000}), 1.5f);
-  EXPECT_EQ(wire[5], 0x3F);  // 384 is 1.5
 }
 
 TEST(SelectHistoryTest, SpanReachingBefore1970TakesEverything) {

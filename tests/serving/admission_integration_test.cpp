@@ -17,7 +17,7 @@ bool RefusedAtOnce(int port) {
   return c.ReadUntilClosed(&bytes, 5000) && bytes.empty();
 }
 
-TEST(Admission, MaxClientCountAndAFreedPlace) {
+TEST(AdmissionTest, MaxClientCountAndAFreedPlace) {
   RunningServer server({"/maxclient", "2"});
   auto a = server.Connect(Transport::kTcp);
   auto b = server.Connect(Transport::kWebSocket);
@@ -29,7 +29,7 @@ TEST(Admission, MaxClientCountAndAFreedPlace) {
   EXPECT_EQ(b->ReadValue(1).first, 21.5f);
 }
 
-TEST(Admission, AConnectionThatNeverOpensLosesItsPlace) {
+TEST(AdmissionTest, AConnectionThatNeverOpensLosesItsPlace) {
   RunningServer server({"/maxclient", "2", "/conexp", "1"});
   client::ProtocolClient silent;
   silent.ConnectRaw("127.0.0.1", server.port);
@@ -46,7 +46,7 @@ TEST(Admission, AConnectionThatNeverOpensLosesItsPlace) {
   EXPECT_EQ(c->ReadValue(1).first, 21.5f);
 }
 
-TEST(Admission, DisabledServerAndDisabledListing) {
+TEST(AdmissionTest, DisabledServerAndDisabledListing) {
   {
     RunningServer server({"/disable"});
     EXPECT_TRUE(RefusedAtOnce(server.port));
@@ -59,7 +59,7 @@ TEST(Admission, DisabledServerAndDisabledListing) {
   EXPECT_EQ(c->FindChannel(3, "Probe_Input"), 1);  // finding still works
 }
 
-TEST(Admission, PortInUseStopsTheServerButSavesTheSettings) {
+TEST(AdmissionTest, PortInUseStopsTheServerButSavesTheSettings) {
   RunningServer first;
   TempDir dir;
   CompletedRun run = RunServerToEnd(dir.path(), {"/port", std::to_string(first.port)});
@@ -71,7 +71,7 @@ TEST(Admission, PortInUseStopsTheServerButSavesTheSettings) {
 
 // A server out of descriptors refuses the next connection at once (instead of leaving it
 // pending while the main loop is woken for it again and again) and serves on.
-TEST(Admission, OutOfDescriptorsTheNextConnectionIsRefusedAndServingGoesOn) {
+TEST(AdmissionTest, OutOfDescriptorsTheNextConnectionIsRefusedAndServingGoesOn) {
   rlimit original;
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &original), 0);
   rlimit low = original;

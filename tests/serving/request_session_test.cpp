@@ -13,10 +13,11 @@
 #include <string>
 #include <thread>
 
-#include "app/server_lock.h"
 #include "app/server_settings.h"
+#include "base/server_lock.h"
 #include "host/plugin_discovery.h"
 #include "sessions/user_table.h"
+#include "transport/connection_closed.h"
 #include "transport/memory_connection.h"
 #include "transport/socket_stream.h"
 
@@ -57,7 +58,7 @@ struct Session {
   explicit Session(UserTable* table = nullptr) : users(table) {
     env.registry = &ProbeRegistry::Get();
     env.users = users ? users : &ownUsers;
-    env.settings = &settings;
+    env.deviceListingDisabled = &settings.DisableDeviceListing;
   }
   // Runs Hello and the loop over `input`; the sent bytes after the Hello answer.
   std::string Run(const std::string& input, bool local = true, IpAddress peer = {127, 0, 0, 1}) {
@@ -77,7 +78,7 @@ struct Session {
       } else {
         RunRequestLoop(context, RequestTable::Standard());
       }
-    } catch (int) {
+    } catch (const ConnectionClosed&) {
       ended = true;
     }
     clientAddress = context.clientAddress;
@@ -96,7 +97,7 @@ struct Session {
   IpAddress clientAddress{};
 };
 
-TEST(Hello, VersionKindsAndForwardedAddresses) {
+TEST(HelloTest, VersionKindsAndForwardedAddresses) {
   {
     Session s;
     EXPECT_EQ(s.Run(U16(99) + "\x01"), "\x03");
@@ -130,7 +131,7 @@ TEST(Hello, VersionKindsAndForwardedAddresses) {
             std::string(1, '\0'));
 }
 
-TEST(Requests, ListAndFindChannels) {
+TEST(RequestsTest, ListAndFindChannels) {
   Session s;
   std::string reply = s.Run(
       Hello() + "\x02" + "\x03" + Str("Probe_Input") + "\x03" + Str("Probe_Output") + "\x03" +
@@ -151,7 +152,7 @@ TEST(Requests, ListAndFindChannels) {
   EXPECT_EQ(hidden.Run(Hello() + "\x02").substr(1), U32(0));
 }
 
-TEST(Requests, ReadsWritesAndControl) {
+TEST(RequestsTest, ReadsWritesAndControl) {
   UserTable users(nullptr, nullptr);
   UserTableSettings limited;
   limited.limitMultipleControl = true;
@@ -184,7 +185,7 @@ TEST(Requests, ReadsWritesAndControl) {
   EXPECT_EQ(reply.substr(9), U32(0) + U32(0) + U32(0));  // observer: in front, no controllers
 }
 
-TEST(Requests, BatchingHoldsRepliesBackAndUnknownCodesEndTheConnection) {
+TEST(RequestsTest, BatchingHoldsRepliesBackAndUnknownCodesEndTheConnection) {
   Session s;
   std::string reply = s.Run(Hello() + "\x0a\x03" + "\x05" + U16(1) + std::string("\x0a\x00", 2) +
                             "\x05" + U16(1) + "\x05" + U16(1));
@@ -202,7 +203,7 @@ TEST(Requests, BatchingHoldsRepliesBackAndUnknownCodesEndTheConnection) {
 // Writes check control under the user-table lock and then take ServerLock; a change of
 // control holds the table lock and then takes ServerLock to tell the plug-ins. Run both
 // at once for a while: with the two locks taken in opposite orders this would hang.
-TEST(Requests, WritesAndControlChangesTakeTheLocksInOneOrder) {
+TEST(RequestsTest, WritesAndControlChangesTakeTheLocksInOneOrder) {
   UserTable users(nullptr,
                   [](int, int) { std::lock_guard<std::recursive_mutex> guard(ServerLock()); });
   UserTableSettings limited;

@@ -17,7 +17,7 @@ bool NearNow(uint32_t time) {
   return time + 5 >= now && time <= now + 5;
 }
 
-TEST_P(BothTransports, ChannelRequestsAndControlRules) {
+TEST_P(BothTransportsTest, ChannelRequestsAndControlRules) {
   RunningServer server;  // no orvexa.cfg: multiple control is limited
   auto c = server.Connect(GetParam());
   auto channels = c->ListChannels();
@@ -73,7 +73,7 @@ TEST_P(BothTransports, ChannelRequestsAndControlRules) {
   EXPECT_EQ(waiting->ReadValue(2).first, 8.0f);
 }
 
-TEST_P(BothTransports, BatchedRepliesComeInOneMessage) {
+TEST_P(BothTransportsTest, BatchedRepliesComeInOneMessage) {
   RunningServer server;
   auto c = server.Connect(GetParam());
   c->U8(10).U8(3).Send();
@@ -98,7 +98,7 @@ TEST_P(BothTransports, BatchedRepliesComeInOneMessage) {
   EXPECT_EQ(c->ReadValue(1).first, 21.5f);
 }
 
-TEST_P(BothTransports, WrongVersionAndMalformedRequestsEndOnlyThatConnection) {
+TEST_P(BothTransportsTest, WrongVersionAndMalformedRequestsEndOnlyThatConnection) {
   RunningServer server;
   auto bystander = server.Connect(GetParam());
 
@@ -150,7 +150,7 @@ TEST_P(BothTransports, WrongVersionAndMalformedRequestsEndOnlyThatConnection) {
   EXPECT_EQ(CountOf(audit, "Users 2 connection closed"), 0u);
 }
 
-TEST_P(BothTransports, ForwardedAddressOnlyFromTheLocalHost) {
+TEST_P(BothTransportsTest, ForwardedAddressOnlyFromTheLocalHost) {
   RunningServer server;
   client::Address proxied{10, 1, 2, 3};
   client::ProtocolClient c;
@@ -178,7 +178,7 @@ TEST_P(BothTransports, ForwardedAddressOnlyFromTheLocalHost) {
 
 // The simulated device next to the test device: its channels are found, read and
 // written like any other, and the write is audited.
-TEST_P(BothTransports, SimulatedDeviceChannels) {
+TEST_P(BothTransportsTest, SimulatedDeviceChannels) {
   RunningServer server({}, /*withSimulator=*/true);
   auto c = server.Connect(GetParam());
   auto channels = c->ListChannels();
@@ -199,7 +199,7 @@ TEST_P(BothTransports, SimulatedDeviceChannels) {
       server.WaitForAudit("User 1 sets device ID:\"Simulator_Setpoint\" to value:42.000000"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Serving, BothTransports,
+INSTANTIATE_TEST_SUITE_P(Serving, BothTransportsTest,
                          ::testing::Values(Transport::kTcp, Transport::kWebSocket), TransportName);
 
 }  // namespace

@@ -72,7 +72,7 @@ class RunningServer {
 };
 
 // Runs the same test on plain TCP and on WebSocket.
-class BothTransports : public ::testing::TestWithParam<Transport> {};
+class BothTransportsTest : public ::testing::TestWithParam<Transport> {};
 
 inline std::string TransportName(const ::testing::TestParamInfo<Transport>& info) {
   return info.param == Transport::kTcp ? "Tcp" : "WebSocket";

@@ -12,7 +12,7 @@
 namespace orvexa::test {
 namespace {
 
-TEST(Sessions, IdleConnectionExpiresWhileABusyOneStays) {
+TEST(SessionsTest, IdleConnectionExpiresWhileABusyOneStays) {
   RunningServer server({"/conexp", "2"});
   auto idle = server.Connect(Transport::kWebSocket);
   auto busy = server.Connect(Transport::kTcp);
@@ -30,7 +30,7 @@ TEST(Sessions, IdleConnectionExpiresWhileABusyOneStays) {
   EXPECT_EQ(CountOf(server.Audit(), "expired"), 1u);
 }
 
-TEST(Sessions, ControlTurnRotatesAndPlugInsHearOfIt) {
+TEST(SessionsTest, ControlTurnRotatesAndPlugInsHearOfIt) {
   RunningServer server({"/limitcontrol", "/maxusage", "2", "/conexp", "60"});
   auto a = server.Connect(Transport::kTcp);
   // Hello is answered before the user is entered in the table: a's first answer to a
@@ -54,7 +54,7 @@ TEST(Sessions, ControlTurnRotatesAndPlugInsHearOfIt) {
   EXPECT_GE(CountOf(probe, "message 2 0"), 1u);  // once a second: somebody is there
 }
 
-TEST(Sessions, OrderlyShutdownWithClientsConnected) {
+TEST(SessionsTest, OrderlyShutdownWithClientsConnected) {
   RunningServer server;
   auto tcp = server.Connect(Transport::kTcp);
   auto ws = server.Connect(Transport::kWebSocket);

@@ -10,7 +10,7 @@ namespace {
 
 using client::EncodeClientFrame;
 
-TEST(WebSocketServing, FirstTwoBytesChooseTheTransport) {
+TEST(WebSocketServingTest, FirstTwoBytesChooseTheTransport) {
   RunningServer server;
   for (const char* start : {"GX", "ge"}) {
     client::ProtocolClient c;
@@ -28,7 +28,7 @@ TEST(WebSocketServing, FirstTwoBytesChooseTheTransport) {
             std::string::npos);
 }
 
-TEST(WebSocketServing, RefusedUpgradesAreAnsweredAndClosed) {
+TEST(WebSocketServingTest, RefusedUpgradesAreAnsweredAndClosed) {
   RunningServer server;
   struct Case {
     std::vector<std::string> headers;
@@ -56,7 +56,7 @@ TEST(WebSocketServing, RefusedUpgradesAreAnsweredAndClosed) {
   EXPECT_TRUE(server.WaitForAudit("Users 3 connection closed"));
 }
 
-TEST(WebSocketServing, RealIpHeaderGivesTheClientAddress) {
+TEST(WebSocketServingTest, RealIpHeaderGivesTheClientAddress) {
   RunningServer server;
   auto proxied = server.Connect(Transport::kWebSocket, 1, {"X-Real-IP: 10.1.2.3"});
   auto invalid = server.Connect(Transport::kWebSocket, 1, {"X-Real-IP: 10.1.2.300"});
@@ -83,7 +83,7 @@ TEST(WebSocketServing, RealIpHeaderGivesTheClientAddress) {
   EXPECT_TRUE(server.WaitForAudit("User connected from:10.1.2.4 (over 127.0.0.1) Using ID:4"));
 }
 
-TEST(WebSocketServing, PingsAndTextFramesBetweenRequests) {
+TEST(WebSocketServingTest, PingsAndTextFramesBetweenRequests) {
   RunningServer server;
   auto c = server.Connect(Transport::kWebSocket);
   c->SendRaw(EncodeClientFrame(9, "are you there"));
@@ -99,7 +99,7 @@ TEST(WebSocketServing, PingsAndTextFramesBetweenRequests) {
   EXPECT_EQ(c->FindChannel(20, std::string(198, 'y')), 0);
 }
 
-TEST(WebSocketServing, RefusedFramesEndTheConnectionWithACloseFrame) {
+TEST(WebSocketServingTest, RefusedFramesEndTheConnectionWithACloseFrame) {
   RunningServer server;
   std::string request = std::string("\x05\x00\x01", 3);
   const std::string frames[] = {
@@ -122,7 +122,7 @@ TEST(WebSocketServing, RefusedFramesEndTheConnectionWithACloseFrame) {
   }
 }
 
-TEST_P(BothTransports, ReplyOfOneByteMoreThanTheBufferGoesOutInTwoPieces) {
+TEST_P(BothTransportsTest, ReplyOfOneByteMoreThanTheBufferGoesOutInTwoPieces) {
   RunningServer server;
   auto c = server.Connect(GetParam());
   // Build the batch by hand: every request is its own frame on WebSocket.

@@ -15,7 +15,7 @@
 namespace orvexa {
 namespace {
 
-TEST(AuditLog, PrefixIsLocalTimeWithoutLeadingZeros) {
+TEST(AuditLogTest, PrefixIsLocalTimeWithoutLeadingZeros) {
   ::setenv("TZ", "UTC", 1);
   ::tzset();
   // 2026-03-05 04:07:09 UTC
@@ -27,7 +27,7 @@ TEST(AuditLog, PrefixIsLocalTimeWithoutLeadingZeros) {
   ::tzset();
 }
 
-TEST(AuditLog, LinesFromManyThreadsStayWhole) {
+TEST(AuditLogTest, LinesFromManyThreadsStayWhole) {
   test::TempDir dir;
   AuditLog log;
   ASSERT_TRUE(log.Open(dir.File("users.log")));
@@ -52,7 +52,7 @@ TEST(AuditLog, LinesFromManyThreadsStayWhole) {
   EXPECT_NE(dir.Read("users.log").find(") Server stoped\n"), std::string::npos);
 }
 
-TEST(AuditLog, AppendsToAnExistingLogAndStaysSilentWhenClosed) {
+TEST(AuditLogTest, AppendsToAnExistingLogAndStaysSilentWhenClosed) {
   test::TempDir dir;
   dir.Write("users.log", "earlier line\n");
   AuditLog log;

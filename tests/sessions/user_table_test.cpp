@@ -3,8 +3,6 @@
 #include "sessions/user_table.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <future>
@@ -15,30 +13,14 @@
 #include <vector>
 
 #include "sessions/audit_log.h"
+#include "support/socket_pair_connection.h"
 #include "support/temp_dir.h"
 
 namespace orvexa {
 namespace {
 
 // A connection whose far end tells whether the table shut it down.
-struct FakeConnection {
-  FakeConnection() {
-    int fds[2];
-    ::socketpair(AF_UNIX, SOCK_STREAM, 0, fds);
-    socket.handle = fds[0];
-    peer = fds[1];
-  }
-  ~FakeConnection() {
-    ::close(socket.handle);
-    ::close(peer);
-  }
-  bool ShutDown() const {
-    char c;
-    return ::recv(peer, &c, 1, MSG_DONTWAIT) == 0;
-  }
-  ConnectionSocket socket;
-  int peer;
-};
+using FakeConnection = test::SocketPairConnection;
 
 struct Fixture {
   explicit Fixture(UserTableSettings settings = {}) { table.ApplySettings(settings); }
@@ -68,7 +50,7 @@ UserTableSettings Limited(bool limitUsage = true) {
   return s;
 }
 
-TEST(UserTable, IdsStartAt123AndAreNeverReused) {
+TEST(UserTableTest, IdsStartAt123AndAreNeverReused) {
   Fixture f;
   FakeConnection a, b;
   EXPECT_EQ(f.Add(a), 123u);
@@ -76,7 +58,7 @@ TEST(UserTable, IdsStartAt123AndAreNeverReused) {
   EXPECT_EQ(f.Add(b), 124u);
 }
 
-TEST(UserTable, ControlRuleAndRowText) {
+TEST(UserTableTest, ControlRuleAndRowText) {
   FakeConnection a, b, c;
   {
     Fixture f;  // no limit: every non-observer controls
@@ -102,7 +84,7 @@ TEST(UserTable, ControlRuleAndRowText) {
   }
 }
 
-TEST(UserTable, TurnsStartOnlyWhenAControllerArrivesInAnEmptyTableOrLeaves) {
+TEST(UserTableTest, TurnsStartOnlyWhenAControllerArrivesInAnEmptyTableOrLeaves) {
   Fixture f(Limited());
   FakeConnection observer, a, b;
   f.Add(observer, true);
@@ -120,7 +102,7 @@ TEST(UserTable, TurnsStartOnlyWhenAControllerArrivesInAnEmptyTableOrLeaves) {
   EXPECT_EQ(f.messages.size(), 2u);
 }
 
-TEST(UserTable, QueueInfoAndWaitingTimes) {
+TEST(UserTableTest, QueueInfoAndWaitingTimes) {
   FakeConnection a, b, c, observer, unknown;
   uint32_t time = 7;
   {
@@ -164,7 +146,7 @@ TEST(UserTable, QueueInfoAndWaitingTimes) {
   EXPECT_EQ(addresses.size(), 3u);
 }
 
-TEST(UserTable, ExpiryShutsTheConnectionOnceAndWritesTheAuditLine) {
+TEST(UserTableTest, ExpiryShutsTheConnectionOnceAndWritesTheAuditLine) {
   test::TempDir dir;
   AuditLog audit;
   ASSERT_TRUE(audit.Open(dir.File("users.log")));
@@ -193,7 +175,7 @@ TEST(UserTable, ExpiryShutsTheConnectionOnceAndWritesTheAuditLine) {
   EXPECT_EQ(log.find("expired"), log.rfind("expired"));
 }
 
-TEST(UserTable, RotationMovesTheFrontUserToTheEndWhenTheTurnIsOver) {
+TEST(UserTableTest, RotationMovesTheFrontUserToTheEndWhenTheTurnIsOver) {
   Fixture f(Limited());
   FakeConnection a, b;
   f.Add(a, false, {1, 1, 1, 1});
@@ -215,7 +197,7 @@ TEST(UserTable, RotationMovesTheFrontUserToTheEndWhenTheTurnIsOver) {
   EXPECT_TRUE(g.table.IsInControl(&a.socket));
 }
 
-TEST(UserTable, KickRemovesOnlyThatUserAndRemoveAllEndsEveryone) {
+TEST(UserTableTest, KickRemovesOnlyThatUserAndRemoveAllEndsEveryone) {
   Fixture f;
   FakeConnection a, b, c;
   f.Add(a);
@@ -236,7 +218,7 @@ TEST(UserTable, KickRemovesOnlyThatUserAndRemoveAllEndsEveryone) {
   EXPECT_EQ(f.messages, (std::vector<std::pair<int, int>>{{1, 0}}));
 }
 
-TEST(UserTable, PresenceMessageTellsWhetherAnybodyIsConnected) {
+TEST(UserTableTest, PresenceMessageTellsWhetherAnybodyIsConnected) {
   Fixture f;
   f.table.NotifyPresence();
   FakeConnection a;
@@ -248,7 +230,7 @@ TEST(UserTable, PresenceMessageTellsWhetherAnybodyIsConnected) {
 // The main thread may hold ServerLock for long (a plug-in's modal configuration dialog)
 // while a worker holds the table lock and waits for ServerLock: what the main thread's
 // tick and accept paths call must not wait for the table lock.
-TEST(UserTable, ClockAndAcceptCallsNeverWaitForTheTableLock) {
+TEST(UserTableTest, ClockAndAcceptCallsNeverWaitForTheTableLock) {
   Fixture f(Limited());
   FakeConnection a;
   uint32_t id = f.Add(a);
@@ -268,7 +250,7 @@ TEST(UserTable, ClockAndAcceptCallsNeverWaitForTheTableLock) {
   EXPECT_EQ(f.table.Count(), 0u);
 }
 
-TEST(UserTable, RowsListenerRunsOutsideTheLockWithGrowingGenerations) {
+TEST(UserTableTest, RowsListenerRunsOutsideTheLockWithGrowingGenerations) {
   Fixture f;
   std::vector<ClientRows> seen;
   f.table.SetRowsListener([&](const ClientRows& rows) {

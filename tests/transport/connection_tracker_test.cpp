@@ -3,34 +3,17 @@
 #include "transport/connection_tracker.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <thread>
+
+#include "support/socket_pair_connection.h"
 
 namespace orvexa {
 namespace {
 
-struct Pair {
-  Pair() {
-    int fds[2];
-    ::socketpair(AF_UNIX, SOCK_STREAM, 0, fds);
-    socket.handle = fds[0];
-    peer = fds[1];
-  }
-  ~Pair() {
-    ::close(socket.handle);
-    ::close(peer);
-  }
-  bool ShutDown() const {
-    char c;
-    return ::recv(peer, &c, 1, MSG_DONTWAIT) == 0;
-  }
-  ConnectionSocket socket;
-  int peer;
-};
+using Pair = test::SocketPairConnection;
 
-TEST(ConnectionTracker, AdmitsUpToTheLimitWithGrowingSerials) {
+TEST(ConnectionTrackerTest, AdmitsUpToTheLimitWithGrowingSerials) {
   ConnectionTracker tracker;
   EXPECT_EQ(tracker.Admit(2), 1u);
   EXPECT_EQ(tracker.Admit(2), 2u);
@@ -41,7 +24,7 @@ TEST(ConnectionTracker, AdmitsUpToTheLimitWithGrowingSerials) {
   EXPECT_EQ(tracker.ActiveCount(), 2u);
 }
 
-TEST(ConnectionTracker, EndsOnlyUnopenedConnectionsPastTheirDeadline) {
+TEST(ConnectionTrackerTest, EndsOnlyUnopenedConnectionsPastTheirDeadline) {
   ConnectionTracker tracker;
   Pair early, late, opened;
   tracker.Track(&early.socket, 1000);
@@ -60,7 +43,7 @@ TEST(ConnectionTracker, EndsOnlyUnopenedConnectionsPastTheirDeadline) {
   EXPECT_TRUE(opened.ShutDown());
 }
 
-TEST(ConnectionTracker, WaitsUntilEveryWorkerHasLeft) {
+TEST(ConnectionTrackerTest, WaitsUntilEveryWorkerHasLeft) {
   ConnectionTracker tracker;
   tracker.Admit(5);
   tracker.Admit(5);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "client/protocol_client.h"
+#include "transport/connection_closed.h"
 #include "transport/memory_connection.h"
 
 namespace orvexa {
@@ -48,7 +49,7 @@ void Fill(MessageWriter& writer, size_t n) {
   }
 }
 
-TEST(MessageWriter, PlainFlushSendsBytesAndEmptyFlushSendsNothing) {
+TEST(MessageWriterTest, PlainFlushSendsBytesAndEmptyFlushSendsNothing) {
   MemoryConnection connection("");
   MessageWriter writer(connection);
   writer.Put("abc", 3);
@@ -58,7 +59,7 @@ TEST(MessageWriter, PlainFlushSendsBytesAndEmptyFlushSendsNothing) {
   EXPECT_EQ(writer.buffered(), 0u);
 }
 
-TEST(MessageWriter, FramedRepliesOfExactlyOneBufferAndEmptyReplies) {
+TEST(MessageWriterTest, FramedRepliesOfExactlyOneBufferAndEmptyReplies) {
   MemoryConnection connection("");
   MessageWriter writer(connection);
   writer.set_framed(true);
@@ -73,7 +74,7 @@ TEST(MessageWriter, FramedRepliesOfExactlyOneBufferAndEmptyReplies) {
   EXPECT_EQ(frames[1].payload.size(), MessageWriter::kCapacity);
 }
 
-TEST(MessageWriter, OversizedReplyBecomesOneFragmentedMessage) {
+TEST(MessageWriterTest, OversizedReplyBecomesOneFragmentedMessage) {
   MemoryConnection connection("");
   MessageWriter writer(connection);
   writer.set_framed(true);
@@ -97,7 +98,7 @@ TEST(MessageWriter, OversizedReplyBecomesOneFragmentedMessage) {
 // length must fit 16 bits (a 131072-sample history reply is over a megabyte). The bytes
 // and their order are those of Put, and on WebSocket it all stays one message that the
 // next reply does not join.
-TEST(MessageWriter, BulkBlockTopsUpTheBufferAndSendsTheRest) {
+TEST(MessageWriterTest, BulkBlockTopsUpTheBufferAndSendsTheRest) {
   std::string block(5 * MessageWriter::kCapacity + 7, '\0');  // beyond 65535 after the head
   for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 7);
   for (bool framed : {false, true}) {
@@ -132,22 +133,22 @@ TEST(MessageWriter, BulkBlockTopsUpTheBufferAndSendsTheRest) {
   }
 }
 
-TEST(MessageWriter, ItemLargerThanTheBufferThrowsAndCloseSendsCloseFrame) {
+TEST(MessageWriterTest, ItemLargerThanTheBufferThrowsAndCloseSendsCloseFrame) {
   MemoryConnection connection("");
   MessageWriter writer(connection);
   writer.set_framed(true);
   writer.Put("pending", 7);
   writer.Close(false);  // drops what is pending
   EXPECT_EQ(connection.sent(), std::string("\x88\x00", 2));
-  EXPECT_THROW(writer.Reserve(MessageWriter::kCapacity + 1), int);
+  EXPECT_THROW(writer.Reserve(MessageWriter::kCapacity + 1), ConnectionClosed);
 }
 
-TEST(MessageWriter, SendFailureThrowsAndLeavesTheWriterEmpty) {
+TEST(MessageWriterTest, SendFailureThrowsAndLeavesTheWriterEmpty) {
   MemoryConnection connection("");
   connection.set_send_limit(3);
   MessageWriter writer(connection);
   writer.Put("abcdef", 6);
-  EXPECT_THROW(writer.Flush(true), int);
+  EXPECT_THROW(writer.Flush(true), ConnectionClosed);
   EXPECT_EQ(writer.buffered(), 0u);
 }
 

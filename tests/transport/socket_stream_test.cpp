@@ -10,13 +10,14 @@
 #include <thread>
 
 #include "protocol/wire_reader.h"
+#include "transport/connection_closed.h"
 #include "transport/memory_connection.h"
 #include "transport/socket_connection.h"
 
 namespace orvexa {
 namespace {
 
-TEST(SocketStream, ReadsSplitAcrossReceivesAndCompactsTheBuffer) {
+TEST(SocketStreamTest, ReadsSplitAcrossReceivesAndCompactsTheBuffer) {
   std::string input;
   for (int i = 0; i < 40; ++i) input += std::string("\x01\x02\x03\x04\x05", 5);
   MemoryConnection connection(input, 3);
@@ -26,11 +27,11 @@ TEST(SocketStream, ReadsSplitAcrossReceivesAndCompactsTheBuffer) {
     ASSERT_EQ(ReadU32(stream), 0x01020304u);
     ASSERT_EQ(ReadU8(stream), 5);
   }
-  EXPECT_THROW(stream.Require(1), int);
-  EXPECT_THROW(stream.Require(9), int);  // more than the buffer holds
+  EXPECT_THROW(stream.Require(1), ConnectionClosed);
+  EXPECT_THROW(stream.Require(9), ConnectionClosed);  // more than the buffer holds
 }
 
-TEST(SocketStream, StartsWithTheBytesAlreadyRead) {
+TEST(SocketStreamTest, StartsWithTheBytesAlreadyRead) {
   MemoryConnection connection("CD");
   uint8_t buffer[16] = {'A', 'B'};
   SocketStream stream(connection, buffer, sizeof buffer, 2);
@@ -39,7 +40,7 @@ TEST(SocketStream, StartsWithTheBytesAlreadyRead) {
   EXPECT_EQ(stream.Require(0), stream.Require(0));
 }
 
-TEST(WireReader, StringLengthLimitAndZeroByteCut) {
+TEST(WireReaderTest, StringLengthLimitAndZeroByteCut) {
   std::string ok = std::string("\x00\xFD", 2) + std::string(253, 'a');
   std::string cut = std::string("\x00\x05", 2) + std::string("ab\0cd", 5) + "Z";
   std::string tooLong = std::string("\x00\xFE", 2) + std::string(254, 'a');
@@ -49,10 +50,10 @@ TEST(WireReader, StringLengthLimitAndZeroByteCut) {
   EXPECT_EQ(ReadString(stream).size(), 253u);
   EXPECT_EQ(ReadString(stream), "ab");
   EXPECT_EQ(ReadU8(stream), 'Z');  // the whole string was consumed
-  EXPECT_THROW(ReadString(stream), int);
+  EXPECT_THROW(ReadString(stream), ConnectionClosed);
 }
 
-TEST(SocketIo, ReceiveAllAndSendAllOverASocketPair) {
+TEST(SocketIoTest, ReceiveAllAndSendAllOverASocketPair) {
   int fds[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
   std::string big(300000, 'x');
@@ -63,8 +64,8 @@ TEST(SocketIo, ReceiveAllAndSendAllOverASocketPair) {
   EXPECT_EQ(got, big);
   ::close(fds[0]);
   char c;
-  EXPECT_THROW(ReceiveAll(fds[1], &c, 1), int);  // peer closed
-  EXPECT_THROW(SendAll(fds[1], "x", 1), int);    // broken pipe, without a signal
+  EXPECT_THROW(ReceiveAll(fds[1], &c, 1), ConnectionClosed);  // peer closed
+  EXPECT_THROW(SendAll(fds[1], "x", 1), ConnectionClosed);    // broken pipe, without a signal
   ::close(fds[1]);
 }
 

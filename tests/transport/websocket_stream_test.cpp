@@ -9,6 +9,7 @@
 
 #include "client/protocol_client.h"
 #include "protocol/wire_reader.h"
+#include "transport/connection_closed.h"
 #include "transport/memory_connection.h"
 #include "transport/websocket_handshake.h"
 
@@ -36,7 +37,7 @@ struct Session {
     try {
       stream->Handshake();
       return true;
-    } catch (int) {
+    } catch (const ConnectionClosed&) {
       return false;
     }
   }
@@ -45,12 +46,12 @@ struct Session {
   std::unique_ptr<WebSocketStream> stream;
 };
 
-TEST(WebSocketHandshake, AcceptValueMatchesTheProtocolExample) {
+TEST(WebSocketHandshakeTest, AcceptValueMatchesTheProtocolExample) {
   EXPECT_EQ(WebSocketHandshake::AcceptValue("dGhlIHNhbXBsZSBub25jZQ=="),
             "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
 }
 
-TEST(WebSocketHandshake, BrowserRequestGets101EvenByteByByte) {
+TEST(WebSocketHandshakeTest, BrowserRequestGets101EvenByteByByte) {
   for (size_t chunk : {size_t(1), size_t(1 << 20)}) {
     Session s(kBrowserRequest, chunk);
     ASSERT_TRUE(s.Handshake());
@@ -71,7 +72,7 @@ const std::string kGood =
     "upgrade: WebSocket\r\nCONNECTION: upgrade\r\nsec-websocket-key: abc\r\n"
     "Sec-WebSocket-Version: 13\r\n";
 
-TEST(WebSocketHandshake, HeaderRulesAndAnswers) {
+TEST(WebSocketHandshakeTest, HeaderRulesAndAnswers) {
   struct Case {
     std::string request;
     bool accepted;
@@ -111,7 +112,7 @@ TEST(WebSocketHandshake, HeaderRulesAndAnswers) {
   }
 }
 
-TEST(WebSocketHandshake, RealIpHeaderOnlyWhenValid) {
+TEST(WebSocketHandshakeTest, RealIpHeaderOnlyWhenValid) {
   struct Case {
     std::string value;
     bool used;
@@ -141,7 +142,7 @@ std::string Bytes(std::initializer_list<int> values) {
   return s;
 }
 
-TEST(WebSocketStream, DeliversPayloadAcrossFramesSkippingControlAndTextFrames) {
+TEST(WebSocketStreamTest, DeliversPayloadAcrossFramesSkippingControlAndTextFrames) {
   std::string big(200, 'q');  // 16-bit length form
   auto s = Framed(EncodeClientFrame(2, Bytes({0, 100})) + EncodeClientFrame(9, "hi") +
                       EncodeClientFrame(1, "text payload") + EncodeClientFrame(2, "") +
@@ -153,17 +154,17 @@ TEST(WebSocketStream, DeliversPayloadAcrossFramesSkippingControlAndTextFrames) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(p), 200), big);
   s->stream->Consume(200);
   EXPECT_EQ(s->connection.sent().substr(handshakeBytes), Bytes({0x8A, 2, 'h', 'i', 0x8A, 0}));
-  EXPECT_THROW(s->stream->Require(1), int);  // end of input
+  EXPECT_THROW(s->stream->Require(1), ConnectionClosed);  // end of input
 }
 
-TEST(WebSocketStream, RequireTwiceUnmasksOnce) {
+TEST(WebSocketStreamTest, RequireTwiceUnmasksOnce) {
   auto s = Framed(EncodeClientFrame(2, "abcd"));
   s->stream->Require(2);
   const uint8_t* p = s->stream->Require(4);
   EXPECT_EQ(std::memcmp(p, "abcd", 4), 0);
 }
 
-TEST(WebSocketStream, RefusedFrames) {
+TEST(WebSocketStreamTest, RefusedFrames) {
   std::string value = Bytes({0, 0, 0, 1});
   const std::string cases[] = {
       EncodeClientFrame(2, value, /*fin=*/false),
@@ -179,7 +180,7 @@ TEST(WebSocketStream, RefusedFrames) {
   };
   for (const auto& frames : cases) {
     auto s = Framed(frames);
-    EXPECT_THROW(ReadU32(*s->stream), int);
+    EXPECT_THROW(ReadU32(*s->stream), ConnectionClosed);
   }
 }
 

@@ -38,7 +38,7 @@ LogDialogValues Typical() {
   return values;
 }
 
-TEST(LogConfigDialog, ShowsItsFieldsAndLabelsAndGivesBackWhatTheyHold) {
+TEST(LogConfigDialogTest, ShowsItsFieldsAndLabelsAndGivesBackWhatTheyHold) {
   LogConfigDialog dialog;
   EXPECT_EQ(dialog.windowTitle(), "Log config");
   EXPECT_EQ(dialog.loggingEnabled()->text(), "Loging enabled");
@@ -59,7 +59,7 @@ TEST(LogConfigDialog, ShowsItsFieldsAndLabelsAndGivesBackWhatTheyHold) {
   EXPECT_EQ(dialog.fastSize()->text(), "125");
 }
 
-TEST(LogConfigDialog, RefusesValuesOutsideTheRangesAndStaysOpen) {
+TEST(LogConfigDialogTest, RefusesValuesOutsideTheRangesAndStaysOpen) {
   LogConfigDialog dialog;
   QStringList complaints;
   dialog.SetComplaint([&](QWidget*, const QString& text) { complaints << text; });
@@ -98,7 +98,7 @@ TEST(LogConfigDialog, RefusesValuesOutsideTheRangesAndStaysOpen) {
   EXPECT_EQ(complaints.size(), 4);
 }
 
-TEST(LogConfigDialog, CancelRejects) {
+TEST(LogConfigDialogTest, CancelRejects) {
   LogConfigDialog dialog;
   dialog.SetValues(Typical());
   dialog.show();
@@ -106,7 +106,7 @@ TEST(LogConfigDialog, CancelRejects) {
   EXPECT_EQ(dialog.result(), QDialog::Rejected);
 }
 
-TEST(HelpDialog, ShowsTheTenOptionLinesFiveOfThemIndented) {
+TEST(HelpDialogTest, ShowsTheTenOptionLinesFiveOfThemIndented) {
   HelpDialog dialog(ServerCommandLine::HelpLines());
   EXPECT_EQ(dialog.windowTitle(), "Help");
   QStringList lines = dialog.Lines();
@@ -122,7 +122,7 @@ TEST(HelpDialog, ShowsTheTenOptionLinesFiveOfThemIndented) {
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }
 
-TEST(PortSelectionDialog, TakesZeroToOneHundredAndShowsThePath) {
+TEST(PortSelectionDialogTest, TakesZeroToOneHundredAndShowsThePath) {
   PortSelectionDialog dialog(3, "/dev/ttyUSB0");
   EXPECT_EQ(dialog.windowTitle(), "Port selection");
   EXPECT_EQ(dialog.portField()->text(), "3");
@@ -162,7 +162,7 @@ void AnswerPortWindow(const QString& port, const QString& path, bool ok) {
   });
 }
 
-TEST(PluginPortWindow, OkStoresNumberAndPathCancelKeepsThem) {
+TEST(PluginPortWindowTest, OkStoresNumberAndPathCancelKeepsThem) {
   int32_t port = 2;
   char path[32] = "/dev/ttyS1";
   AnswerPortWindow("7", "/dev/ttyACM0", true);
@@ -184,7 +184,7 @@ TEST(PluginPortWindow, OkStoresNumberAndPathCancelKeepsThem) {
   EXPECT_EQ(OrvexaPortSelectionDialog(nullptr, tiny, sizeof tiny), 0);
 }
 
-TEST(PluginPortWindow, IsNotShownFromAnotherThread) {
+TEST(PluginPortWindowTest, IsNotShownFromAnotherThread) {
   int32_t port = 4;
   int result = -1;
   std::thread other([&] { result = OrvexaPortSelectionDialog(&port, nullptr, 0); });
@@ -193,7 +193,7 @@ TEST(PluginPortWindow, IsNotShownFromAnotherThread) {
   EXPECT_EQ(port, 4);
 }
 
-TEST(PluginMessageBox, AReaderThreadPostsItAndGoesOnOneBoxPerText) {
+TEST(PluginMessageBoxTest, AReaderThreadPostsItAndGoesOnOneBoxPerText) {
   auto openBoxes = [] {
     int count = 0;
     for (QWidget* widget : QApplication::topLevelWidgets())
@@ -214,7 +214,7 @@ TEST(PluginMessageBox, AReaderThreadPostsItAndGoesOnOneBoxPerText) {
   EXPECT_EQ(openBoxes(), 0);
 }
 
-TEST(ServerMessageBox, IsModalOnTheMainThreadAndPostedFromAnotherThread) {
+TEST(ServerMessageBoxTest, IsModalOnTheMainThreadAndPostedFromAnotherThread) {
   InstallGuiMessageBoxes();
   bool seen = false;
   QTimer::singleShot(0, [&] {

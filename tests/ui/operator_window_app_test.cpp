@@ -160,7 +160,7 @@ int ThreadsNamed(pid_t pid, const std::string& prefix) {
 // The server with its operator window over Simulator.ldp in a folder of its own, on a
 // port of its own. `scenario` runs on the main thread once the window is up; the window
 // is closed afterwards whatever the scenario's assertions said.
-class OperatorWindowApp : public ::testing::Test {
+class OperatorWindowAppTest : public ::testing::Test {
  protected:
   void SetUp() override { dir.CopyFromBuild("Simulator.ldp"); }
 
@@ -187,7 +187,7 @@ class OperatorWindowApp : public ::testing::Test {
   ServerApplication application;
 };
 
-TEST_F(OperatorWindowApp, ServesAClientShowsItAndShutsDownInOrderWhenClosed) {
+TEST_F(OperatorWindowAppTest, ServesAClientShowsItAndShutsDownInOrderWhenClosed) {
   std::atomic<bool> clientDone{false};
   std::atomic<bool> clientKicked{false};
   std::thread client;
@@ -242,7 +242,7 @@ TEST_F(OperatorWindowApp, ServesAClientShowsItAndShutsDownInOrderWhenClosed) {
 // waits for that lock inside the user table; the one-second tick and the accept
 // notification of a further client, which also come in the dialog's event loop, must not
 // then wait for the user table (they would wait forever).
-TEST_F(OperatorWindowApp, ClientsArrivingWhileALogDialogIsOpenAreServedAfterItCloses) {
+TEST_F(OperatorWindowAppTest, ClientsArrivingWhileALogDialogIsOpenAreServedAfterItCloses) {
   Watchdog watchdog(std::chrono::seconds(60));
   std::atomic<int> answered{0};
   std::vector<std::thread> clients;
@@ -287,7 +287,7 @@ TEST_F(OperatorWindowApp, ClientsArrivingWhileALogDialogIsOpenAreServedAfterItCl
 // the main thread, with the stored port_path beside the number; the choice is saved with
 // orvexa.cfg, and the reader's "Unable to open port" box arrives without stopping the
 // window's thread.
-TEST_F(OperatorWindowApp, ConfigureSelectedOpensThePortWindowOfTheSerialBoard) {
+TEST_F(OperatorWindowAppTest, ConfigureSelectedOpensThePortWindowOfTheSerialBoard) {
   dir.CopyFromBuild("Pinvane.ldp");
   const std::string device = dir.File("no-such-tty");
   bool shown = false;
@@ -327,7 +327,7 @@ TEST_F(OperatorWindowApp, ConfigureSelectedOpensThePortWindowOfTheSerialBoard) {
 // The built server on an X display: the window's toolkit runs its own threads, and
 // SIGTERM must still reach the main loop (not end the process on one of those threads),
 // so the orderly shutdown writes "Server stoped" and saves orvexa.cfg.
-TEST(OrvexaOnADesktop, ShowsItsWindowServesAndShutsDownInOrderOnSigterm) {
+TEST(OrvexaOnADesktopTest, ShowsItsWindowServesAndShutsDownInOrderOnSigterm) {
   VirtualDisplay display;
   if (display.name().empty()) GTEST_SKIP() << "Xvfb is not available";
   test::TempDir dir;

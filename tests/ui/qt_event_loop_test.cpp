@@ -22,7 +22,7 @@ namespace {
 
 using std::chrono::milliseconds;
 
-TEST(QtEventLoop, PostedWorkRunsOnTheMainThreadInOrderAndQuitEndsTheRun) {
+TEST(QtEventLoopTest, PostedWorkRunsOnTheMainThreadInOrderAndQuitEndsTheRun) {
   QtEventLoop backend;
   MainLoop loop;
   loop.SetBackend(&backend);
@@ -47,7 +47,7 @@ TEST(QtEventLoop, PostedWorkRunsOnTheMainThreadInOrderAndQuitEndsTheRun) {
   EXPECT_EQ(loop.Run(), 0);
 }
 
-TEST(QtEventLoop, TimersTickAndAreNotReenteredWatchesSeeReadableDescriptors) {
+TEST(QtEventLoopTest, TimersTickAndAreNotReenteredWatchesSeeReadableDescriptors) {
   QtEventLoop backend;
   MainLoop loop;
   loop.SetBackend(&backend);
@@ -82,7 +82,7 @@ TEST(QtEventLoop, TimersTickAndAreNotReenteredWatchesSeeReadableDescriptors) {
   close(fds[1]);
 }
 
-TEST(QtEventLoop, QuitFromAnotherThreadClosesAnOpenModalDialog) {
+TEST(QtEventLoopTest, QuitFromAnotherThreadClosesAnOpenModalDialog) {
   QtEventLoop backend;
   MainLoop loop;
   loop.SetBackend(&backend);

@@ -1,0 +1,54 @@
+// ChannelLog: one channel's logging state, the one home of its LogingInfo entry: the
+// log file with its copy schedule, the periodic-log timing, the reset flag, the fast-log
+// settings and buffer, and the recordings of running experiments fed by the channel.
+// LoadFrom and StoreInto read and write the entry (as ServerSettings does for
+// OrvexaConfig); the copy period is kept in seconds and stored in hours, converted here
+// only.
+//
+// Part of every DeviceChannel (through LoggedChannel). Read and changed by the registry
+// at start-up, the periodic logger (main thread), the fast sampler (sampling thread), the
+// log dialog's controller (main thread) and client requests (workers), always with
+// ServerLock held; it has no lock of its own.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <string>
+
+#include "logging/log_file.h"
+#include "logging/sample_log.h"
+
+namespace orvexa {
+
+class ConfigValue;
+
+class ChannelLog {
+ public:
+  static constexpr int64_t kSecondsPerHour = 3600;
+
+  // Reads the channel's Struct of LogingInfo (null: no entry, every default; a missing
+  // file name falls back to `defaultFileName` too, rather than to a nameless file).
+  // Returns LogingEnabled; opening the file is the caller's. A negative copy period
+  // means "never", like 0 (it would otherwise copy the whole log on every pass).
+  bool LoadFrom(ConfigValue* entry, const std::string& defaultFileName);
+  // Writes all nine keys (LogingEnabled: whether the file is open).
+  void StoreInto(ConfigValue* entry) const;
+
+  // The copy period in whole hours, as the configuration and the log dialog show it.
+  int64_t ReplicationHours() const { return logFile.replicationPeriod / kSecondsPerHour; }
+  void SetReplicationHours(int64_t hours) {
+    logFile.replicationPeriod = hours > 0 ? hours * kSecondsPerHour : 0;
+  }
+
+  LogFile logFile;          // closed until logging is enabled
+  int64_t nextLogTime = 0;  // calendar seconds of the next periodic sample
+  int32_t logPeriod = 1;    // TimeBetweenLogs, seconds
+  bool alwaysReset = false;
+  SampleLog fastSamples{SampleLog::kDefaultCapacity, true};  // ring mode
+  std::list<SampleLog*> recordings;  // slots of running experiments fed by this channel
+  bool fastLogEnabled = false;
+  int32_t fastLogFrequency = 100;  // Hz, clamped to 1..3999 where used
+  int32_t fastLogSize = 10000;     // capacity of fastSamples
+};
+
+}  // namespace orvexa

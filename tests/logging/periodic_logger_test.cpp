@@ -1,0 +1,135 @@
+// The periodic logger over real log files: the fixed grid with its one-record catch-up,
+// records flushed with the pass's time and the plug-in's value, timestamped copies named
+// in local time, and the settings saved with the new copy date.
+#include "logging/periodic_logger.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+
+#include "base/server_lock.h"
+#include "experiments/probe_fixture.h"
+
+namespace orvexa::test {
+namespace {
+
+class PeriodicLoggerTest : public ProbeTest {
+ protected:
+  void LogLevel(int period, int replicationHours = 0, int lastReplication = 0) {
+    ConfigValue* level = Settings("Probe_level");
+    SetBool(level, "LogingEnabled", true);
+    SetString(level, "LogFileName", "level.log");
+    SetInt(level, "TimeBetweenLogs", period);
+    SetInt(level, "TimeBetweenReplications", replicationHours);
+    SetInt(level, "LastLogReplicationDate", lastReplication);
+  }
+  std::vector<LogRecord> Records(const std::string& id) {
+    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    LogFile& file = registry->Channel(Index(id)).logFile;
+    std::vector<LogRecord> out;
+    const LogFileHeader* h = file.Header();
+    for (uint32_t k = 0; k < h->count; ++k) out.push_back(file.Records()[k]);
+    return out;
+  }
+  std::vector<uint32_t> Times(const std::string& id) {
+    std::vector<uint32_t> out;
+    for (const LogRecord& r : Records(id)) out.push_back(r.time);
+    return out;
+  }
+};
+
+TEST_F(PeriodicLoggerTest, FixedGridFirstPassStrictlyAfterEachPoint) {
+  AddPlugin("Probe");
+  LogLevel(60);
+  Discover();
+  registry->Channel(Index("Probe_level")).Write(1.5f);
+  PeriodicLogger logger(*registry, &config, [] { return int64_t{0}; });
+  for (int64_t t = kStart; t <= kStart + 200; ++t) logger.PeriodicLogPass(t);
+  // Grid points: registration time, +60, +120, +180.
+  EXPECT_EQ(Times("Probe_level"),
+            (std::vector<uint32_t>{kStart + 1, kStart + 61, kStart + 121, kStart + 181}));
+  EXPECT_EQ(Records("Probe_level")[0].value, 384);  // 1.5 x 256
+  // Channels without logging enabled write nothing, and their files stay closed.
+  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  EXPECT_FALSE(registry->Channel(Index("Probe_counter")).logFile.IsOpen());
+}
+
+TEST_F(PeriodicLoggerTest, StallIsCaughtUpOneRecordPerPass) {
+  AddPlugin("Probe");
+  LogLevel(10);
+  Discover();
+  PeriodicLogger logger(*registry, &config, [] { return int64_t{0}; });
+  // Nothing runs for 35 s; then passes every second.
+  for (int64_t t = kStart + 35; t <= kStart + 40; ++t) logger.PeriodicLogPass(t);
+  // Grid points +0, +10, +20, +30 are owed; one is written per pass, each with the
+  // pass's time; the grid point +40 is not yet passed strictly at +40.
+  EXPECT_EQ(Times("Probe_level"),
+            (std::vector<uint32_t>{kStart + 35, kStart + 36, kStart + 37, kStart + 38}));
+  logger.PeriodicLogPass(kStart + 41);
+  EXPECT_EQ(Times("Probe_level").size(), 5u);
+}
+
+TEST_F(PeriodicLoggerTest, PeriodZeroLogsEveryPass) {
+  AddPlugin("Probe");
+  LogLevel(0);
+  Discover();
+  PeriodicLogger logger(*registry, &config, [] { return int64_t{0}; });
+  for (int64_t t = kStart + 1; t <= kStart + 5; ++t) logger.PeriodicLogPass(t);
+  logger.PeriodicLogPass(kStart + 5);
+  EXPECT_EQ(Times("Probe_level").size(), 6u);
+}
+
+TEST_F(PeriodicLoggerTest, CopyNamedInLocalTimeAndItsDateSaved) {
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  tzset();
+  AddPlugin("Probe");
+  LogLevel(1, 24, 0);
+  Discover();
+  const int64_t at = 1457337930;  // 7 March 2016 09:05:30 in that zone
+  int64_t clock = at;
+  PeriodicLogger logger(*registry, &config, [&clock] { return clock; });
+  logger.Tick();
+  EXPECT_TRUE(dir.Exists("level.log.07_03_2016_09_05_30"));
+  EXPECT_EQ(std::filesystem::file_size(dir.File("level.log.07_03_2016_09_05_30")), 12u + 8u * 16u);
+  const std::string saved = dir.Read("orvexa.cfg");
+  EXPECT_NE(saved.find("LastLogReplicationDate=1457337930"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("TimeBetweenReplications=24"), std::string::npos) << saved;
+  // Not due again for 24 hours.
+  clock = at + 3600;
+  EXPECT_FALSE(logger.PeriodicLogPass(clock));
+  clock = at + 86400;
+  EXPECT_TRUE(logger.PeriodicLogPass(clock));
+  setenv("TZ", "UTC", 1);
+  tzset();
+}
+
+TEST_F(PeriodicLoggerTest, SettingsWrittenBackForEveryChannel) {
+  AddPlugin("Probe");
+  LogLevel(7, 1, 1234);
+  Discover();
+  {
+    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    DeviceChannel& counter = registry->Channel(Index("Probe_counter"));
+    counter.fastLogEnabled = true;
+    counter.fastLogFrequency = 250;
+    counter.fastLogSize = 77;
+  }
+  ASSERT_TRUE(SaveLoggingSettings(*registry, config));
+  ConfigValue* info = FindTyped(config.OrvexaConfig(), "LogingInfo", ValueKind::Struct);
+  ConfigValue* level = FindTyped(info, "Probe_level", ValueKind::Struct);
+  EXPECT_STREQ(GetString(level, "LogFileName", ""), "level.log");
+  EXPECT_TRUE(GetBool(level, "LogingEnabled", false));
+  EXPECT_EQ(GetInt(level, "LastLogReplicationDate", 0), 1234);
+  EXPECT_EQ(GetInt(level, "TimeBetweenReplications", 0), 1);
+  EXPECT_EQ(GetInt(level, "TimeBetweenLogs", 0), 7);
+  ConfigValue* counter = FindTyped(info, "Probe_counter", ValueKind::Struct);
+  EXPECT_STREQ(GetString(counter, "LogFileName", ""), "Probe_counter");
+  EXPECT_FALSE(GetBool(counter, "LogingEnabled", true));
+  EXPECT_TRUE(GetBool(counter, "FastLogEnabled", false));
+  EXPECT_EQ(GetInt(counter, "FastLogFreq", 0), 250);
+  EXPECT_EQ(GetInt(counter, "FastLogSize", 0), 77);
+  EXPECT_NE(dir.Read("orvexa.cfg").find("Probe_counter"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orvexa::test

@@ -1,0 +1,30 @@
+#include "support/history_selection.h"
+
+namespace orvexa::test {
+
+std::vector<LogRecord> SelectHistory(const LogFileHeader* header, const LogRecord* records,
+                                     uint32_t mappedSlots, int64_t now, uint32_t spanOrStart,
+                                     uint16_t mode, uint32_t limit) {
+  std::vector<LogRecord> out;
+  VisitHistory(header, records, mappedSlots, now, spanOrStart, mode, limit,
+               [&out](const LogRecord* first, uint32_t count) {
+                 out.insert(out.end(), first, first + count);
+               });
+  return out;
+}
+
+uint32_t CountAccepted(HistoryFilter& filter, uint16_t mode, uint32_t limit,
+                       const RecordRuns& runs) {
+  if (mode == kHistoryAll) return runs.older.count + runs.newer.count;
+  if (mode != kHistoryFirstInHour && mode != kHistoryWindow) return 0;
+  filter.FilterReset(mode, limit);
+  uint32_t accepted = 0;
+  for (const RecordRun* run : {&runs.older, &runs.newer}) {
+    for (uint32_t k = 0; k < run->count; ++k) {
+      if (filter.FilterAccept(mode, limit, run->first[k])) ++accepted;
+    }
+  }
+  return accepted;
+}
+
+}  // namespace orvexa::test
