@@ -18,8 +18,7 @@ if(TARGET request_fuzz)
   target_compile_definitions(request_fuzz PRIVATE FUZZ_DEVICE_DIR="${CMAKE_BINARY_DIR}/fuzz")
 endif()
 
-# client_reply_fuzz: the C++ client library's reply decoders (the fuzz build has no
-# client library of its own).
+# client_reply_fuzz: the C++ client library's reply decoders.
 if(TARGET client_reply_fuzz)
-  target_sources(client_reply_fuzz PRIVATE ${PROJECT_SOURCE_DIR}/src/client/protocol_client.cpp)
+  target_link_libraries(client_reply_fuzz PRIVATE orvexa_client)
 endif()
