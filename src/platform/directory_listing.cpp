@@ -4,11 +4,16 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <functional>
 
 namespace orvexa {
 
-std::vector<std::string> ListFilesWithSuffix(const std::string& folder, const std::string& suffix,
-                                             IoResult* error) {
+namespace {
+
+// Plain files (not directories) of `folder` whose name `wanted` accepts.
+std::vector<std::string> ListFiles(const std::string& folder,
+                                   const std::function<bool(const std::string&)>& wanted,
+                                   IoResult* error) {
   std::vector<std::string> names;
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) {
@@ -17,8 +22,7 @@ std::vector<std::string> ListFilesWithSuffix(const std::string& folder, const st
   }
   while (dirent* entry = ::readdir(dir)) {
     std::string name = entry->d_name;
-    if (name.size() <= suffix.size()) continue;
-    if (name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
+    if (!wanted(name)) continue;
     // d_type is not filled on every file system; fall back to stat.
     bool isDirectory = entry->d_type == DT_DIR;
     if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
@@ -29,6 +33,29 @@ std::vector<std::string> ListFilesWithSuffix(const std::string& folder, const st
   }
   ::closedir(dir);
   return names;
+}
+
+}  // namespace
+
+std::vector<std::string> ListFilesWithSuffix(const std::string& folder, const std::string& suffix,
+                                             IoResult* error) {
+  return ListFiles(
+      folder,
+      [&suffix](const std::string& name) {
+        return name.size() > suffix.size() &&
+               name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+      },
+      error);
+}
+
+std::vector<std::string> ListFilesWithPrefix(const std::string& folder, const std::string& prefix,
+                                             IoResult* error) {
+  return ListFiles(
+      folder,
+      [&prefix](const std::string& name) {
+        return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0;
+      },
+      error);
 }
 
 }  // namespace orvexa

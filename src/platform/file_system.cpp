@@ -129,6 +129,22 @@ IoResult RewriteFileInPlace(const std::string& path, const std::string& data) {
   return result;
 }
 
+IoResult RenameFile(const std::string& from, const std::string& to, bool* missing) {
+  if (missing != nullptr) *missing = false;
+  if (::rename(from.c_str(), to.c_str()) == 0) return IoResult::Success();
+  const int error = errno;
+  if (missing != nullptr) *missing = error == ENOENT;
+  return IoResult::Failure(ErrnoMessage("rename", from + " -> " + to, error));
+}
+
+IoResult RemoveFile(const std::string& path, bool* missing) {
+  if (missing != nullptr) *missing = false;
+  if (::unlink(path.c_str()) == 0) return IoResult::Success();
+  const int error = errno;
+  if (missing != nullptr) *missing = error == ENOENT;
+  return IoResult::Failure(ErrnoMessage("unlink", path, error));
+}
+
 std::string CurrentDirectory() {
   char buffer[PATH_MAX];
   if (::getcwd(buffer, sizeof buffer) == nullptr) return ".";

@@ -1,5 +1,6 @@
 // Whole-file helpers over POSIX: reading a file into memory, replacing a file atomically
-// (temporary file in the same folder, fsync, rename), the current directory.
+// (temporary file in the same folder, fsync, rename), renaming and removing a file, the
+// current directory.
 // Stateless; safe from any thread.
 #pragma once
 
@@ -24,6 +25,11 @@ IoResult WriteFileAtomically(const std::string& path, const std::string& data,
 // waits until it is on disk (fsync). Not atomic: a crash midway can leave a mix; for a
 // file whose folder takes no new files.
 IoResult RewriteFileInPlace(const std::string& path, const std::string& data);
+// Renames `from` to `to`, replacing an existing `to` (rename(2): atomic within a file
+// system). `missing` (optional) tells whether the failure was that `from` does not exist.
+IoResult RenameFile(const std::string& from, const std::string& to, bool* missing = nullptr);
+// Removes the file `path`. `missing` (optional) tells whether it was already gone.
+IoResult RemoveFile(const std::string& path, bool* missing = nullptr);
 std::string CurrentDirectory();
 bool FileExists(const std::string& path);
 // False when `path` exists but this process may not write it (a read-only file the
