@@ -1,13 +1,26 @@
 #include "sessions/audit_log.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "platform/clock.h"
+#include "platform/file_system.h"
 
 namespace orvexa {
 
+void AuditLog::SetRotation(uint64_t maxBytes, int keptFiles) {
+  std::lock_guard<std::mutex> guard(lock_);
+  maxBytes_ = maxBytes;
+  keptFiles_ = std::clamp(keptFiles, 1, kMaxKeptFiles);
+  rotateAbove_ = maxBytes;
+}
+
 bool AuditLog::Open(const std::string& path) {
   std::lock_guard<std::mutex> guard(lock_);
+  path_ = path;
+  rotateAbove_ = maxBytes_;
+  rotationFailureReported_ = false;
   return file_.Open(path).ok;
 }
 
@@ -52,7 +65,46 @@ void AuditLog::WriteV(const char* format, va_list args) {
   }
   if (line.back() != '\n') line += '\n';
   std::lock_guard<std::mutex> guard(lock_);
+  if (!file_.IsOpen()) return;
+  // A line longer than the limit still goes whole into a file of its own.
+  if (maxBytes_ > 0 && file_.Size() > 0 && file_.Size() + line.size() > rotateAbove_) Rotate();
   file_.WriteAll(line);
+}
+
+std::string AuditLog::OldFileName(int index) const {
+  return path_ + "." + std::to_string(index);
+}
+
+void AuditLog::Rotate() {
+  // Oldest first, so that no rename replaces a file before it has moved on; the oldest
+  // kept one is replaced by its predecessor. A gap (a missing file) is no failure.
+  bool missing = false;
+  for (int index = keptFiles_ - 1; index >= 1; --index) {
+    IoResult moved = RenameFile(OldFileName(index), OldFileName(index + 1), &missing);
+    if (!moved.ok && !missing) return RotationFailed(moved.message);
+  }
+  IoResult moved = RenameFile(path_, OldFileName(1), &missing);
+  // A users.log removed from under the server is simply started again; the open
+  // descriptor would only write into the removed file.
+  if (!moved.ok && !missing) return RotationFailed(moved.message);
+  AppendFile next;
+  IoResult opened = next.Open(path_);
+  if (!opened.ok) {
+    // Lines go on into the file just moved aside; put it back under its name.
+    if (!missing) RenameFile(OldFileName(1), path_);
+    return RotationFailed(opened.message);
+  }
+  file_ = std::move(next);
+  rotateAbove_ = maxBytes_;
+}
+
+void AuditLog::RotationFailed(const std::string& why) {
+  rotateAbove_ = file_.Size() + maxBytes_;
+  if (rotationFailureReported_) return;
+  rotationFailureReported_ = true;
+  std::fprintf(stderr, "Warning: audit log %s not rotated (%s); lines are still appended to it\n",
+               path_.c_str(), why.c_str());
+  std::fflush(stderr);
 }
 
 }  // namespace orvexa

@@ -3,10 +3,18 @@
 // date and time "(d.m.yyyy at h:m:s) " without leading zeros, and on disk as soon as it
 // is written.
 //
+// The file is bounded by size: a line that would take it past the limit first moves it
+// aside as users.log.1 (users.log.1 becoming .2 and so on, the oldest beyond the number
+// kept dropped) and starts a new users.log. Rotation happens between two lines under the
+// same lock as the writes, so no line is ever split or lost; a file whose rename fails
+// keeps being appended to (said once on standard error) and rotation is tried again when
+// it has grown by another limit.
+//
 // Opened at start-up in the start directory and closed at shutdown, both on the main
 // thread; Write is called from any thread. Its own lock guards the file and is held only
-// around the one write of a line, so it is the last lock in the order (user-table lock,
-// ServerLock, audit-log lock). When the file could not be opened no line is written.
+// around the write of one line (and the few renames of a rotation before it), so it is
+// the last lock in the order (user-table lock, ServerLock, audit-log lock). When the file
+// could not be opened no line is written.
 #pragma once
 
 #include <cstdarg>
@@ -24,6 +32,13 @@ class AuditLog {
   AuditLog(const AuditLog&) = delete;
   AuditLog& operator=(const AuditLog&) = delete;
 
+  // Most old files kept: the rotation renames each of them once.
+  static constexpr int kMaxKeptFiles = 1000;
+
+  // Rotates the file before a line would take it past `maxBytes` (0: no limit), keeping
+  // `keptFiles` old files (<path>.1 newest; clamped to 1 .. kMaxKeptFiles). Set before
+  // Open; without it the file is not bounded.
+  void SetRotation(uint64_t maxBytes, int keptFiles);
   // Opens `path` for appending; false (and no lines later) when it cannot be opened.
   bool Open(const std::string& path);
   void Close();
@@ -39,8 +54,21 @@ class AuditLog {
   static std::string TimePrefix(int64_t calendarSeconds);
 
  private:
-  mutable std::mutex lock_;  // guards file_
+  // "<path>.<index>": the old file `index` rotations back.
+  std::string OldFileName(int index) const;
+  // Moves the full file aside and opens a new one; on failure the current file stays
+  // open and in use. Called with lock_ held.
+  void Rotate();
+  // A rotation failed: say so the first time, try again after another maxBytes_.
+  void RotationFailed(const std::string& why);
+
+  mutable std::mutex lock_;  // guards everything below
   AppendFile file_;
+  std::string path_;
+  uint64_t maxBytes_ = 0;
+  int keptFiles_ = 1;
+  uint64_t rotateAbove_ = 0;  // the size a line may not take the file past
+  bool rotationFailureReported_ = false;
 };
 
 }  // namespace orvexa
