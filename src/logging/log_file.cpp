@@ -1,14 +1,19 @@
 #include "logging/log_file.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "platform/chunked_copy.h"
 #include "platform/clock.h"
+#include "platform/directory_listing.h"
+#include "platform/file_system.h"
 #include "platform/message_box.h"
 
 namespace orvexa {
@@ -29,6 +34,19 @@ std::string ErrorText(const char* what, int error, const std::string& detail) {
   char text[96];
   std::snprintf(text, sizeof text, "%s Error 0x%08x", what, static_cast<unsigned>(error));
   return std::string(text) + " (" + detail + ")";
+}
+
+// The time of a copy's suffix "dd_mm_YYYY_HH_MM_SS" as YYYYMMDDHHMMSS digits, which
+// order as the times do; empty when `suffix` is not such a stamp.
+std::string CopyStampKey(const std::string& suffix) {
+  static constexpr char kPattern[] = "dd_mm_YYYY_HH_MM_SS";
+  if (suffix.size() != sizeof kPattern - 1) return {};
+  for (size_t i = 0; i < suffix.size(); ++i) {
+    const bool digit = std::isdigit(static_cast<unsigned char>(suffix[i])) != 0;
+    if (kPattern[i] == '_' ? suffix[i] != '_' : !digit) return {};
+  }
+  return suffix.substr(6, 4) + suffix.substr(3, 2) + suffix.substr(0, 2) + suffix.substr(11, 2) +
+         suffix.substr(14, 2) + suffix.substr(17, 2);
 }
 
 uint64_t FileBytes(uint32_t capacity) {
@@ -156,6 +174,39 @@ std::string LogFile::CopyName(int64_t now) const {
   char suffix[64];
   FormatLocalTime(suffix, sizeof suffix, ".%d_%m_%Y_%H_%M_%S", now);
   return fileName + suffix;
+}
+
+IoResult LogFile::RemoveOldCopies(const std::string& logFileName, size_t keep,
+                                  const std::string& newestCopy) {
+  if (keep == 0) return IoResult::Success();
+  // Folder part ("" for the current folder, else up to and including the last '/') and
+  // name part of a path.
+  auto folderOf = [](const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  };
+  const std::string base = folderOf(logFileName);
+  const std::string prefix = logFileName.substr(base.size()) + ".";
+  const std::string newestName = newestCopy.substr(folderOf(newestCopy).size());
+  IoResult result;
+  std::vector<std::string> names = ListFilesWithPrefix(base.empty() ? "." : base, prefix, &result);
+  if (!result.ok) return result;
+  // (key, name): the copy just taken first, the others newest first.
+  std::vector<std::pair<std::string, std::string>> copies;
+  for (std::string& name : names) {
+    std::string key = CopyStampKey(name.substr(prefix.size()));
+    if (key.empty()) continue;
+    if (name == newestName) key = "~";  // above every digit
+    copies.emplace_back(std::move(key), std::move(name));
+  }
+  if (copies.size() <= keep) return result;
+  std::sort(copies.begin(), copies.end(), [](const auto& a, const auto& b) { return a > b; });
+  for (size_t i = keep; i < copies.size(); ++i) {
+    bool missing = false;
+    IoResult removed = RemoveFile(base + copies[i].second, &missing);
+    if (!removed.ok && !missing && result.ok) result = removed;
+  }
+  return result;
 }
 
 bool LogFile::Replicate() {

@@ -1,7 +1,8 @@
 // A channel's log file: a fixed-size file, mapped into memory, holding a 12-byte header
 // and a ring of 8-byte (time, value) records (log_record.h). The periodic logger appends
 // and flushes, the history queries read Header()/Records() straight from the mapping,
-// and Replicate takes timestamped byte-for-byte copies of the whole file.
+// and Replicate takes timestamped byte-for-byte copies of the whole file;
+// RemoveOldCopies bounds how many of them stay on disk.
 //
 // Every operation runs with ServerLock held (periodic logging, history requests, the log
 // settings dialog, registration); the object has no lock of its own. The file is held
@@ -19,6 +20,7 @@
 #include <string>
 
 #include "logging/log_record.h"
+#include "platform/io_result.h"
 #include "platform/mapped_file.h"
 
 namespace orvexa {
@@ -74,6 +76,14 @@ class LogFile {
   }
   // The name the copy taken at `now` gets.
   std::string CopyName(int64_t now) const;
+  // Removes the copies of the log file `logFileName` (files of its folder named
+  // "<its name>.dd_mm_YYYY_HH_MM_SS") beyond the newest `keep`; `newestCopy` (the copy
+  // just taken) counts as the newest whatever its name says, so a clock set back never
+  // removes it. The others are ordered by the time in their names. Nothing when keep is
+  // 0. Stateless, so any thread may call it; the first failure (folder unreadable, a
+  // copy not removable) is returned after trying the rest.
+  static IoResult RemoveOldCopies(const std::string& logFileName, size_t keep,
+                                  const std::string& newestCopy);
   // Text of the last failure of Open or ReplicateAt ("" after a success).
   const std::string& LastError() const { return lastError_; }
 

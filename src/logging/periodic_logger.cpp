@@ -1,5 +1,6 @@
 #include "logging/periodic_logger.h"
 
+#include <cstdio>
 #include <mutex>
 
 #include "base/server_lock.h"
@@ -32,7 +33,14 @@ bool PeriodicLogger::PeriodicLogPass(int64_t now) {
   }
   bool copied = false;
   for (size_t index = 0; index < count; ++index) {
-    if (channels_.LoggedChannelAt(index).logFile.ReplicateAt(now)) copied = true;
+    LogFile& logFile = channels_.LoggedChannelAt(index).logFile;
+    if (!logFile.ReplicateAt(now)) continue;
+    copied = true;
+    IoResult pruned =
+        LogFile::RemoveOldCopies(logFile.fileName, maxLogCopies_, logFile.CopyName(now));
+    if (!pruned.ok)
+      std::fprintf(stderr, "Warning: old copies of %s not removed: %s\n", logFile.fileName.c_str(),
+                   pruned.message.c_str());
   }
   return copied;
 }

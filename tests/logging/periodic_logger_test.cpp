@@ -1,6 +1,7 @@
 // The periodic logger over real log files: the fixed grid with its one-record catch-up,
 // records flushed with the pass's time and the plug-in's value, timestamped copies named
-// in local time, and the settings saved with the new copy date.
+// in local time, only the newest MaxLogCopies of them kept, and the settings saved with
+// the new copy date.
 #include "logging/periodic_logger.h"
 
 #include <cstdlib>
@@ -101,6 +102,40 @@ TEST_F(PeriodicLoggerTest, CopyNamedInLocalTimeAndItsDateSaved) {
   EXPECT_TRUE(logger.PeriodicLogPass(clock));
   setenv("TZ", "UTC", 1);
   tzset();
+}
+
+TEST_F(PeriodicLoggerTest, CopiesBeyondMaxLogCopiesAreRemovedNewestKept) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  AddPlugin("Probe");
+  LogLevel(1, 1, 0);
+  Discover();
+  // Earlier copies, newest first by time but not by name, and files that are no copies
+  // of this log (another log's copy, a backup, an unfinished copy, a folder).
+  for (const char* name : {"level.log.01_03_2016_00_00_00", "level.log.15_02_2016_12_00_00",
+                           "level.log.31_12_2015_23_59_59", "other.log.01_01_2010_00_00_00",
+                           "level.log.bak", "level.log.02_01_2010_00_00_00.part"})
+    dir.Write(name, "x");
+  std::filesystem::create_directory(dir.File("level.log.01_01_2000_00_00_00"));
+  const int64_t at = 1457341530;  // 7 March 2016 09:05:30 UTC
+  PeriodicLogger logger(*registry, &config, [] { return int64_t{0}; });
+  // MaxLogCopies 0 keeps them all.
+  ASSERT_TRUE(logger.PeriodicLogPass(at - 7200));
+  EXPECT_TRUE(dir.Exists("level.log.31_12_2015_23_59_59"));
+  logger.SetMaxLogCopies(2);
+  ASSERT_TRUE(logger.PeriodicLogPass(at));
+  EXPECT_TRUE(dir.Exists("level.log.07_03_2016_09_05_30"));
+  EXPECT_TRUE(dir.Exists("level.log.07_03_2016_07_05_30"));
+  EXPECT_FALSE(dir.Exists("level.log.01_03_2016_00_00_00"));
+  EXPECT_FALSE(dir.Exists("level.log.15_02_2016_12_00_00"));
+  EXPECT_FALSE(dir.Exists("level.log.31_12_2015_23_59_59"));
+  ASSERT_TRUE(logger.PeriodicLogPass(at + 3600));
+  EXPECT_TRUE(dir.Exists("level.log.07_03_2016_10_05_30"));
+  EXPECT_TRUE(dir.Exists("level.log.07_03_2016_09_05_30"));
+  EXPECT_FALSE(dir.Exists("level.log.07_03_2016_07_05_30"));
+  for (const char* name : {"level.log", "other.log.01_01_2010_00_00_00", "level.log.bak",
+                           "level.log.02_01_2010_00_00_00.part", "level.log.01_01_2000_00_00_00"})
+    EXPECT_TRUE(dir.Exists(name)) << name;
 }
 
 TEST_F(PeriodicLoggerTest, SettingsWrittenBackForEveryChannel) {
