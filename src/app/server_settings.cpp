@@ -1,6 +1,9 @@
 #include "app/server_settings.h"
 
+#include <algorithm>
+
 #include "config/config_access.h"
+#include "sessions/audit_log.h"
 
 namespace orvexa {
 
@@ -34,6 +37,10 @@ void ServerSettings::LoadFrom(ConfigValue* section) {
   if (ControlPort < 0) ControlPort = 0;
   readText("ReservationsServer", ReservationsServer);
   readText("ReservationsQueryPage", ReservationsQueryPage);
+  AuditLogMaxSize = std::max(GetInt(section, "AuditLogMaxSize", missing.AuditLogMaxSize), 0);
+  AuditLogFiles = std::clamp(GetInt(section, "AuditLogFiles", missing.AuditLogFiles), 1,
+                             AuditLog::kMaxKeptFiles);
+  MaxLogCopies = std::max(GetInt(section, "MaxLogCopies", missing.MaxLogCopies), 0);
 }
 
 void ServerSettings::StoreInto(ConfigValue* section) const {
@@ -49,6 +56,9 @@ void ServerSettings::StoreInto(ConfigValue* section) const {
   SetInt(section, "ControlPort", ControlPort);
   SetString(section, "ReservationsServer", ReservationsServer.c_str());
   SetString(section, "ReservationsQueryPage", ReservationsQueryPage.c_str());
+  SetInt(section, "AuditLogMaxSize", AuditLogMaxSize);
+  SetInt(section, "AuditLogFiles", AuditLogFiles);
+  SetInt(section, "MaxLogCopies", MaxLogCopies);
 }
 
 }  // namespace orvexa

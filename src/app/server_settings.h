@@ -1,7 +1,8 @@
-// ServerSettings: the twelve settings of the OrvexaConfig section that the server keeps
-// while it runs (the main window's settings fields), with the two sets of defaults: for
-// a key missing from an existing file, and for a run without a file (or with /config),
-// which limits usage and multiple control.
+// ServerSettings: the settings of the OrvexaConfig section that the server keeps while it
+// runs (the main window's settings fields, and the disk bounds of the audit log and the
+// log copies), with the two sets of defaults: for a key missing from an existing file,
+// and for a run without a file (or with /config), which limits usage and multiple
+// control.
 //
 // Filled on the main thread at start-up, changed by the settings window, read by client
 // and housekeeping threads under ServerLock, copied back into the tree at shutdown.
@@ -28,6 +29,13 @@ struct ServerSettings {
   int32_t ControlPort = 5555;
   std::string ReservationsServer = "localhost";
   std::string ReservationsQueryPage = "/reservations.php";
+  // users.log is moved aside before a line would take it past this many bytes; 0: no
+  // limit.
+  int32_t AuditLogMaxSize = 64 * 1024 * 1024;
+  // Old audit files kept (users.log.1 newest), 1 .. 1000.
+  int32_t AuditLogFiles = 8;
+  // Newest copies kept per channel log after each copy; 0: all of them.
+  int32_t MaxLogCopies = 0;
 
   // Defaults when a key is missing from orvexa.cfg.
   static ServerSettings ForMissingKeys() { return ServerSettings{}; }
@@ -36,11 +44,12 @@ struct ServerSettings {
   static ServerSettings ForMissingFile();
 
   // Reads the keys from the OrvexaConfig section (null allowed: everything missing). The
-  // eight switches and numbers take the missing-key defaults; the four control-interface
-  // and reservation entries keep this object's current values as their defaults. A
-  // negative ControlPort becomes 0.
+  // switches and numbers take the missing-key defaults; the four control-interface and
+  // reservation entries keep this object's current values as their defaults. A negative
+  // ControlPort, AuditLogMaxSize or MaxLogCopies becomes 0; AuditLogFiles is clamped to
+  // 1 .. 1000 (rotation never drops the file it moves aside).
   void LoadFrom(ConfigValue* section);
-  // Writes all twelve keys with the setters (booleans as Boolean, numbers as Integer,
+  // Writes all the keys with the setters (booleans as Boolean, numbers as Integer,
   // texts as String).
   void StoreInto(ConfigValue* section) const;
 };

@@ -178,6 +178,9 @@ bool ServerApplication::StartBackgroundThreads() {
 
 void ServerApplication::OpenAuditLog() {
   // A log that cannot be opened is silent: the server runs without audit lines.
+  const ServerSettings& settings = server_->settings;
+  server_->auditLog.SetRotation(static_cast<uint64_t>(settings.AuditLogMaxSize),
+                                settings.AuditLogFiles);
   if (server_->auditLog.Open(server_->config.StartDirectory() + "/users.log"))
     server_->auditLog.Write("Server started\n");
 }

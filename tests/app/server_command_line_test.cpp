@@ -99,6 +99,40 @@ TEST(ServerSettingsTest, MissingKeysAndMissingFileDefaultsDiffer) {
   EXPECT_EQ(fresh.MaxClientCount, 50);
 }
 
+TEST(ServerSettingsTest, DiskBoundsLoadStoreAndDefaults) {
+  ServerSettings missing = FromFile("OrvexaConfig { Enable = true }");
+  EXPECT_EQ(missing.AuditLogMaxSize, 64 * 1024 * 1024);
+  EXPECT_EQ(missing.AuditLogFiles, 8);
+  EXPECT_EQ(missing.MaxLogCopies, 0);
+  ServerSettings set =
+      FromFile("OrvexaConfig { AuditLogMaxSize = 1000 AuditLogFiles = 3 MaxLogCopies = 5 }");
+  EXPECT_EQ(set.AuditLogMaxSize, 1000);
+  EXPECT_EQ(set.AuditLogFiles, 3);
+  EXPECT_EQ(set.MaxLogCopies, 5);
+  // Out of range: no negative sizes or counts; at least one old audit file, at most 1000.
+  ServerSettings odd =
+      FromFile("OrvexaConfig { AuditLogMaxSize = -1 AuditLogFiles = 0 MaxLogCopies = -2 }");
+  EXPECT_EQ(odd.AuditLogMaxSize, 0);
+  EXPECT_EQ(odd.AuditLogFiles, 1);
+  EXPECT_EQ(odd.MaxLogCopies, 0);
+  EXPECT_EQ(FromFile("OrvexaConfig { AuditLogFiles = 5000 }").AuditLogFiles, 1000);
+  // Stored and read back unchanged.
+  ParseOptions quiet;
+  quiet.trace = false;
+  ConfigValue* root = ReadConfiguration("OrvexaConfig { Enable = true }", quiet);
+  ASSERT_NE(root, nullptr);
+  StructValue* section = GetSection(root, "OrvexaConfig");
+  set.StoreInto(section);
+  EXPECT_EQ(GetInt(section, "AuditLogMaxSize", 0), 1000);
+  EXPECT_EQ(GetInt(section, "AuditLogFiles", 0), 3);
+  EXPECT_EQ(GetInt(section, "MaxLogCopies", 0), 5);
+  ServerSettings back;
+  back.LoadFrom(section);
+  EXPECT_EQ(back.AuditLogMaxSize, 1000);
+  EXPECT_EQ(back.MaxLogCopies, 5);
+  root->Release();
+}
+
 TEST(ServerSettingsTest, WrongKindsGiveDefaultsAndNegativeControlPortIsZero) {
   ServerSettings s = FromFile(
       "OrvexaConfig { MaxClientCount = \"50x\" Enable = 0 ControlPort = -5 "
@@ -119,7 +153,7 @@ TEST(ServerSettingsTest, StoreReplacesEntriesOfAnotherKind) {
   ServerSettings settings;
   settings.Enable = false;
   settings.StoreInto(section);
-  EXPECT_EQ(section->Count(), 13u);
+  EXPECT_EQ(section->Count(), 16u);
   EXPECT_EQ(FindTyped(section, "Enable", ValueKind::Boolean) != nullptr, true);
   EXPECT_FALSE(GetBool(section, "Enable", true));
   EXPECT_EQ(GetInt(section, "Extra", 0), 1);

@@ -108,6 +108,8 @@ TEST(ServerStartupTest, NoFileWritesFreshDefaultsAtShutdown) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(saved,
             "OrvexaConfig {\n"
+            "   AuditLogFiles=8\n"
+            "   AuditLogMaxSize=67108864\n"
             "   Authenticate=false\n"
             "   ConectionExpirationDelay=60\n"
             "   ControlInterface=\"127.0.0.1\"\n"
@@ -117,6 +119,7 @@ TEST(ServerStartupTest, NoFileWritesFreshDefaultsAtShutdown) {
             "   LimitMultipleControl=true\n"
             "   LimitUsage=true\n"
             "   MaxClientCount=50\n"
+            "   MaxLogCopies=0\n"
             "   MaxUsageTime=1200\n"
             "   ReservationsQueryPage=\"/reservations.php\"\n"
             "   ReservationsServer=\"localhost\"\n"
