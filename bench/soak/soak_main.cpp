@@ -217,6 +217,14 @@ int main(int argc, char** argv) {
           (unsigned long long)snap.gapsOutside, (unsigned long long)snap.gapsInBursts,
           (unsigned long long)snap.bursts);
       std::fflush(stdout);
+      if (second % 10 == 0) {
+        std::string byKind = "       by kind:";
+        for (const auto& [kind, count] : snap.served)
+          byKind += " " + kind + " " + std::to_string(count);
+        for (const auto& [kind, count] : snap.errors)
+          byKind += "; ERRORS " + kind + " " + std::to_string(count);
+        std::printf("%s\n", byKind.c_str());
+      }
       lastRequests = snap.requests;
       lastCpu = s->cpuSeconds;
     }
@@ -374,9 +382,15 @@ int main(int argc, char** argv) {
       "%llu overlapping one of %llu bursts\n",
       o.gapMs, (unsigned long long)snap.gapsOutside, (long long)snap.longestGapOutside,
       (unsigned long long)snap.gapsInBursts, (unsigned long long)snap.bursts);
+  // Wall-clock times too, to line the gaps up with traces of the server (strace -ttt).
+  const int64_t wallOffsetMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::system_clock::now().time_since_epoch())
+                                   .count() -
+                               NowMs();
   for (const auto& g : snap.outside)
-    std::printf("  gap outside bursts: channel %u at %.3f s for %lld ms\n", g.channel,
-                (g.fromMs - runStartMs) / 1000.0, (long long)(g.toMs - g.fromMs));
+    std::printf("  gap outside bursts: channel %u at %.3f s (wall clock %.3f) for %lld ms\n",
+                g.channel, (g.fromMs - runStartMs) / 1000.0, (g.fromMs + wallOffsetMs) / 1000.0,
+                (long long)(g.toMs - g.fromMs));
   std::printf("== Log files ==\n");
   for (const auto& l : logLines) std::printf("%s\n", l.c_str());
 
