@@ -259,7 +259,7 @@ int main(int argc, char** argv) {
             std::to_string(steady - drained) + " ms, full table checked in " +
             std::to_string(NowMs() - steady) + " ms";
     quietLines.push_back(line);
-    std::printf("quiet point %s\n", line.c_str());
+    std::printf("%s\n", line.c_str());
   };
   const int64_t endMs = runStartMs + o.seconds * 1000LL;
   int64_t nextQuietMs = runStartMs + o.seconds * 250LL;
