@@ -3,3 +3,11 @@
 if(TARGET history_bench AND TARGET orvexa_test_support)
   target_link_libraries(history_bench PRIVATE orvexa_test_support)
 endif()
+
+# The soak (build/bench/soak): the real server under many clients and injected faults.
+if(TARGET orvexa_test_support AND TARGET orvexa_client)
+  file(GLOB soak_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/soak/*.cpp)
+  add_executable(soak ${soak_sources})
+  target_link_libraries(soak PRIVATE orvexa_core orvexa_client orvexa_test_support)
+  set_target_properties(soak PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endif()
