@@ -5,8 +5,10 @@
 // RemoveOldCopies bounds how many of them stay on disk.
 //
 // Every operation runs with ServerLock held (periodic logging, history requests, the log
-// settings dialog, registration); the object has no lock of its own. The file is held
-// with an exclusive lock while open, so a second server cannot use it.
+// settings dialog, registration), except Flush: the periodic logger flushes without it,
+// on the main thread, which is the only thread that opens, closes or appends to a log
+// (other threads only read the mapping). The object has no lock of its own. The file is
+// held with an exclusive lock while open, so a second server cannot use it.
 //
 // Failures to open are reported through the log-file error sink (a message box in the
 // operator window, an "Error: <text>" line on standard error headless) and leave the

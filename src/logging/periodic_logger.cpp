@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <vector>
 
 #include "base/server_lock.h"
 #include "config/config_access.h"
@@ -19,18 +20,28 @@ void PeriodicLogger::Tick() {
 }
 
 bool PeriodicLogger::PeriodicLogPass(int64_t now) {
+  std::vector<LogFile*> appended;
+  {
+    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    const size_t count = channels_.ChannelCount();
+    for (size_t index = 0; index < count; ++index) {
+      LoggedChannel& channel = channels_.LoggedChannelAt(index);
+      if (now <= channel.nextLogTime) continue;
+      // One grid step per pass: the record's time is the pass's, the grid stays fixed.
+      channel.nextLogTime += channel.logPeriod;
+      if (!channel.logFile.IsOpen()) continue;
+      const float value = channel.Read(0);
+      channel.logFile.Append(static_cast<uint32_t>(now), value);
+      appended.push_back(&channel.logFile);
+    }
+  }
+  // The flush waits for the disk, which a busy disk can stretch to most of a second: it
+  // runs without ServerLock, so the fast sampler and the clients go on meanwhile. Log
+  // files are opened, closed and appended to on this thread only, so none can go away
+  // under it; readers on other threads only read the mapping.
+  for (LogFile* logFile : appended) logFile->Flush();
   std::lock_guard<std::recursive_mutex> hold(ServerLock());
   const size_t count = channels_.ChannelCount();
-  for (size_t index = 0; index < count; ++index) {
-    LoggedChannel& channel = channels_.LoggedChannelAt(index);
-    if (now <= channel.nextLogTime) continue;
-    // One grid step per pass: the record's time is the pass's, the grid stays fixed.
-    channel.nextLogTime += channel.logPeriod;
-    if (!channel.logFile.IsOpen()) continue;
-    const float value = channel.Read(0);
-    channel.logFile.Append(static_cast<uint32_t>(now), value);
-    channel.logFile.Flush();
-  }
   bool copied = false;
   for (size_t index = 0; index < count; ++index) {
     LogFile& logFile = channels_.LoggedChannelAt(index).logFile;

@@ -7,8 +7,9 @@
 //
 // Runs on the main thread (the tick is never re-entered). PeriodicLogPass and
 // SaveLoggingSettings take ServerLock themselves: it guards the channels, their log
-// files and every plug-in read. The configuration tree is touched on the main thread
-// only (here and by the log settings dialog).
+// files and every plug-in read; the flush of the appended records (msync, which waits for
+// the disk) runs after ServerLock is released. The configuration tree is touched on the
+// main thread only (here and by the log settings dialog).
 #pragma once
 
 #include <cstdint>
