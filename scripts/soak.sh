@@ -7,6 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j 2 --target orvexa simulator_plugin soak
+source scripts/compiler-cache.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${CACHE_ARGS[@]}" >/dev/null
+cmake --build build -j "$(nproc)" --target orvexa simulator_plugin soak
 exec build/bench/soak --seconds "$seconds" "$@"
