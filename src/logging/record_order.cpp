@@ -12,14 +12,18 @@ void RecordOrder::Invalidate() {
 
 void RecordOrder::Check(const LogRecord* records, uint32_t k) {
   if (records[k - 1].time > records[k].time) {
-    if (overflow_) return;
-    descents_.insert(k);
-    if (descents_.size() > kMaxDescents) {
-      overflow_ = true;
-      descents_.clear();
-    }
-  } else {
+    Insert(k);
+  } else if (!descents_.empty()) {
     descents_.erase(k);
+  }
+}
+
+void RecordOrder::Insert(uint32_t k) {
+  if (overflow_) return;
+  descents_.insert(k);
+  if (descents_.size() > kMaxDescents) {
+    overflow_ = true;
+    descents_.clear();
   }
 }
 
@@ -31,11 +35,14 @@ void RecordOrder::Build(const LogFileHeader* header, const LogRecord* records,
   const uint32_t capacity = std::min(header->capacity, mappedSlots);
   const uint32_t next = std::min(header->nextIndex, capacity);
   const uint32_t count = std::min(header->count, capacity);
-  for (uint32_t k = 1; k < next && !overflow_; ++k) Check(records, k);
-  if (count > next) {
-    const uint32_t from = capacity - std::min(count - next, capacity - next);
-    for (uint32_t k = from + 1; k < capacity && !overflow_; ++k) Check(records, k);
-  }
+  // One pass that only compares; the set is touched at the descents alone.
+  auto scan = [&](uint32_t from, uint32_t to) {
+    for (uint32_t k = from + 1; k < to && !overflow_; ++k) {
+      if (records[k - 1].time > records[k].time) Insert(k);
+    }
+  };
+  scan(0, next);
+  if (count > next) scan(capacity - std::min(count - next, capacity - next), capacity);
 }
 
 void RecordOrder::Written(const LogRecord* records, uint32_t mappedSlots, uint32_t slot) {

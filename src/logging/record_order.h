@@ -37,6 +37,7 @@ class RecordOrder {
 
  private:
   void Check(const LogRecord* records, uint32_t k);
+  void Insert(uint32_t k);
 
   bool known_ = false;
   bool overflow_ = false;
