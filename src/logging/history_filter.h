@@ -39,6 +39,13 @@ class HistoryFilter {
   void FilterReset(uint16_t mode, uint32_t limit);
   bool FilterAccept(uint16_t mode, uint32_t limit, const LogRecord& record);
 
+  // Mode 2 state, read by the searching query to skip records the filter would reject
+  // without changing its state.
+  bool WindowStarted() const { return windowStarted_; }
+  int64_t LastTaken() const { return lastTaken_; }
+  int64_t WindowEnd() const { return windowEnd_; }
+  int32_t Step() const { return step_; }
+
  private:
   bool AcceptFirstInHour(int hour, int wanted);
   int HourOf(uint32_t time);

@@ -2,10 +2,114 @@
 
 #include <algorithm>
 
+#include "platform/local_calendar.h"
+
 namespace orvexa {
+namespace {
+
+bool Before(const LogRecord& r, int64_t t) {
+  return static_cast<int64_t>(r.time) < t;
+}
+
+// First index in [from, to) whose time is at least t, for records whose times do not
+// decrease: galloping from `from`, so a nearby answer costs a few reads whatever the
+// length of the run.
+uint32_t FirstAtOrAfter(const LogRecord* r, uint32_t from, uint32_t to, int64_t t) {
+  if (from >= to || !Before(r[from], t)) return from;
+  uint32_t low = from;  // Before(r[low], t) holds
+  uint32_t step = 1;
+  while (step < to - low && Before(r[low + step], t)) {
+    low += step;
+    step *= 2;
+  }
+  const uint32_t high = step < to - low ? low + step : to;
+  const LogRecord* hit =
+      std::partition_point(r + low + 1, r + high, [t](const LogRecord& x) { return Before(x, t); });
+  return static_cast<uint32_t>(hit - r);
+}
+
+// A lower bound of the first moment at or after x whose local hour is `wanted` (x itself
+// when that cannot be told cheaply). While the zone's offset stays the same the local
+// hours follow each other an hour apart, so the next `wanted` hour is computed; the
+// offset is checked at both ends of the skipped stretch (shorter than a day, which never
+// holds two offset changes that cancel out).
+int64_t NextStartOfHour(int64_t x, int wanted) {
+  int hour = 0;
+  int64_t offset = 0;
+  if (!LocalHourAndOffset(x, &hour, &offset)) return x;
+  const int64_t local = x + offset;
+  const int64_t intoHour = ((local % 3600) + 3600) % 3600;
+  const int64_t hourOfDay = (((local - intoHour) / 3600) % 24 + 24) % 24;
+  if (hourOfDay != hour || hour == wanted) return x;  // a leap second or an odd zone
+  const int64_t next = x - intoHour + int64_t{(wanted - hour + 24) % 24} * 3600;
+  int lastHour = 0;
+  int64_t lastOffset = 0;
+  if (!LocalHourAndOffset(next - 1, &lastHour, &lastOffset) || lastOffset != offset) return x;
+  return next;
+}
+
+// The filtered modes over runs whose times do not decrease within each run. The filter
+// itself decides every record it is fed; the search only leaves out records it would
+// reject without changing its state: those before the mode-2 spacing or window, the
+// rest of a local hour after its first record (same hour, same outcome), and the hours
+// between one wanted hour and the next.
+void VisitOrdered(const RecordRuns& runs, uint16_t mode, uint32_t limit, uint32_t room,
+                  const HistoryStretch& take) {
+  if (mode == kHistoryFirstInHour && limit > 23) return;  // no hour matches
+  const uint32_t code = ThinningCode(limit);
+  const bool hourRule = mode == kHistoryFirstInHour || code < 24;
+  const int wanted = mode == kHistoryFirstInHour ? static_cast<int>(limit) : static_cast<int>(code);
+  HistoryFilter filter;
+  filter.FilterReset(mode, limit);
+  for (const RecordRun* run : {&runs.older, &runs.newer}) {
+    const LogRecord* r = run->first;
+    const uint32_t n = run->count;
+    uint32_t k = 0;
+    while (k < n && room > 0) {
+      const bool opened = mode == kHistoryWindow && filter.WindowStarted();
+      if (opened) {
+        k = FirstAtOrAfter(r, k, n, filter.LastTaken() + filter.Step());
+        if (k == n || static_cast<int64_t>(r[k].time) > filter.WindowEnd()) break;
+        if (!hourRule && filter.Step() == 0) {
+          // Every record up to the window's end, as one stretch.
+          const uint32_t end = FirstAtOrAfter(r, k, n, filter.WindowEnd() + 1);
+          const uint32_t taken = std::min(end - k, room);
+          take(r + k, taken);
+          filter.FilterAccept(mode, limit, r[k + taken - 1]);  // the last one taken
+          room -= taken;
+          k += taken;
+          continue;
+        }
+      }
+      const LogRecord& record = r[k];
+      if (filter.FilterAccept(mode, limit, record)) {
+        take(r + k, 1);
+        --room;
+      }
+      if (!hourRule || (mode == kHistoryWindow && !opened)) {
+        // A spacing step, or the record that opened the window (it marks no hour).
+        ++k;
+        continue;
+      }
+      const LocalHourSpan span = LocalHourSpanOf(record.time);
+      uint32_t e = FirstAtOrAfter(r, k + 1, n, span.to);
+      if (span.hour != wanted && e < n)
+        e = FirstAtOrAfter(r, e, n, NextStartOfHour(span.to, wanted));
+      k = e;
+    }
+  }
+}
+
+bool RunOrdered(const RecordRun& run, const LogRecord* records, const RecordOrder* order) {
+  if (run.count == 0) return true;
+  const uint32_t from = static_cast<uint32_t>(run.first - records);
+  return order->Ordered(from, from + run.count);
+}
+
+}  // namespace
 
 RecordRuns SamplesSince(const LogFileHeader* header, const LogRecord* records, uint32_t mappedSlots,
-                        uint32_t start) {
+                        uint32_t start, const RecordOrder* order) {
   RecordRuns result;
   if (header == nullptr || records == nullptr) return result;
   const uint32_t capacity = std::min(header->capacity, mappedSlots);
@@ -14,9 +118,14 @@ RecordRuns SamplesSince(const LogFileHeader* header, const LogRecord* records, u
   const uint32_t next = std::min(header->nextIndex, capacity);
   const uint32_t count = std::min(header->count, capacity);
 
-  // Walk back from the newest slot while the records are recent enough.
+  // Back from the newest slot while the records are recent enough: where the slots are
+  // in time order the first recent one is found by bisection, otherwise by the walk.
   uint32_t i = next;
-  while (i > 0 && records[i - 1].time >= start) --i;
+  if (order != nullptr && order->Ordered(0, next)) {
+    i = FirstAtOrAfter(records, 0, next, start);
+  } else {
+    while (i > 0 && records[i - 1].time >= start) --i;
+  }
   if (i > 0) {
     // Record i - 1 is older than start: everything after it is the answer.
     if (i < next) result.older = {records + i, next - i};
@@ -31,7 +140,11 @@ RecordRuns SamplesSince(const LogFileHeader* header, const LogRecord* records, u
     const uint32_t older = std::min(count - next, capacity - next);
     uint32_t j = capacity;
     const uint32_t stop = capacity - older;
-    while (j > stop && records[j - 1].time >= start) --j;
+    if (order != nullptr && order->Ordered(stop, capacity)) {
+      j = FirstAtOrAfter(records, stop, capacity, start);
+    } else {
+      while (j > stop && records[j - 1].time >= start) --j;
+    }
     if (j < capacity) wrapped = {records + j, capacity - j};
   }
   if (wrapped.count > 0) {
@@ -51,10 +164,10 @@ uint32_t HistoryStart(int64_t now, uint32_t spanOrStart, uint16_t mode) {
 
 void VisitHistory(const LogFileHeader* header, const LogRecord* records, uint32_t mappedSlots,
                   int64_t now, uint32_t spanOrStart, uint16_t mode, uint32_t limit,
-                  const HistoryStretch& take) {
+                  const HistoryStretch& take, const RecordOrder* order) {
   if (mode != kHistoryAll && mode != kHistoryFirstInHour && mode != kHistoryWindow) return;
   const uint32_t start = HistoryStart(now, spanOrStart, mode);
-  const RecordRuns runs = SamplesSince(header, records, mappedSlots, start);
+  const RecordRuns runs = SamplesSince(header, records, mappedSlots, start, order);
   if (mode == kHistoryWindow && runs.older.count > 0) {
     // The whole query is empty when its first record lies beyond the requested window.
     const int64_t end = static_cast<int64_t>(spanOrStart) + WindowLength(limit);
@@ -70,6 +183,11 @@ void VisitHistory(const LogFileHeader* header, const LogRecord* records, uint32_
       if (n > 0) take(run->first, n);
       room -= n;
     }
+    return;
+  }
+  if (order != nullptr && RunOrdered(runs.older, records, order) &&
+      RunOrdered(runs.newer, records, order)) {
+    VisitOrdered(runs, mode, limit, room, take);
     return;
   }
   if (mode == kHistoryWindow && code >= 24 && ThinningStep(code) == 0) {

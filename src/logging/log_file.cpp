@@ -68,6 +68,8 @@ LogFile& LogFile::operator=(LogFile&& other) noexcept {
     file_ = std::move(other.file_);
     header_ = std::exchange(other.header_, nullptr);
     records_ = std::exchange(other.records_, nullptr);
+    order_ = std::move(other.order_);
+    other.order_.Invalidate();
     lastError_ = std::move(other.lastError_);
   }
   return *this;
@@ -135,6 +137,7 @@ bool LogFile::Open(bool alwaysReset, uint32_t capacity) {
   if (!result.ok) return Fail(ErrorText("Unable to create file view.", error, result.message));
   header_ = static_cast<LogFileHeader*>(file_.Data());
   records_ = reinterpret_cast<LogRecord*>(static_cast<char*>(file_.Data()) + sizeof(LogFileHeader));
+  order_.Invalidate();
   if (reset) {
     header_->nextIndex = 0;
     header_->capacity = capacity;
@@ -157,6 +160,7 @@ void LogFile::Append(uint32_t time, float value) {
   records_[slot] = LogRecord{time, FixedPoint(value)};
   if (header_->count < header_->capacity) ++header_->count;
   header_->nextIndex = (slot + 1) % header_->capacity;
+  order_.Written(records_, MappedSlots(), slot);
 }
 
 void LogFile::Flush() {
@@ -164,7 +168,13 @@ void LogFile::Flush() {
   file_.Sync();
 }
 
+const RecordOrder& LogFile::Order() {
+  if (!order_.Known()) order_.Build(header_, records_, MappedSlots());
+  return order_;
+}
+
 void LogFile::Close() {
+  order_.Invalidate();
   header_ = nullptr;
   records_ = nullptr;
   file_.Close();

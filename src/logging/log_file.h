@@ -22,6 +22,7 @@
 #include <string>
 
 #include "logging/log_record.h"
+#include "logging/record_order.h"
 #include "platform/io_result.h"
 #include "platform/mapped_file.h"
 
@@ -76,6 +77,9 @@ class LogFile {
                : static_cast<uint32_t>((file_.MappedSize() - sizeof(LogFileHeader)) /
                                        sizeof(LogRecord));
   }
+  // Where the ring is in time order, for the history queries' bisection; built by the
+  // first call after an open (one pass over the slots in use), then kept by Append.
+  const RecordOrder& Order();
   // The name the copy taken at `now` gets.
   std::string CopyName(int64_t now) const;
   // Removes the copies of the log file `logFileName` (files of its folder named
@@ -113,6 +117,7 @@ class LogFile {
   MappedFile file_;
   LogFileHeader* header_ = nullptr;
   LogRecord* records_ = nullptr;
+  RecordOrder order_;
   std::string lastError_;
 };
 

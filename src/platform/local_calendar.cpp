@@ -11,6 +11,15 @@ int LocalHourOf(int64_t seconds) {
   return parts.tm_hour;
 }
 
+bool LocalHourAndOffset(int64_t seconds, int* hour, int64_t* offset) {
+  std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm parts{};
+  if (localtime_r(&t, &parts) == nullptr) return false;
+  *hour = parts.tm_hour;
+  *offset = parts.tm_gmtoff;
+  return true;
+}
+
 LocalHourSpan LocalHourSpanOf(int64_t seconds) {
   LocalHourSpan span{0, seconds, seconds + 1};
   std::time_t at = static_cast<std::time_t>(seconds);

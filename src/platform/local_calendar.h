@@ -19,4 +19,8 @@ struct LocalHourSpan {
 };
 LocalHourSpan LocalHourSpanOf(int64_t seconds);
 
+// Local hour of day and the zone's offset from UTC in seconds at `seconds`; false when
+// it cannot be converted. Lets a search step over whole hours while the offset holds.
+bool LocalHourAndOffset(int64_t seconds, int* hour, int64_t* offset);
+
 }  // namespace orvexa

@@ -88,10 +88,12 @@ void ReadHistory(RequestContext& c) {
     DeviceChannel& channel = registry->Channel(number - 1);
     logged = channel.logFile.IsOpen();
     if (logged) {
+      const RecordOrder& order = channel.logFile.Order();
       VisitHistory(
           channel.logFile.Header(), channel.logFile.Records(), channel.logFile.MappedSlots(),
           CalendarSeconds(), spanOrStart, mode, limit,
-          [](const LogRecord* first, uint32_t count) { EncodeHistory(first, count, &reply); });
+          [](const LogRecord* first, uint32_t count) { EncodeHistory(first, count, &reply); },
+          &order);
       id = channel.id;
     }
   }

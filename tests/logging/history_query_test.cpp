@@ -5,10 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
+#include <ctime>
 #include <random>
 #include <vector>
 
+#include "logging/log_file.h"
 #include "support/history_selection.h"
+#include "support/temp_dir.h"
 
 namespace orvexa {
 namespace {
@@ -220,6 +224,66 @@ TEST(SelectHistoryTest, CountMatchesTheRecordsSent) {
   }
   EXPECT_EQ(CountAccepted(filter, 0, 0, runs), 5000u);
   EXPECT_EQ(CountAccepted(filter, 7, 0, runs), 0u);
+}
+
+// The log file's RecordOrder follows the appends: a record whose clock went back makes
+// the queries over it walk, and once the ring has overwritten it they search again. At
+// every stage, across both summer-time changes of a zone, every mode and hour gives the
+// walk's records.
+TEST(SelectHistoryTest, SearchFollowsTheRingOrderAcrossClockStepsAndSummerTime) {
+  const char* oldZone = std::getenv("TZ");
+  const std::string restore = oldZone != nullptr ? oldZone : "";
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  tzset();
+  test::TempDir dir;
+  LogFile log(dir.File("order.log"));
+  const uint32_t capacity = 150;
+  ASSERT_TRUE(log.Open(true, capacity));
+  auto same = [&](const char* stage) {
+    const RecordOrder& order = log.Order();
+    const LogFileHeader* h = log.Header();
+    const int64_t now = 1792872000 + 40 * 3600;
+    for (uint16_t mode : {0, 1, 2}) {
+      for (uint32_t limit = 0; limit < 32; ++limit) {
+        const uint32_t full = mode == 2 ? (limit << 24) | 0xFFFFFF : limit;
+        const uint32_t spans[] = {1774728000, 1774728000 + 5 * 3600, 1792872000 + 7 * 3600};
+        for (uint32_t from : spans) {
+          const uint32_t arg = mode == 2 ? from : static_cast<uint32_t>(now - from);
+          std::vector<LogRecord> walked, searched;
+          VisitHistory(
+              h, log.Records(), log.MappedSlots(), now, arg, mode, full,
+              [&](const LogRecord* f, uint32_t n) { walked.insert(walked.end(), f, f + n); });
+          VisitHistory(
+              h, log.Records(), log.MappedSlots(), now, arg, mode, full,
+              [&](const LogRecord* f, uint32_t n) { searched.insert(searched.end(), f, f + n); },
+              &order);
+          ASSERT_EQ(searched.size(), walked.size())
+              << stage << " mode " << mode << " limit " << limit << " from " << from;
+          for (size_t k = 0; k < walked.size(); ++k) ASSERT_EQ(searched[k].time, walked[k].time);
+        }
+      }
+    }
+  };
+  // Every 10 minutes over the night of the spring change, then of the autumn change.
+  for (uint32_t k = 0; k < 70; ++k) log.Append(1774728000 + k * 600, 1.0f);
+  for (uint32_t k = 0; k < 70; ++k) log.Append(1792872000 + k * 600, 2.0f);
+  EXPECT_TRUE(log.Order().Ordered(0, log.Header()->nextIndex));
+  same("ordered");
+  log.Append(1792872000 + 3 * 600, 3.0f);  // the clock went back
+  EXPECT_FALSE(log.Order().Ordered(0, log.Header()->nextIndex));
+  same("clock back");
+  for (uint32_t k = 0; k < 20; ++k) log.Append(1792872000 + 12 * 3600 + k * 300, 4.0f);
+  same("wrapped over it");
+  // Once the ring has overwritten the record from the past, the runs are ordered again.
+  for (uint32_t k = 0; k < capacity; ++k) log.Append(1792872000 + 14 * 3600 + k * 600, 5.0f);
+  EXPECT_TRUE(log.Order().Ordered(0, log.Header()->nextIndex));
+  EXPECT_TRUE(log.Order().Ordered(log.Header()->nextIndex, capacity));
+  same("overwritten");
+  if (oldZone != nullptr)
+    setenv("TZ", restore.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
 }
 
 }  // namespace

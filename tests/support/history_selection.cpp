@@ -1,5 +1,7 @@
 #include "support/history_selection.h"
 
+#include <gtest/gtest.h>
+
 namespace orvexa::test {
 
 std::vector<LogRecord> SelectHistory(const LogFileHeader* header, const LogRecord* records,
@@ -10,6 +12,24 @@ std::vector<LogRecord> SelectHistory(const LogFileHeader* header, const LogRecor
                [&out](const LogRecord* first, uint32_t count) {
                  out.insert(out.end(), first, first + count);
                });
+  // The same query searched with the ring's order must hand out the same records.
+  RecordOrder order;
+  order.Build(header, records, mappedSlots);
+  std::vector<LogRecord> searched;
+  VisitHistory(
+      header, records, mappedSlots, now, spanOrStart, mode, limit,
+      [&searched](const LogRecord* first, uint32_t count) {
+        searched.insert(searched.end(), first, first + count);
+      },
+      &order);
+  bool same = searched.size() == out.size();
+  for (size_t k = 0; same && k < out.size(); ++k) {
+    same = searched[k].time == out[k].time && searched[k].value == out[k].value;
+  }
+  if (!same) {
+    ADD_FAILURE() << "searched query gave " << searched.size() << " records, the walk "
+                  << out.size() << " (or different ones)";
+  }
   return out;
 }
 

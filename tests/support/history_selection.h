@@ -9,10 +9,12 @@
 #include "logging/history_filter.h"
 #include "logging/history_query.h"
 #include "logging/log_record.h"
+#include "logging/record_order.h"
 
 namespace orvexa::test {
 
-// What VisitHistory hands out, copied in order.
+// What VisitHistory hands out, copied in order. The same query is also run searched
+// (with a RecordOrder of the records) and a difference fails the calling test.
 std::vector<LogRecord> SelectHistory(const LogFileHeader* header, const LogRecord* records,
                                      uint32_t mappedSlots, int64_t now, uint32_t spanOrStart,
                                      uint16_t mode, uint32_t limit);
