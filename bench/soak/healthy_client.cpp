@@ -403,6 +403,11 @@ void HealthyClient::RecordingStep() {
   if (r.autoStop) {
     Expect(stopped == 0xFFFFFFFF,
            "StopRecording after the plug-in ended the experiment not refused");
+  } else if (stopped == 0xFFFFFFFF && !Listed(r.id)) {
+    // Evicted by the 101st experiment while it ran: the connection records nothing now.
+    c_.stats.Note("recording evicted by newer experiments");
+    recording_.reset();
+    return;
   } else {
     Expect(stopped == r.id, "StopRecording answered another experiment");
   }
