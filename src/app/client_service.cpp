@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -20,6 +21,7 @@ ClientService::ClientService(const ServerSettings& settings, AuditLog& audit,
                              DeviceRegistry* registry, const std::atomic<bool>& serverRunning,
                              MainLoop& loop)
     : settings_(settings),
+      registry_(registry),
       loop_(loop),
       users_(&audit,
              [registry](int code, int arg) {
@@ -27,6 +29,7 @@ ClientService::ClientService(const ServerSettings& settings, AuditLog& audit,
              }),
       listener_(
           tracker_,
+          // On the main thread, where the settings are written: no lock needed.
           [&settings] {
             return Listener::Admission{
                 settings.Enable,
@@ -38,7 +41,7 @@ ClientService::ClientService(const ServerSettings& settings, AuditLog& audit,
   environment_.registry = registry;
   environment_.users = &users_;
   environment_.audit = &audit;
-  environment_.deviceListingDisabled = &settings.DisableDeviceListing;
+  environment_.deviceListingDisabled = &listingDisabled_;
   environment_.tracker = &tracker_;
   ApplySettings();
   std::shared_ptr<std::atomic<bool>> alive = alive_;
@@ -54,6 +57,7 @@ ClientService::~ClientService() {
   alive_->store(false);
   users_.SetRowsListener(nullptr);
   if (watchId_) loop_.UnwatchFd(watchId_);
+  if (openingTimerId_) loop_.RemoveTimer(openingTimerId_);
 }
 
 void ClientService::OnRows(const ClientRows& rows) {
@@ -66,29 +70,39 @@ bool ClientService::OpenListener(int port, std::string* failureMessage, std::str
   if (!listener_.Open(port, failureMessage, detail)) return false;
   watchId_ =
       loop_.WatchFd(listener_.socket(), POLLIN, [this](short) { listener_.OnAcceptReady(); });
+  // The tracker's lock is a leaf: the check never waits for a burst.
+  openingTimerId_ = loop_.AddTimer(
+      kOpeningCheckPeriod, [this] { tracker_.ExpireUnopened(MonotonicNanoseconds() / 1000000); });
   return true;
 }
 
 void ClientService::ApplySettings() {
   UserTableSettings copy;
-  {
-    std::lock_guard<std::recursive_mutex> guard(ServerLock());
-    copy.limitMultipleControl = settings_.LimitMultipleControl;
-    copy.expirationDelay = settings_.ConectionExpirationDelay;
-    copy.maxUsageTime = settings_.MaxUsageTime;
-    copy.limitUsage = settings_.LimitUsage;
-  }
+  copy.limitMultipleControl = settings_.LimitMultipleControl;
+  copy.expirationDelay = settings_.ConectionExpirationDelay;
+  copy.maxUsageTime = settings_.MaxUsageTime;
+  copy.limitUsage = settings_.LimitUsage;
   users_.ApplySettings(copy);
+  listingDisabled_.store(settings_.DisableDeviceListing);
+  tracker_.SetMaxOpeningPerAddress(
+      static_cast<uint32_t>(std::max(settings_.MaxOpeningPerAddress, int32_t{1})));
+}
+
+bool ClientService::TryNotifyPresence() {
+  if (registry_ == nullptr) return true;
+  std::unique_lock<std::recursive_mutex> devices(ServerLock(), std::try_to_lock);
+  if (!devices.owns_lock()) return false;
+  users_.NotifyPresence();  // its broadcast takes the lock again, held here already
+  return true;
 }
 
 bool ClientService::StartWorker(SocketHandle socket, uint32_t serial) {
   auto connection = std::make_unique<AdmittedConnection>();
   connection->socket.handle = socket;
   connection->serial = serial;
-  // Not Settings(): the main thread never waits for the table lock (see UserTable).
-  int64_t delaySeconds = users_.ExpirationDelay();
-  if (delaySeconds < 1) delaySeconds = 1;
-  int64_t deadlineMs = MonotonicNanoseconds() / 1000000 + delaySeconds * 1000;
+  // The opening has its own short deadline, whatever the idle delay.
+  const int64_t openingSeconds = std::max(settings_.OpeningTimeout, int32_t{1});
+  const int64_t deadlineMs = MonotonicNanoseconds() / 1000000 + openingSeconds * 1000;
   ConnectionSocket* tracked = &connection->socket;
   tracker_.Track(tracked, deadlineMs);
   try {
@@ -105,12 +119,13 @@ bool ClientService::StartWorker(SocketHandle socket, uint32_t serial) {
 
 void ClientService::HousekeepingPass(bool windowClosing) {
   users_.MaintenancePass(windowClosing);
-  if (!windowClosing) tracker_.ExpireUnopened(MonotonicNanoseconds() / 1000000);
 }
 
 void ClientService::DisconnectAll() {
   if (watchId_) loop_.UnwatchFd(watchId_);
   watchId_ = 0;
+  if (openingTimerId_) loop_.RemoveTimer(openingTimerId_);
+  openingTimerId_ = 0;
   listener_.Close();
   users_.RemoveAll();
   tracker_.ShutdownAll();

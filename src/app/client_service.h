@@ -1,14 +1,19 @@
 // Serving clients, as one part of the main window object: the listening socket watched
 // by the main loop, the connection tracker, the user table and what every worker
 // reaches (ServingEnvironment). The application's start-up and shutdown steps and its
-// clocks call in here: OpenListener (window initialization), NotifyPresence (one-second
-// tick), HousekeepingPass (housekeeping thread), DisconnectAll and WaitForWorkers
-// (shutdown).
+// clocks call in here: OpenListener (window initialization), TryNotifyPresence
+// (one-second tick), HousekeepingPass (housekeeping thread), DisconnectAll and
+// WaitForWorkers (shutdown). A main-loop timer of its own ends the connections whose
+// opening deadline (OpeningTimeout) has passed.
 //
-// Threads: construction, OpenListener, accept notifications, ApplySettings, the rows
-// copy and shutdown calls on the main thread; HousekeepingPass on the housekeeping
-// thread; workers on their own threads. The user table's row snapshots reach the main
-// thread through MainLoop::Post and are kept there (LatestRows) for the client list.
+// Threads: construction, OpenListener, accept notifications, ApplySettings, the opening
+// check, the rows copy and shutdown calls on the main thread; HousekeepingPass on the
+// housekeeping thread; workers on their own threads. The user table's row snapshots
+// reach the main thread through MainLoop::Post and are kept there (LatestRows) for the
+// client list. The server settings belong to the main thread: accepting reads them
+// directly, and ApplySettings copies what workers read (DisableDeviceListing, the user
+// table's settings, MaxOpeningPerAddress) into atomics and the tables, so that neither
+// accepting nor applying a setting ever waits for the device lock (ServerLock).
 #pragma once
 
 #include <atomic>
@@ -42,13 +47,14 @@ class ClientService {
   bool OpenListener(int port, std::string* failureMessage, std::string* detail);
   int port() const { return listener_.port(); }
 
-  // Copies the session settings into the user table (start-up and settings changes).
+  // Copies the settings the workers read into the user table and the copies above
+  // (start-up and settings changes). Main thread.
   void ApplySettings();
 
-  // One-second tick: MessageIdleState to the plug-ins.
-  void NotifyPresence() { users_.NotifyPresence(); }
-  // Housekeeping: a pending kick, idle expiry and turn rotation, and the end of
-  // connections that never finished their opening within the idle delay.
+  // One-second tick: MessageIdleState to the plug-ins. False, sending nothing, while
+  // another thread holds the device lock (a burst): the caller tries again shortly.
+  bool TryNotifyPresence();
+  // Housekeeping: a pending kick, idle expiry and turn rotation.
   void HousekeepingPass(bool windowClosing);
 
   // Shutdown: stops accepting, removes every user and ends every connection.
@@ -68,16 +74,22 @@ class ClientService {
   }
 
  private:
+  // How often the opening deadlines are checked.
+  static constexpr std::chrono::milliseconds kOpeningCheckPeriod{250};
+
   bool StartWorker(SocketHandle socket, uint32_t serial);
   void OnRows(const ClientRows& rows);
 
   const ServerSettings& settings_;
+  DeviceRegistry* registry_;
   MainLoop& loop_;
+  std::atomic<bool> listingDisabled_{false};  // copy of DisableDeviceListing
   ConnectionTracker tracker_;
   UserTable users_;
   ServingEnvironment environment_;
   Listener listener_;
   int watchId_ = 0;
+  int openingTimerId_ = 0;
   ClientRows rows_;
   std::function<void(const ClientRows&)> rowsChanged_;
   // Cleared when the service goes away, so that a row snapshot posted late is dropped.

@@ -24,8 +24,8 @@ bool ServerApplication::OpenListeningSocket() {
   return true;
 }
 
-void ServerApplication::NotifyPresence() {
-  if (server_->clients) server_->clients->NotifyPresence();
+bool ServerApplication::TryNotifyPresence() {
+  return !server_->clients || server_->clients->TryNotifyPresence();
 }
 
 void ServerApplication::DisconnectClients() {

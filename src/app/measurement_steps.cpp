@@ -15,8 +15,8 @@ void ServerApplication::StartMeasurement() {
   server.periodicLogger.SetMaxLogCopies(static_cast<uint32_t>(server.settings.MaxLogCopies));
 }
 
-void ServerApplication::PeriodicLoggingTick() {
-  server_->periodicLogger.Tick();
+bool ServerApplication::PeriodicLoggingTick(int64_t now) {
+  return server_->periodicLogger.TryTick(now);
 }
 
 void ServerApplication::StopFastSampler() {

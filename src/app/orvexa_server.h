@@ -4,9 +4,9 @@
 // registry, fast schedule, user table, listener, experiment store) as members, so that
 // everything the server holds is reached from this one object, which is destroyed last.
 //
-// One instance per process, constructed by the application at start-up. Settings
-// fields are read by client and housekeeping threads under ServerLock; the run flags are
-// atomics, read anywhere.
+// One instance per process, constructed by the application at start-up. The settings
+// belong to the main thread (other threads read the client service's copies); the run
+// flags are atomics, read anywhere.
 #pragma once
 
 #include <atomic>

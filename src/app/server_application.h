@@ -60,17 +60,23 @@ class ServerApplication {
   void DiscoverPlugins();
   // Measurement data (measurement_steps.cpp).
   void StartMeasurement();
-  void PeriodicLoggingTick();
+  // False while another thread holds the device lock (see ContinueTick).
+  bool PeriodicLoggingTick(int64_t now);
   void StopFastSampler();
   // Client serving steps (client_steps.cpp).
   bool OpenListeningSocket();
-  void NotifyPresence();
+  bool TryNotifyPresence();
   void DisconnectClients();
   void WaitForClientWorkers(std::chrono::milliseconds bound, bool lastChance);
   void SetServerRunning();
   void RunMainWindow();
-  // The one-second tick on the main thread; never re-entered.
+  // The one-second tick on the main thread; never re-entered. Its passes never wait for
+  // the device lock: ContinueTick runs what is left of them, and while a burst holds the
+  // lock RetryTick (every kTickRetry) continues them, the logging pass at the time it
+  // was due.
   void SecondTick();
+  bool ContinueTick();
+  void RetryTick();
 
   // ---- Shutdown (shutdown.cpp). ----
   void Shutdown();
@@ -97,6 +103,15 @@ class ServerApplication {
 
   std::mutex timerLock_;  // guards timerBusy_ only; never held while calling out
   bool timerBusy_ = false;
+
+  static constexpr std::chrono::milliseconds kTickRetry{10};
+  // What is left of the latest tick (main thread).
+  struct TickProgress {
+    bool presencePending = false;
+    int64_t loggingTime = 0;  // the logger's clock when the tick fell due
+  };
+  TickProgress tick_;
+  int retryTimerId_ = 0;  // while a tick's passes wait for the device lock
 };
 
 }  // namespace orvexa

@@ -41,6 +41,9 @@ void ServerSettings::LoadFrom(ConfigValue* section) {
   AuditLogFiles = std::clamp(GetInt(section, "AuditLogFiles", missing.AuditLogFiles), 1,
                              AuditLog::kMaxKeptFiles);
   MaxLogCopies = std::max(GetInt(section, "MaxLogCopies", missing.MaxLogCopies), 0);
+  OpeningTimeout = std::max(GetInt(section, "OpeningTimeout", missing.OpeningTimeout), 1);
+  MaxOpeningPerAddress =
+      std::max(GetInt(section, "MaxOpeningPerAddress", missing.MaxOpeningPerAddress), 1);
 }
 
 void ServerSettings::StoreInto(ConfigValue* section) const {
@@ -59,6 +62,8 @@ void ServerSettings::StoreInto(ConfigValue* section) const {
   SetInt(section, "AuditLogMaxSize", AuditLogMaxSize);
   SetInt(section, "AuditLogFiles", AuditLogFiles);
   SetInt(section, "MaxLogCopies", MaxLogCopies);
+  SetInt(section, "OpeningTimeout", OpeningTimeout);
+  SetInt(section, "MaxOpeningPerAddress", MaxOpeningPerAddress);
 }
 
 }  // namespace orvexa

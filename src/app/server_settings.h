@@ -4,8 +4,10 @@
 // and for a run without a file (or with /config), which limits usage and multiple
 // control.
 //
-// Filled on the main thread at start-up, changed by the settings window, read by client
-// and housekeeping threads under ServerLock, copied back into the tree at shutdown.
+// Main thread only: filled at start-up, changed by the settings window, copied back into
+// the tree at shutdown. Other threads never read it: the client service copies what they
+// need (the user table's settings, DisableDeviceListing, MaxOpeningPerAddress) whenever
+// it changes, so that applying a setting never waits for the device lock.
 // The field names are the key names.
 #pragma once
 
@@ -25,6 +27,12 @@ struct ServerSettings {
   bool LimitMultipleControl = false;
   bool DisableDeviceListing = false;
   int32_t MaxClientCount = 50;
+  // Seconds a connection has for its handshake and Hello (at least 1), whatever the idle
+  // delay.
+  int32_t OpeningTimeout = 10;
+  // Connections of one address that may be in their opening at once (at least 1); behind
+  // the local proxy the address is the one its X-Real-IP names.
+  int32_t MaxOpeningPerAddress = 8;
   std::string ControlInterface = "127.0.0.1";
   int32_t ControlPort = 5555;
   std::string ReservationsServer = "localhost";
@@ -47,7 +55,8 @@ struct ServerSettings {
   // switches and numbers take the missing-key defaults; the four control-interface and
   // reservation entries keep this object's current values as their defaults. A negative
   // ControlPort, AuditLogMaxSize or MaxLogCopies becomes 0; AuditLogFiles is clamped to
-  // 1 .. 1000 (rotation never drops the file it moves aside).
+  // 1 .. 1000 (rotation never drops the file it moves aside); OpeningTimeout and
+  // MaxOpeningPerAddress below 1 become 1 (0 would refuse every connection).
   void LoadFrom(ConfigValue* section);
   // Writes all the keys with the setters (booleans as Boolean, numbers as Integer,
   // texts as String).

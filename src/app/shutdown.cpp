@@ -27,13 +27,15 @@ void ServerApplication::Shutdown() {
   // 7. Unload every plug-in slot in loading order (LDPDone once per loaded plug-in).
   UnloadPlugins();
   CloseShutdownEvents();  // 8.
-  SaveSettings();  // 9. copies the settings into OrvexaConfig, saves, releases the tree
-  DestroyMainWindow();  // 10.
+  SaveSettings();         // 9. copies the settings into OrvexaConfig, saves, releases the tree
+  DestroyMainWindow();    // 10.
 }
 
 void ServerApplication::KillSecondTimer() {
   if (secondTimerId_ != 0) server_->loop.RemoveTimer(secondTimerId_);
   secondTimerId_ = 0;
+  if (retryTimerId_ != 0) server_->loop.RemoveTimer(retryTimerId_);
+  retryTimerId_ = 0;
 }
 
 void ServerApplication::WriteServerStopped() {

@@ -247,14 +247,37 @@ void ServerApplication::SecondTick() {
     if (timerBusy_) return;
     timerBusy_ = true;
   }
-  // 1. NotifyPresence of the user table (plug-in message 2: is anyone connected).
-  NotifyPresence();
-  // 2. The periodic logging tick with its log-file copies.
-  PeriodicLoggingTick();
+  // A tick whose passes still wait for the device lock is not started again: like a
+  // tick that falls due while the callback runs, it is dropped.
+  if (retryTimerId_ == 0) {
+    tick_ = TickProgress{true, server_->periodicLogger.Now()};
+    if (!ContinueTick())
+      retryTimerId_ = server_->loop.AddTimer(kTickRetry, [this] { RetryTick(); });
+  }
   {
     std::lock_guard<std::mutex> guard(timerLock_);
     timerBusy_ = false;
   }
+}
+
+// The tick's passes need the devices; the main thread only tries the device lock, so
+// that it keeps accepting while a burst holds it, and comes back every kTickRetry.
+bool ServerApplication::ContinueTick() {
+  // 1. NotifyPresence of the user table (plug-in message 2: is anyone connected).
+  if (tick_.presencePending) {
+    if (!TryNotifyPresence()) return false;
+    tick_.presencePending = false;
+  }
+  // 2. The periodic logging tick with its log-file copies, at the tick's time.
+  return PeriodicLoggingTick(tick_.loggingTime);
+}
+
+void ServerApplication::RetryTick() {
+  // A plug-in's modal dialog runs its own loop with the device lock held by this thread.
+  if (server_->operatorDialogOpen.load()) return;
+  if (!ContinueTick()) return;
+  server_->loop.RemoveTimer(retryTimerId_);
+  retryTimerId_ = 0;
 }
 
 }  // namespace orvexa

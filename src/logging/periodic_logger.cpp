@@ -19,10 +19,47 @@ void PeriodicLogger::Tick() {
   if (PeriodicLogPass(now_()) && config_ != nullptr) SaveLoggingSettings(channels_, *config_);
 }
 
+bool PeriodicLogger::TryTick(int64_t now) {
+  if (pending_.stage == Stage::kDone) pending_ = Pass{now, Stage::kAppend, false};
+  if (!Continue(pending_, false)) return false;
+  if (pending_.stage == Stage::kSave && config_ != nullptr) {
+    std::unique_lock<std::recursive_mutex> hold(ServerLock(), std::try_to_lock);
+    if (!hold.owns_lock()) return false;
+    SaveLoggingSettings(channels_, *config_);
+  }
+  pending_.stage = Stage::kDone;
+  return true;
+}
+
 bool PeriodicLogger::PeriodicLogPass(int64_t now) {
+  Pass pass{now, Stage::kAppend, false};
+  Continue(pass, true);
+  return pass.copied;
+}
+
+namespace {
+
+// Takes ServerLock, or only tries it when the caller must not wait.
+bool Take(std::unique_lock<std::recursive_mutex>& hold, bool wait) {
+  if (!wait) return hold.try_lock();
+  hold.lock();
+  return true;
+}
+
+}  // namespace
+
+bool PeriodicLogger::Continue(Pass& pass, bool wait) {
+  if (pass.stage == Stage::kAppend && !AppendStep(pass, wait)) return false;
+  if (pass.stage == Stage::kCopy && !CopyStep(pass, wait)) return false;
+  return true;
+}
+
+bool PeriodicLogger::AppendStep(Pass& pass, bool wait) {
+  const int64_t now = pass.now;
   std::vector<LogFile*> appended;
   {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::unique_lock<std::recursive_mutex> hold(ServerLock(), std::defer_lock);
+    if (!Take(hold, wait)) return false;
     const size_t count = channels_.ChannelCount();
     for (size_t index = 0; index < count; ++index) {
       LoggedChannel& channel = channels_.LoggedChannelAt(index);
@@ -40,7 +77,14 @@ bool PeriodicLogger::PeriodicLogPass(int64_t now) {
   // files are opened, closed and appended to on this thread only, so none can go away
   // under it; readers on other threads only read the mapping.
   for (LogFile* logFile : appended) logFile->Flush();
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  pass.stage = Stage::kCopy;
+  return true;
+}
+
+bool PeriodicLogger::CopyStep(Pass& pass, bool wait) {
+  const int64_t now = pass.now;
+  std::unique_lock<std::recursive_mutex> hold(ServerLock(), std::defer_lock);
+  if (!Take(hold, wait)) return false;
   const size_t count = channels_.ChannelCount();
   bool copied = false;
   for (size_t index = 0; index < count; ++index) {
@@ -53,7 +97,9 @@ bool PeriodicLogger::PeriodicLogPass(int64_t now) {
       std::fprintf(stderr, "Warning: old copies of %s not removed: %s\n", logFile.fileName.c_str(),
                    pruned.message.c_str());
   }
-  return copied;
+  pass.copied = copied;
+  pass.stage = copied ? Stage::kSave : Stage::kDone;
+  return true;
 }
 
 bool SaveLoggingSettings(LoggedChannelList& channels, ConfigurationStore& config) {

@@ -8,7 +8,10 @@
 // Runs on the main thread (the tick is never re-entered). PeriodicLogPass and
 // SaveLoggingSettings take ServerLock themselves: it guards the channels, their log
 // files and every plug-in read; the flush of the appended records (msync, which waits for
-// the disk) runs after ServerLock is released. The configuration tree is touched on the
+// the disk) runs after ServerLock is released. TryTick never waits for ServerLock (the
+// main thread must keep accepting while a burst holds the devices): each of its steps
+// that needs the lock only tries it, and the pass goes on from that step, with the time
+// it began at, when the caller tries again. The configuration tree is touched on the
 // main thread only (here and by the log settings dialog).
 #pragma once
 
@@ -32,6 +35,12 @@ class PeriodicLogger {
 
   // One tick: PeriodicLogPass, then SaveLoggingSettings when a copy was taken.
   void Tick();
+  // The same tick without waiting for ServerLock. A pass that is not finished yet is
+  // continued (with the time it began at, whatever `now`); otherwise one begins at
+  // `now`. False while another thread holds ServerLock: call again shortly.
+  bool TryTick(int64_t now);
+  // The logger's clock, for the time of a tick.
+  int64_t Now() const { return now_(); }
 
   // Appends one record per channel whose next log time lies strictly before `now` (the
   // next log time then advances by exactly one period, so a stalled logger catches up
@@ -41,10 +50,25 @@ class PeriodicLogger {
   bool PeriodicLogPass(int64_t now);
 
  private:
+  // A pass in steps: the appends (and their flush), the copies, the settings save.
+  enum class Stage { kAppend, kCopy, kSave, kDone };
+  struct Pass {
+    int64_t now = 0;
+    Stage stage = Stage::kAppend;
+    bool copied = false;
+  };
+  // Runs the append and copy steps of `pass` that are left (then kSave when a copy was
+  // taken, else kDone); with `wait` false, stops before a step whose ServerLock is held
+  // elsewhere and returns false.
+  bool Continue(Pass& pass, bool wait);
+  bool AppendStep(Pass& pass, bool wait);
+  bool CopyStep(Pass& pass, bool wait);
+
   LoggedChannelList& channels_;
   ConfigurationStore* config_;
   std::function<int64_t()> now_;
   uint32_t maxLogCopies_ = 0;
+  Pass pending_{0, Stage::kDone, false};  // TryTick's pass; kDone when none is under way
 };
 
 // Writes every channel's logging settings into OrvexaConfig/LogingInfo and saves

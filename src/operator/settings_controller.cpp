@@ -1,9 +1,5 @@
 #include "operator/settings_controller.h"
 
-#include <mutex>
-
-#include "base/server_lock.h"
-
 namespace orvexa {
 namespace {
 
@@ -45,7 +41,6 @@ std::optional<int32_t> SettingsController::ParseUnsigned(const std::string& text
 }
 
 SettingsForm SettingsController::Form() const {
-  std::lock_guard<std::recursive_mutex> guard(ServerLock());
   SettingsForm form;
   form.allowConnections = settings_.Enable;
   form.limitWriteCommands = settings_.LimitMultipleControl;
@@ -73,26 +68,23 @@ SettingsApplyResult SettingsController::Apply(const SettingsForm& form, Settings
   std::optional<int32_t> maxClients = ParseUnsigned(form.maxClientCount);
   SettingsApplyResult result;
   UserLimits limits;
-  {
-    std::lock_guard<std::recursive_mutex> guard(ServerLock());
-    settings_.Enable = form.allowConnections;
-    settings_.LimitMultipleControl = form.limitWriteCommands;
-    settings_.DisableDeviceListing = form.disableDeviceListing;
-    settings_.LimitUsage = form.limitUsageTime;
-    settings_.Authenticate = form.useAuthentication;
-    if (expiration) settings_.ConectionExpirationDelay = *expiration;
-    if (maxUsage) settings_.MaxUsageTime = *maxUsage;
-    if (maxClients) settings_.MaxClientCount = *maxClients;
-    result = Enabling(settings_);
-    limits.limitUsage = settings_.LimitUsage;
-    limits.expirationDelay = settings_.ConectionExpirationDelay;
-    limits.maxUsageTime = settings_.MaxUsageTime;
-    limits.limitMultipleControl = settings_.LimitMultipleControl;
-  }
+  settings_.Enable = form.allowConnections;
+  settings_.LimitMultipleControl = form.limitWriteCommands;
+  settings_.DisableDeviceListing = form.disableDeviceListing;
+  settings_.LimitUsage = form.limitUsageTime;
+  settings_.Authenticate = form.useAuthentication;
+  if (expiration) settings_.ConectionExpirationDelay = *expiration;
+  if (maxUsage) settings_.MaxUsageTime = *maxUsage;
+  if (maxClients) settings_.MaxClientCount = *maxClients;
+  result = Enabling(settings_);
+  limits.limitUsage = settings_.LimitUsage;
+  limits.expirationDelay = settings_.ConectionExpirationDelay;
+  limits.maxUsageTime = settings_.MaxUsageTime;
+  limits.limitMultipleControl = settings_.LimitMultipleControl;
   result.expirationValid = expiration.has_value();
   result.maxUsageValid = maxUsage.has_value();
   result.maxClientValid = maxClients.has_value();
-  // Outside ServerLock: the user table takes its own lock first (lock order).
+  // The sink copies what other threads read (the user table takes its own lock).
   if (sink_) sink_(limits, changed == SettingsControl::LimitWriteCommands);
   return result;
 }

@@ -6,8 +6,10 @@
 // settings into the user table, which also rebuilds its rows after a click on
 // "Limit Write commands" (the rows show who is in control).
 //
-// Main thread only. The settings are written under ServerLock, since client and
-// housekeeping threads read them; the user-table sink takes the table's own lock.
+// Main thread only. The settings belong to the main thread, so they are written without
+// a lock (never waiting for a burst that holds the device lock); the sink copies what
+// other threads read (the client service's copies and the user table, which takes its
+// own lock).
 #pragma once
 
 #include <cstdint>

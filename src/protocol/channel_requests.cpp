@@ -26,9 +26,7 @@ size_t ChannelCount(RequestContext& c) {
 }
 
 bool ListingDisabled(RequestContext& c) {
-  if (!c.env.deviceListingDisabled) return false;
-  std::lock_guard<std::recursive_mutex> guard(ServerLock());
-  return *c.env.deviceListingDisabled;
+  return c.env.deviceListingDisabled != nullptr && c.env.deviceListingDisabled->load();
 }
 
 void ListChannels(RequestContext& c) {

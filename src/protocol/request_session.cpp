@@ -5,6 +5,7 @@
 #include "sessions/audit_log.h"
 #include "sessions/user_table.h"
 #include "transport/connection_closed.h"
+#include "transport/connection_tracker.h"
 
 namespace orvexa {
 namespace {
@@ -38,6 +39,10 @@ HelloResult Hello(RequestContext& c) {
   ReadString(c.in);  // credential: read, not checked
   WriteU8(c.out, 0);
   c.out.Flush(true);
+  // Opened: the opening deadline and the address's count of openings no longer apply.
+  // Before AddUser, which may wait for the device lock (a change of control tells the
+  // plug-ins) while a burst holds it.
+  if (c.env.tracker) c.env.tracker->MarkOpened(c.socketRef);
   if (c.env.audit && c.env.audit->IsOpen()) {
     const auto& a = c.clientAddress;
     const auto& p = c.peerAddress;

@@ -5,6 +5,8 @@
 // (experiments, history) add their pointers here.
 #pragma once
 
+#include <atomic>
+
 namespace orvexa {
 
 class AuditLog;
@@ -17,8 +19,9 @@ struct ServingEnvironment {
   DeviceRegistry* registry = nullptr;
   UserTable* users = nullptr;
   AuditLog* audit = nullptr;  // lines only while it is open
-  // DisableDeviceListing of the server settings, read under ServerLock; null: listing on.
-  const bool* deviceListingDisabled = nullptr;
+  // The server's copy of DisableDeviceListing (the settings themselves belong to the main
+  // thread); null: listing on.
+  const std::atomic<bool>* deviceListingDisabled = nullptr;
   ConnectionTracker* tracker = nullptr;  // null in tests that run one session alone
   // Experiments, recordings and bursts; null: those requests answer as if nothing
   // could be recorded.

@@ -1,65 +1,106 @@
 #include "transport/connection_tracker.h"
 
 #include <algorithm>
+#include <limits>
 #include <thread>
-
-#include "base/server_lock.h"
 
 namespace orvexa {
 
 std::optional<uint32_t> ConnectionTracker::Admit(uint32_t maxClients) {
-  std::lock_guard<std::recursive_mutex> guard(ServerLock());
+  std::lock_guard<std::mutex> guard(lock_);
   if (activeClientCount_ >= maxClients) return std::nullopt;
   ++activeClientCount_;
   return ++connectionSerial_;
 }
 
+std::optional<uint32_t> ConnectionTracker::Admit(uint32_t maxClients, SocketHandle handle,
+                                                 const Address& address) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (activeClientCount_ >= maxClients) return std::nullopt;
+  if (OpeningFromLocked(address) >= maxOpening_.load()) return std::nullopt;
+  ++activeClientCount_;
+  // No deadline until Track: the accepting thread tracks it before anything else runs.
+  live_.push_back({handle, nullptr, address, std::numeric_limits<int64_t>::max(), true});
+  return ++connectionSerial_;
+}
+
 void ConnectionTracker::Leave() {
-  std::lock_guard<std::recursive_mutex> guard(ServerLock());
+  std::lock_guard<std::mutex> guard(lock_);
   if (activeClientCount_ > 0) --activeClientCount_;
 }
 
 uint32_t ConnectionTracker::ActiveCount() {
-  std::lock_guard<std::recursive_mutex> guard(ServerLock());
+  std::lock_guard<std::mutex> guard(lock_);
   return activeClientCount_;
 }
 
 uint32_t ConnectionTracker::LastSerial() {
-  std::lock_guard<std::recursive_mutex> guard(ServerLock());
+  std::lock_guard<std::mutex> guard(lock_);
   return connectionSerial_;
 }
 
+uint32_t ConnectionTracker::OpeningFromLocked(const Address& address) const {
+  uint32_t count = 0;
+  for (const Live& l : live_)
+    if (l.opening && l.address == address) ++count;
+  return count;
+}
+
 void ConnectionTracker::Track(ConnectionSocket* socket, int64_t deadlineMs) {
-  std::lock_guard<std::mutex> guard(liveLock_);
-  live_.push_back({socket, deadlineMs, false});
+  std::lock_guard<std::mutex> guard(lock_);
+  for (Live& l : live_) {
+    if (l.socket == nullptr && l.handle == socket->handle) {
+      l.socket = socket;
+      l.deadlineMs = deadlineMs;
+      return;
+    }
+  }
+  live_.push_back({socket->handle, socket, Address{}, deadlineMs, true});
+}
+
+bool ConnectionTracker::Readdress(ConnectionSocket* socket, const Address& address) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = std::find_if(live_.begin(), live_.end(),
+                         [socket](const Live& l) { return l.socket == socket; });
+  if (it == live_.end() || !it->opening || it->address == address) return true;
+  if (OpeningFromLocked(address) >= maxOpening_.load()) return false;
+  it->address = address;
+  return true;
 }
 
 void ConnectionTracker::MarkOpened(ConnectionSocket* socket) {
-  std::lock_guard<std::mutex> guard(liveLock_);
+  std::lock_guard<std::mutex> guard(lock_);
   for (auto& l : live_)
-    if (l.socket == socket) l.opened = true;
+    if (l.socket == socket) l.opening = false;
 }
 
 void ConnectionTracker::Untrack(ConnectionSocket* socket) {
-  std::lock_guard<std::mutex> guard(liveLock_);
+  std::lock_guard<std::mutex> guard(lock_);
   live_.erase(std::remove_if(live_.begin(), live_.end(),
                              [socket](const Live& l) { return l.socket == socket; }),
               live_.end());
 }
 
+void ConnectionTracker::Untrack(SocketHandle handle) {
+  std::lock_guard<std::mutex> guard(lock_);
+  live_.erase(std::remove_if(live_.begin(), live_.end(),
+                             [handle](const Live& l) { return l.handle == handle; }),
+              live_.end());
+}
+
 void ConnectionTracker::ShutdownAll() {
-  std::lock_guard<std::mutex> guard(liveLock_);
+  std::lock_guard<std::mutex> guard(lock_);
   // The handles stay valid: a worker leaves the set before it closes its socket.
-  for (auto& l : live_) ShutdownSocket(l.socket->handle);
+  for (auto& l : live_) ShutdownSocket(l.handle);
 }
 
 int ConnectionTracker::ExpireUnopened(int64_t nowMs) {
-  std::lock_guard<std::mutex> guard(liveLock_);
+  std::lock_guard<std::mutex> guard(lock_);
   int count = 0;
   for (auto& l : live_) {
-    if (l.opened || l.deadlineMs > nowMs) continue;
-    ShutdownSocket(l.socket->handle);
-    l.opened = true;  // once is enough
+    if (!l.opening || l.deadlineMs > nowMs) continue;
+    ShutdownSocket(l.handle);
+    l.opening = false;  // once is enough; it no longer holds its address's place
     ++count;
   }
   return count;

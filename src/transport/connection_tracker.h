@@ -1,15 +1,23 @@
 // Admission bookkeeping of client connections: ActiveClientCount and ConnectionSerial
-// (guarded by ServerLock; the count test and the count-in are one step on the accepting
-// side), and the set of live connections, so that shutdown can end every connection
-// (also those that have not finished their opening and are in no user table) and so that
-// a connection that never finishes its opening loses its place after the idle delay.
+// (the count test and the count-in are one step on the accepting side), the live
+// connections, so that shutdown can end every connection (also those that have not
+// finished their opening and are in no user table), and the opening of each live
+// connection: one that does not finish its handshake and Hello by its opening deadline
+// is ended, and at most MaxOpeningPerAddress connections of one address may be in their
+// opening at once.
 //
-// Threads: Admit on the main thread (accepting), the rest from workers, the housekeeping
-// thread (ExpireUnopened) and shutdown (ShutdownAll, WaitUntilAllLeft). The tracker's own
-// mutex guards the live set and is a leaf lock (nothing is called while holding it
-// except shutdown() on a socket).
+// Threads: Admit on the main thread (accepting), Track right after it on the main
+// thread, the rest from workers, the main loop's opening check and the housekeeping
+// thread (ExpireUnopened) and shutdown (ShutdownAll, WaitUntilAllLeft).
+//
+// The admission lock (lock_) guards everything here. It is a leaf: nothing is called
+// while holding it except shutdown() on a socket, so the accept path and Hello never
+// wait for the device lock (ServerLock) or for anything a burst may hold. Any thread may
+// take it whatever it holds.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -22,21 +30,39 @@ namespace orvexa {
 
 class ConnectionTracker {
  public:
-  // Under ServerLock: refuses when `maxClients` connections are counted in, otherwise
-  // counts one in and returns its serial number (1, 2, ...).
+  // An IPv4 address, first byte = first dotted number.
+  using Address = std::array<uint8_t, 4>;
+
+  // Refuses when `maxClients` connections are counted in, otherwise counts one in and
+  // returns its serial number (1, 2, ...).
   std::optional<uint32_t> Admit(uint32_t maxClients);
-  // Under ServerLock: counts one connection out (the last step of its worker).
+  // The same for an accepted socket from `address`, which is also refused when that
+  // address already has MaxOpeningPerAddress connections in their opening. An admitted
+  // socket enters the live set at once, in its opening, until Track gives its deadline.
+  std::optional<uint32_t> Admit(uint32_t maxClients, SocketHandle handle, const Address& address);
+  // Counts one connection out (the last step of its worker).
   void Leave();
   uint32_t ActiveCount();
   uint32_t LastSerial();
 
-  // The live set. `deadlineMs` (monotonic milliseconds) is when a connection that has
-  // not finished its opening exchange is ended.
+  // At most this many connections of one address in their opening (at least 1).
+  void SetMaxOpeningPerAddress(uint32_t limit) { maxOpening_.store(limit < 1 ? 1 : limit); }
+
+  // The live set. `deadlineMs` (monotonic milliseconds) is when the connection is ended
+  // if it has not finished its opening. Joins the entry Admit made for the same handle.
   void Track(ConnectionSocket* socket, int64_t deadlineMs);
-  // The opening is done: from now on the user table's idle time-out applies.
+  // The worker read the client's own address from the handshake (a local proxy's
+  // X-Real-IP): the opening counts under that address from now on. False, leaving the
+  // count unchanged, when that address already has the maximum in their opening (the
+  // worker then ends the connection).
+  bool Readdress(ConnectionSocket* socket, const Address& address);
+  // The opening is done (Hello answered): from now on the user table's idle time-out
+  // applies.
   void MarkOpened(ConnectionSocket* socket);
-  // Called by the worker before it closes its socket.
+  // Called by the worker before it closes its socket (and by the accepting side for a
+  // socket whose worker did not start).
   void Untrack(ConnectionSocket* socket);
+  void Untrack(SocketHandle handle);
   // Shuts down every live connection (their workers end through their close paths).
   void ShutdownAll();
   // Shuts down the connections whose opening deadline has passed; returns how many.
@@ -46,17 +72,21 @@ class ConnectionTracker {
 
  private:
   struct Live {
-    ConnectionSocket* socket;
+    SocketHandle handle;
+    ConnectionSocket* socket;  // null between Admit and Track
+    Address address;
     int64_t deadlineMs;
-    bool opened;
+    bool opening;  // handshake and Hello not finished, deadline not passed
   };
 
-  // Under ServerLock.
+  uint32_t OpeningFromLocked(const Address& address) const;
+
+  std::mutex lock_;  // the admission lock: guards everything below
   uint32_t activeClientCount_ = 0;
   uint32_t connectionSerial_ = 0;
-
-  std::mutex liveLock_;  // guards live_
   std::vector<Live> live_;
+
+  std::atomic<uint32_t> maxOpening_{8};
 };
 
 }  // namespace orvexa

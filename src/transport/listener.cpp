@@ -1,9 +1,5 @@
 #include "transport/listener.h"
 
-#include <mutex>
-
-#include "base/server_lock.h"
-
 namespace orvexa {
 
 Listener::Listener(ConnectionTracker& tracker, ReadAdmission readAdmission,
@@ -59,24 +55,24 @@ void Listener::OnAcceptReady() {
     }
     return;
   }
-  Admission admission;
-  {
-    std::lock_guard<std::recursive_mutex> guard(ServerLock());
-    admission = readAdmission_();
-  }
-  const uint32_t maxClients = admission.maxClients;
+  const Admission admission = readAdmission_();
   if (!admission.enabled || !serverRunning_.load()) {
     CloseSocket(accepted);
     return;
   }
-  // The count test and the count-in are one step under ServerLock.
-  std::optional<uint32_t> serial = tracker_.Admit(maxClients);
+  // Behind the local proxy this is 127.0.0.1; the worker counts the connection under
+  // the proxy's X-Real-IP once the handshake is read.
+  ConnectionTracker::Address peer{};
+  PeerAddress(accepted, peer.data());
+  // The count test and the count-in are one step under the admission lock.
+  std::optional<uint32_t> serial = tracker_.Admit(admission.maxClients, accepted, peer);
   if (!serial) {
     CloseSocket(accepted);
     return;
   }
   SetNoDelay(accepted);
   if (!startWorker_(accepted, *serial)) {
+    tracker_.Untrack(accepted);
     tracker_.Leave();
     CloseSocket(accepted);
   }

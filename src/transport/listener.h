@@ -1,12 +1,14 @@
 // The listening socket of the server (all IPv4 interfaces, backlog 5) and the admission
 // of new connections: accepted on the main thread when the main loop reports the socket
-// readable; refused without a word when Enable is off, the server is not running yet or
-// MaxClientCount connections are counted in; otherwise counted in (one step under
-// ServerLock, in the tracker) and handed to a new worker thread.
+// readable; refused without a word when Enable is off, the server is not running yet,
+// MaxClientCount connections are counted in or the peer's address already has
+// MaxOpeningPerAddress connections in their opening; otherwise counted in (one step
+// under the tracker's admission lock) and handed to a new worker thread.
 //
-// Open and OnAcceptReady run on the main thread; the admission settings (Enable and
-// MaxClientCount, which the operator may change at any time) are read through a callback
-// under ServerLock.
+// Open and OnAcceptReady run on the main thread. The admission settings (Enable and
+// MaxClientCount, which the operator may change at any time) are read through a
+// callback on the main thread, where they are written; the accept path takes no lock but
+// the tracker's, so it never waits for a burst that holds the devices.
 #pragma once
 
 #include <atomic>
@@ -29,7 +31,7 @@ class Listener {
     bool enabled = true;      // Enable
     uint32_t maxClients = 0;  // MaxClientCount (negative counts as 0)
   };
-  // Called under ServerLock on the main thread.
+  // Called on the main thread.
   using ReadAdmission = std::function<Admission()>;
 
   // Starts the worker of an admitted connection (socket handed over, serial number);

@@ -131,6 +131,19 @@ TEST(ServerSettingsTest, DiskBoundsLoadStoreAndDefaults) {
   EXPECT_EQ(back.AuditLogMaxSize, 1000);
   EXPECT_EQ(back.MaxLogCopies, 5);
   root->Release();
+  // The opening bounds: defaults, at least 1 (0 would refuse everybody), stored.
+  EXPECT_EQ(missing.OpeningTimeout, 10);
+  EXPECT_EQ(missing.MaxOpeningPerAddress, 8);
+  ServerSettings zero = FromFile("OrvexaConfig { OpeningTimeout = 0 MaxOpeningPerAddress = -3 }");
+  EXPECT_EQ(zero.OpeningTimeout, 1);
+  EXPECT_EQ(zero.MaxOpeningPerAddress, 1);
+  ServerSettings opening = FromFile("OrvexaConfig { OpeningTimeout = 3 MaxOpeningPerAddress = 2 }");
+  root = ReadConfiguration("OrvexaConfig { Enable = true }", quiet);
+  ASSERT_NE(root, nullptr);
+  opening.StoreInto(GetSection(root, "OrvexaConfig"));
+  EXPECT_EQ(GetInt(GetSection(root, "OrvexaConfig"), "OpeningTimeout", 0), 3);
+  EXPECT_EQ(GetInt(GetSection(root, "OrvexaConfig"), "MaxOpeningPerAddress", 0), 2);
+  root->Release();
 }
 
 TEST(ServerSettingsTest, WrongKindsGiveDefaultsAndNegativeControlPortIsZero) {
@@ -153,7 +166,7 @@ TEST(ServerSettingsTest, StoreReplacesEntriesOfAnotherKind) {
   ServerSettings settings;
   settings.Enable = false;
   settings.StoreInto(section);
-  EXPECT_EQ(section->Count(), 16u);
+  EXPECT_EQ(section->Count(), 18u);
   EXPECT_EQ(FindTyped(section, "Enable", ValueKind::Boolean) != nullptr, true);
   EXPECT_FALSE(GetBool(section, "Enable", true));
   EXPECT_EQ(GetInt(section, "Extra", 0), 1);

@@ -120,7 +120,9 @@ TEST(ServerStartupTest, NoFileWritesFreshDefaultsAtShutdown) {
             "   LimitUsage=true\n"
             "   MaxClientCount=50\n"
             "   MaxLogCopies=0\n"
+            "   MaxOpeningPerAddress=8\n"
             "   MaxUsageTime=1200\n"
+            "   OpeningTimeout=10\n"
             "   ReservationsQueryPage=\"/reservations.php\"\n"
             "   ReservationsServer=\"localhost\"\n"
             "   }\n");

@@ -1,8 +1,12 @@
 // Admission of connections by the real server: MaxClientCount, a place freed by a
-// client that leaves or by one that never finishes its opening, Enable and device
-// listing switched off, and the start-up failure when the port is taken.
+// client that leaves or by one that never finishes its opening, the opening deadline and
+// the openings per address (also behind the local proxy), Hello answered while a burst
+// holds the devices, Enable and device listing switched off, and the start-up failure
+// when the port is taken.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+
+#include <chrono>
 
 #include "running_server.h"
 
@@ -30,20 +34,89 @@ TEST(AdmissionTest, MaxClientCountAndAFreedPlace) {
 }
 
 TEST(AdmissionTest, AConnectionThatNeverOpensLosesItsPlace) {
-  RunningServer server({"/maxclient", "2", "/conexp", "1"});
+  RunningServer server({"/maxclient", "2", "/conexp", "600"}, false,
+                       "OrvexaConfig { OpeningTimeout = 1 }\n");
   client::ProtocolClient silent;
   silent.ConnectRaw("127.0.0.1", server.port);
   client::ProtocolClient halfUpgrade;  // stops in the middle of its upgrade request
   halfUpgrade.ConnectRaw("127.0.0.1", server.port);
   halfUpgrade.SendRaw("GET / HTTP/1.1\r\nUpgrade: websocket\r\n");
   EXPECT_TRUE(RefusedAtOnce(server.port));
-  // The idle delay applies before Hello too (checked every 5 s).
+  // The opening deadline, not the idle delay, ends them.
   EXPECT_TRUE(silent.WaitClosed(15000));
   EXPECT_TRUE(halfUpgrade.WaitClosed(15000));
   EXPECT_TRUE(server.WaitForAudit("Users 1 connection closed"));
   EXPECT_TRUE(server.WaitForAudit("Users 2 connection closed"));
   auto c = server.Connect(Transport::kTcp);
   EXPECT_EQ(c->ReadValue(1).first, 21.5f);
+}
+
+using Clock = std::chrono::steady_clock;
+
+int64_t MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Only the opening is bounded by OpeningTimeout (the idle delay is 10 minutes here), and
+// one address may have only MaxOpeningPerAddress connections in their opening; behind
+// the local proxy they count under the X-Real-IP address once the handshake is read.
+TEST(AdmissionTest, OpeningDeadlineAndOpeningsPerAddress) {
+  RunningServer server({"/maxclient", "20", "/conexp", "600"}, false,
+                       "OrvexaConfig { OpeningTimeout = 2 MaxOpeningPerAddress = 2 }\n");
+  auto opened = server.Connect(Transport::kTcp);
+  // Two proxied browsers past the upgrade, without Hello; a ping answered shows that
+  // the worker has read the header and waits for Hello.
+  ProtocolClient proxied[2];
+  const Clock::time_point start = Clock::now();
+  for (ProtocolClient& p : proxied) {
+    p.Connect("127.0.0.1", server.port, Transport::kWebSocket, {"X-Real-IP: 10.9.9.9"});
+    p.SendRaw(client::EncodeClientFrame(9, "x"));
+    EXPECT_EQ(p.ReceiveFrame().opcode, 10);
+  }
+  // A third from that address is accepted (127.0.0.1 has no openings) and then closed.
+  ProtocolClient third;
+  third.Connect("127.0.0.1", server.port, Transport::kWebSocket, {"X-Real-IP: 10.9.9.9"});
+  EXPECT_TRUE(third.WaitClosed(5000));
+  // 127.0.0.1's own two openings; the third is closed at accept.
+  ProtocolClient silent[2];
+  for (ProtocolClient& s : silent) s.ConnectRaw("127.0.0.1", server.port);
+  EXPECT_TRUE(RefusedAtOnce(server.port));
+  // Another address, and a client that had opened, are served meanwhile.
+  ProtocolClient other;
+  other.Connect("127.0.0.1", server.port, Transport::kTcp, {}, "127.0.0.2");
+  EXPECT_EQ(other.Hello(), 0);
+  EXPECT_EQ(opened->ReadValue(1).first, 21.5f);
+  // Past the opening deadline every unopened connection is closed, long before the
+  // idle delay; then 127.0.0.1 gets in again.
+  for (ProtocolClient* c : {&proxied[0], &proxied[1], &silent[0], &silent[1]})
+    EXPECT_TRUE(c->WaitClosed(10000));
+  EXPECT_GE(MillisecondsSince(start), 1900);
+  EXPECT_EQ(server.Connect(Transport::kTcp)->ReadValue(1).first, 21.5f);
+  EXPECT_EQ(other.ReadValue(1).first, 21.5f);
+}
+
+// A burst keeps the devices to itself; accepting, the handshake and Hello do not need
+// them, so a new client is answered at once while the burst runs (the main thread's
+// one-second tick, which needs the devices, does not hold up accepting either).
+TEST(AdmissionTest, HelloIsAnsweredWhileABurstHoldsTheDevices) {
+  RunningServer server({}, true);
+  auto bursting = server.Connect(Transport::kTcp);
+  auto reader = server.Connect(Transport::kWebSocket);
+  const uint16_t channel = reader->FindChannel(3, "Probe_Input");
+  ASSERT_NE(channel, 0);
+  const Clock::time_point burstStart = Clock::now();
+  bursting->U8(17).Str("sweep").U32(5000).Send();
+  // The devices are taken: a value read waits (past at least one tick of the clock).
+  reader->U8(5).U16(channel).Send();
+  ASSERT_TRUE(reader->Quiet(1500)) << "the burst did not hold the devices";
+  for (Transport transport : {Transport::kTcp, Transport::kWebSocket}) {
+    const Clock::time_point connecting = Clock::now();
+    auto fresh = server.Connect(transport);
+    EXPECT_LT(MillisecondsSince(connecting), 1000);
+  }
+  EXPECT_LT(MillisecondsSince(burstStart), 4000) << "the burst ended before the Hellos";
+  EXPECT_NE(bursting->ReadU32(), 0u);  // the burst's experiment
+  EXPECT_EQ(reader->ReadF32(), 21.5f);
 }
 
 TEST(AdmissionTest, DisabledServerAndDisabledListing) {

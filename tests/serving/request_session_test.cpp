@@ -13,7 +13,6 @@
 #include <string>
 #include <thread>
 
-#include "app/server_settings.h"
 #include "base/server_lock.h"
 #include "host/plugin_discovery.h"
 #include "sessions/user_table.h"
@@ -58,7 +57,7 @@ struct Session {
   explicit Session(UserTable* table = nullptr) : users(table) {
     env.registry = &ProbeRegistry::Get();
     env.users = users ? users : &ownUsers;
-    env.deviceListingDisabled = &settings.DisableDeviceListing;
+    env.deviceListingDisabled = &listingDisabled;
   }
   // Runs Hello and the loop over `input`; the sent bytes after the Hello answer.
   std::string Run(const std::string& input, bool local = true, IpAddress peer = {127, 0, 0, 1}) {
@@ -87,7 +86,7 @@ struct Session {
     leftUnread = connection.unread();
     return connection.sent();
   }
-  ServerSettings settings;
+  std::atomic<bool> listingDisabled{false};  // the server's copy of DisableDeviceListing
   UserTable ownUsers{nullptr, nullptr};
   UserTable* users;
   ServingEnvironment env;
@@ -148,7 +147,7 @@ TEST(RequestsTest, ListAndFindChannels) {
   EXPECT_EQ(s.leftUnread, 0u);
 
   Session hidden;
-  hidden.settings.DisableDeviceListing = true;
+  hidden.listingDisabled = true;
   EXPECT_EQ(hidden.Run(Hello() + "\x02").substr(1), U32(0));
 }
 

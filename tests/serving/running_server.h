@@ -1,5 +1,6 @@
 // A real server for the serving tests: build/orvexa started headless in a temporary
-// folder on a free port, with the Probe test device (and optionally Simulator.ldp),
+// folder on a free port, with the Probe test device (and optionally Simulator.ldp and
+// an orvexa.cfg),
 // plus helpers to connect clients and to wait for audit lines and device log lines.
 #pragma once
 
@@ -29,10 +30,13 @@ inline size_t CountOf(const std::string& text, const std::string& part) {
 
 class RunningServer {
  public:
-  explicit RunningServer(std::vector<std::string> args = {}, bool withSimulator = false) {
+  // `config`: the text of an orvexa.cfg to start from (none when empty).
+  explicit RunningServer(std::vector<std::string> args = {}, bool withSimulator = false,
+                         const std::string& config = "") {
     std::filesystem::copy_file(std::string(ORVEXA_BUILD_DIR) + "/tests/ServingProbe.ldp",
                                dir.File("ServingProbe.ldp"));
     if (withSimulator) dir.CopyFromBuild("Simulator.ldp");
+    if (!config.empty()) dir.Write("orvexa.cfg", config);
     args.insert(args.begin(), {"/port", "0"});
     process = std::make_unique<ServerProcess>(
         dir.path(), args, std::vector<std::string>{"PROBE_LOG=" + ProbeLogPath()});
