@@ -1,12 +1,14 @@
 // The periodic logger over real log files: the fixed grid with its one-record catch-up,
 // records flushed with the pass's time and the plug-in's value, timestamped copies named
-// in local time, only the newest MaxLogCopies of them kept, and the settings saved with
-// the new copy date.
+// in local time, only the newest MaxLogCopies of them kept, the settings saved with the
+// new copy date, and the main thread's tick that never waits for ServerLock.
 #include "logging/periodic_logger.h"
 
 #include <cstdlib>
 #include <ctime>
+#include <future>
 #include <mutex>
+#include <thread>
 
 #include "base/server_lock.h"
 #include "experiments/probe_fixture.h"
@@ -78,6 +80,35 @@ TEST_F(PeriodicLoggerTest, PeriodZeroLogsEveryPass) {
   for (int64_t t = kStart + 1; t <= kStart + 5; ++t) logger.PeriodicLogPass(t);
   logger.PeriodicLogPass(kStart + 5);
   EXPECT_EQ(Times("Probe_level").size(), 6u);
+}
+
+// While another thread holds ServerLock (a burst) the tick does nothing and says so; the
+// pass that was due runs when it is tried again, with the time it was due at, its copy
+// and the settings save included.
+TEST_F(PeriodicLoggerTest, TryTickNeverWaitsAndKeepsTheDueTime) {
+  AddPlugin("Probe");
+  LogLevel(1, 24, 0);
+  Discover();
+  PeriodicLogger logger(*registry, &config, [] { return int64_t{0}; });
+  std::promise<void> held, release;
+  std::thread burst([&] {
+    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    held.set_value();
+    release.get_future().wait();
+  });
+  held.get_future().wait();
+  const bool done = logger.TryTick(kStart + 5);
+  release.set_value();
+  burst.join();
+  EXPECT_FALSE(done);
+  EXPECT_TRUE(Times("Probe_level").empty());
+  EXPECT_TRUE(logger.TryTick(kStart + 9));
+  EXPECT_EQ(Times("Probe_level"), (std::vector<uint32_t>{kStart + 5}));
+  const std::string saved = dir.Read("orvexa.cfg");
+  EXPECT_NE(saved.find("LastLogReplicationDate=" + std::to_string(kStart + 5)), std::string::npos)
+      << saved;
+  EXPECT_TRUE(logger.TryTick(kStart + 9));  // a new pass, at its own time
+  EXPECT_EQ(Times("Probe_level").back(), kStart + 9);
 }
 
 TEST_F(PeriodicLoggerTest, CopyNamedInLocalTimeAndItsDateSaved) {
