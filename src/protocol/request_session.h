@@ -15,7 +15,8 @@ constexpr uint16_t kProtocolVersion = 100;
 enum class HelloResult { kAdmitted, kWrongVersion };
 
 // kWrongVersion after answering 3 (the caller closes without the close path); throws on
-// a malformed opening. Admitted: answered 0, audit line written, entered in the table.
+// a malformed opening. Admitted: answered 0, marked opened in the connection tracker (no
+// wait for the device lock before that), audit line written, entered in the table.
 HelloResult Hello(RequestContext& context);
 
 // Never returns normally.
