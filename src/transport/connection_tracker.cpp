@@ -5,6 +5,13 @@
 #include <thread>
 
 namespace orvexa {
+namespace {
+
+// The local reverse proxy's address: its connections are counted by the client address
+// the handshake gives.
+constexpr ConnectionTracker::Address kLocalProxy = {127, 0, 0, 1};
+
+}  // namespace
 
 std::optional<uint32_t> ConnectionTracker::Admit(uint32_t maxClients) {
   std::lock_guard<std::mutex> guard(lock_);
@@ -17,10 +24,12 @@ std::optional<uint32_t> ConnectionTracker::Admit(uint32_t maxClients, SocketHand
                                                  const Address& address) {
   std::lock_guard<std::mutex> guard(lock_);
   if (activeClientCount_ >= maxClients) return std::nullopt;
-  if (OpeningFromLocked(address) >= maxOpening_.load()) return std::nullopt;
+  const bool counted = address != kLocalProxy;
+  if (counted && OpeningFromLocked(address) >= maxOpening_.load()) return std::nullopt;
   ++activeClientCount_;
   // No deadline until Track: the accepting thread tracks it before anything else runs.
-  live_.push_back({handle, nullptr, address, std::numeric_limits<int64_t>::max(), true});
+  live_.push_back(
+      {handle, nullptr, address, counted, std::numeric_limits<int64_t>::max(), true});
   return ++connectionSerial_;
 }
 
@@ -42,7 +51,7 @@ uint32_t ConnectionTracker::LastSerial() {
 uint32_t ConnectionTracker::OpeningFromLocked(const Address& address) const {
   uint32_t count = 0;
   for (const Live& l : live_)
-    if (l.opening && l.address == address) ++count;
+    if (l.opening && l.counted && l.address == address) ++count;
   return count;
 }
 
@@ -55,16 +64,17 @@ void ConnectionTracker::Track(ConnectionSocket* socket, int64_t deadlineMs) {
       return;
     }
   }
-  live_.push_back({socket->handle, socket, Address{}, deadlineMs, true});
+  live_.push_back({socket->handle, socket, Address{}, true, deadlineMs, true});
 }
 
 bool ConnectionTracker::Readdress(ConnectionSocket* socket, const Address& address) {
   std::lock_guard<std::mutex> guard(lock_);
   auto it = std::find_if(live_.begin(), live_.end(),
                          [socket](const Live& l) { return l.socket == socket; });
-  if (it == live_.end() || !it->opening || it->address == address) return true;
+  if (it == live_.end() || !it->opening || (it->counted && it->address == address)) return true;
   if (OpeningFromLocked(address) >= maxOpening_.load()) return false;
   it->address = address;
+  it->counted = true;
   return true;
 }
 

@@ -39,6 +39,9 @@ class ConnectionTracker {
   // The same for an accepted socket from `address`, which is also refused when that
   // address already has MaxOpeningPerAddress connections in their opening. An admitted
   // socket enters the live set at once, in its opening, until Track gives its deadline.
+  // A socket from 127.0.0.1 is not counted yet: behind the local proxy every client
+  // comes from there (a page opening many connections at once must not be refused for
+  // the proxy's sake); Readdress counts it once its handshake names its address.
   std::optional<uint32_t> Admit(uint32_t maxClients, SocketHandle handle, const Address& address);
   // Counts one connection out (the last step of its worker).
   void Leave();
@@ -52,9 +55,9 @@ class ConnectionTracker {
   // if it has not finished its opening. Joins the entry Admit made for the same handle.
   void Track(ConnectionSocket* socket, int64_t deadlineMs);
   // The worker read the client's own address from the handshake (a local proxy's
-  // X-Real-IP): the opening counts under that address from now on. False, leaving the
-  // count unchanged, when that address already has the maximum in their opening (the
-  // worker then ends the connection).
+  // X-Real-IP, or 127.0.0.1 itself when there is none): the opening counts under that
+  // address from now on. False, leaving the count unchanged, when that address already
+  // has the maximum in their opening (the worker then ends the connection).
   bool Readdress(ConnectionSocket* socket, const Address& address);
   // The opening is done (Hello answered): from now on the user table's idle time-out
   // applies.
@@ -75,6 +78,7 @@ class ConnectionTracker {
     SocketHandle handle;
     ConnectionSocket* socket;  // null between Admit and Track
     Address address;
+    bool counted;  // false for a local socket until its handshake names its address
     int64_t deadlineMs;
     bool opening;  // handshake and Hello not finished, deadline not passed
   };

@@ -14,9 +14,9 @@ namespace orvexa::test {
 namespace {
 
 // True when the server closes a fresh connection without sending anything.
-bool RefusedAtOnce(int port) {
+bool RefusedAtOnce(int port, const std::string& from = "") {
   client::ProtocolClient c;
-  c.ConnectRaw("127.0.0.1", port);
+  c.ConnectRaw("127.0.0.1", port, from);
   std::string bytes;
   return c.ReadUntilClosed(&bytes, 5000) && bytes.empty();
 }
@@ -73,25 +73,33 @@ TEST(AdmissionTest, OpeningDeadlineAndOpeningsPerAddress) {
     p.SendRaw(client::EncodeClientFrame(9, "x"));
     EXPECT_EQ(p.ReceiveFrame().opcode, 10);
   }
-  // A third from that address is accepted (127.0.0.1 has no openings) and then closed.
+  // A third from that address is accepted (the proxy's own address is not counted at
+  // accept) and then closed.
   ProtocolClient third;
   third.Connect("127.0.0.1", server.port, Transport::kWebSocket, {"X-Real-IP: 10.9.9.9"});
   EXPECT_TRUE(third.WaitClosed(5000));
-  // 127.0.0.1's own two openings; the third is closed at accept.
+  // Another address's two openings; its third is closed at accept.
   ProtocolClient silent[2];
-  for (ProtocolClient& s : silent) s.ConnectRaw("127.0.0.1", server.port);
-  EXPECT_TRUE(RefusedAtOnce(server.port));
-  // Another address, and a client that had opened, are served meanwhile.
+  for (ProtocolClient& s : silent) s.ConnectRaw("127.0.0.1", server.port, "127.0.0.2");
+  EXPECT_TRUE(RefusedAtOnce(server.port, "127.0.0.2"));
+  // The proxy's address is not limited at accept: three of its openings, then a client.
+  ProtocolClient local[3];
+  for (ProtocolClient& l : local) l.ConnectRaw("127.0.0.1", server.port);
+  // Another address, the proxy's, and a client that had opened, are served meanwhile.
   ProtocolClient other;
-  other.Connect("127.0.0.1", server.port, Transport::kTcp, {}, "127.0.0.2");
+  other.Connect("127.0.0.1", server.port, Transport::kTcp, {}, "127.0.0.3");
   EXPECT_EQ(other.Hello(), 0);
+  EXPECT_EQ(server.Connect(Transport::kWebSocket)->ReadValue(1).first, 21.5f);
   EXPECT_EQ(opened->ReadValue(1).first, 21.5f);
   // Past the opening deadline every unopened connection is closed, long before the
-  // idle delay; then 127.0.0.1 gets in again.
-  for (ProtocolClient* c : {&proxied[0], &proxied[1], &silent[0], &silent[1]})
+  // idle delay; then 127.0.0.2 gets in again.
+  for (ProtocolClient* c :
+       {&proxied[0], &proxied[1], &silent[0], &silent[1], &local[0], &local[1], &local[2]})
     EXPECT_TRUE(c->WaitClosed(10000));
   EXPECT_GE(MillisecondsSince(start), 1900);
-  EXPECT_EQ(server.Connect(Transport::kTcp)->ReadValue(1).first, 21.5f);
+  ProtocolClient again;
+  again.Connect("127.0.0.1", server.port, Transport::kTcp, {}, "127.0.0.2");
+  EXPECT_EQ(again.Hello(), 0);
   EXPECT_EQ(other.ReadValue(1).first, 21.5f);
 }
 

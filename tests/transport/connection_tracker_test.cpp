@@ -50,33 +50,34 @@ TEST(ConnectionTrackerTest, EndsOnlyUnopenedConnectionsPastTheirDeadline) {
 TEST(ConnectionTrackerTest, OpeningsPerAddress) {
   ConnectionTracker tracker;
   tracker.SetMaxOpeningPerAddress(2);
-  const ConnectionTracker::Address local{127, 0, 0, 1}, real{10, 1, 2, 3};
+  const ConnectionTracker::Address local{127, 0, 0, 1}, real{10, 1, 2, 3}, other{10, 4, 5, 6};
   Pair a, b, c, d;
-  ASSERT_TRUE(tracker.Admit(50, a.socket.handle, local));
-  tracker.Track(&a.socket, 1000);
-  ASSERT_TRUE(tracker.Admit(50, b.socket.handle, local));
-  tracker.Track(&b.socket, 1000);
-  EXPECT_FALSE(tracker.Admit(50, c.socket.handle, local));  // no serial, no count
-  EXPECT_TRUE(tracker.Admit(50, c.socket.handle, real));
-  tracker.Track(&c.socket, 1000);
-  EXPECT_EQ(tracker.ActiveCount(), 3u);
-  EXPECT_EQ(tracker.LastSerial(), 3u);
-  // a moves to the real address (which has c), b cannot follow: real is full.
+  // The local proxy's address is not counted at accept...
+  for (Pair* p : {&a, &b, &c}) {
+    ASSERT_TRUE(tracker.Admit(50, p->socket.handle, local));
+    tracker.Track(&p->socket, 1000);
+  }
+  // ...but under the address its handshake names: the third of `real` does not fit.
   EXPECT_TRUE(tracker.Readdress(&a.socket, real));
-  EXPECT_FALSE(tracker.Readdress(&b.socket, real));
-  ASSERT_TRUE(tracker.Admit(50, d.socket.handle, local));  // a's place was given back
+  EXPECT_TRUE(tracker.Readdress(&b.socket, real));
+  EXPECT_FALSE(tracker.Readdress(&c.socket, real));
+  // Any other address is counted at accept; a refusal takes no serial and no count.
+  ASSERT_TRUE(tracker.Admit(50, d.socket.handle, other));
   tracker.Track(&d.socket, 5000);
-  EXPECT_FALSE(tracker.Admit(50, 901, local));
+  ASSERT_TRUE(tracker.Admit(50, 901, other));
+  EXPECT_FALSE(tracker.Admit(50, 902, other));
+  EXPECT_EQ(tracker.ActiveCount(), 5u);
+  EXPECT_EQ(tracker.LastSerial(), 5u);
   // Opened, ended or expired: each gives its place back.
   tracker.MarkOpened(&b.socket);
-  tracker.Untrack(&c.socket);
-  EXPECT_EQ(tracker.ExpireUnopened(1000), 1);  // a (b is opened)
+  tracker.Untrack(901);
+  EXPECT_TRUE(tracker.Admit(50, 903, other));
+  EXPECT_EQ(tracker.ExpireUnopened(1000), 2);  // a and c (b is opened, d not yet due)
   EXPECT_TRUE(a.ShutDown());
   EXPECT_FALSE(b.ShutDown());
-  EXPECT_TRUE(tracker.Admit(50, 901, local));
-  EXPECT_TRUE(tracker.Admit(50, 902, real));
-  EXPECT_TRUE(tracker.Admit(50, 903, real));
-  EXPECT_FALSE(tracker.Admit(50, 904, real));
+  EXPECT_TRUE(tracker.Admit(50, 904, real));
+  EXPECT_TRUE(tracker.Admit(50, 905, real));
+  EXPECT_FALSE(tracker.Admit(50, 906, real));
 }
 
 TEST(ConnectionTrackerTest, WaitsUntilEveryWorkerHasLeft) {
