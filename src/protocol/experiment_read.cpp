@@ -56,8 +56,8 @@ ExperimentReader::ExperimentReader(const Experiment& experiment,
   for (const Result& result : results_) {
     if (!result.inExperiment) continue;
     for (size_t k = result.firstEntry; k < result.firstEntry + result.entryCount; ++k)
-      samples_ += RunsOfWindow(result.oldest, result.held, entries_[k].first, entries_[k].count)
-                      .Size();
+      samples_ +=
+          RunsOfWindow(result.oldest, result.held, entries_[k].first, entries_[k].count).Size();
   }
 }
 

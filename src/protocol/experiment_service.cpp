@@ -90,8 +90,7 @@ uint32_t ExperimentService::RunBurstExperiment(const char* name, uint32_t durati
   }
   burst->startTick = n >= 1 ? samples[0].time : 0;
   for (int i = 0; i < n; ++i) {
-    for (size_t s = 0; s < 8; ++s)
-      burst->slots[s].log.Append(samples[i].time, samples[i].value[s]);
+    for (size_t s = 0; s < 8; ++s) burst->slots[s].log.Append(samples[i].time, samples[i].value[s]);
   }
   // Handed back exactly once; a plug-in without LDPBurstFree keeps its array.
   if (samples != nullptr) recorder->BurstFree(samples);

@@ -129,10 +129,9 @@ void ExperimentStore::EvictWhileFull() {
   while (experiments_.size() >= kMaxCount) {
     // Oldest start time first; equal start times in ascending id order (the map's order
     // and min_element's first-minimum rule give exactly that).
-    auto oldest = std::min_element(experiments_.begin(), experiments_.end(),
-                                   [](const auto& a, const auto& b) {
-                                     return a.second->startTime < b.second->startTime;
-                                   });
+    auto oldest = std::min_element(
+        experiments_.begin(), experiments_.end(),
+        [](const auto& a, const auto& b) { return a.second->startTime < b.second->startTime; });
     Remove(oldest);
   }
 }
