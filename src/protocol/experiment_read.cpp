@@ -38,7 +38,7 @@ ExperimentReader::ExperimentReader(const Experiment& experiment,
                    });
   for (size_t k = 0; k < entries_.size(); ++k) {
     if (results_.empty() || results_.back().channelNumber != entries_[k].channelNumber)
-      results_.push_back(Result{entries_[k].channelNumber, k, 0});
+      results_.push_back(Result{entries_[k].channelNumber, false, static_cast<uint32_t>(k), 0});
     ++results_.back().entryCount;
   }
   {
@@ -55,7 +55,7 @@ ExperimentReader::ExperimentReader(const Experiment& experiment,
   }
   for (const Result& result : results_) {
     if (!result.inExperiment) continue;
-    for (size_t k = result.firstEntry; k < result.firstEntry + result.entryCount; ++k)
+    for (size_t k = result.firstEntry; k < size_t{result.firstEntry} + result.entryCount; ++k)
       samples_ +=
           RunsOfWindow(result.oldest, result.held, entries_[k].first, entries_[k].count).Size();
   }
@@ -90,10 +90,10 @@ void ExperimentReader::Stream(Sink& sink, std::vector<SampleLog::Sample>& buffer
       }
     }
     uint64_t count = 0;
-    for (size_t k = result.firstEntry; k < result.firstEntry + result.entryCount; ++k)
+    for (size_t k = result.firstEntry; k < size_t{result.firstEntry} + result.entryCount; ++k)
       count += RunsOfWindow(oldest, available, entries_[k].first, entries_[k].count).Size();
     sink.BeginResult(result.channelNumber, result.held, static_cast<uint32_t>(count));
-    for (size_t k = result.firstEntry; k < result.firstEntry + result.entryCount; ++k) {
+    for (size_t k = result.firstEntry; k < size_t{result.firstEntry} + result.entryCount; ++k) {
       const WindowRuns runs = RunsOfWindow(oldest, available, entries_[k].first, entries_[k].count);
       for (auto [from, to] : runs.runs) {
         if (copied) {

@@ -93,9 +93,9 @@ class ExperimentReader {
  private:
   struct Result {
     uint16_t channelNumber = 0;
-    size_t firstEntry = 0;  // its entries are entries_[firstEntry, firstEntry + entryCount)
-    size_t entryCount = 0;
     bool inExperiment = false;
+    uint32_t firstEntry = 0;  // its entries are entries_[firstEntry, firstEntry + entryCount)
+    uint32_t entryCount = 0;
     uint32_t oldest = 0;  // what the slot held when the read was taken
     uint32_t held = 0;
   };
