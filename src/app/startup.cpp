@@ -145,6 +145,7 @@ void ServerApplication::UseMonotonicClock() {
 
 bool ServerApplication::StartBackgroundThreads() {
   OrvexaServer& server = *server_;
+  KeepLargeBlocksOutOfTheHeap();
   BackgroundClocks clocks;
   clocks.stop = &server.stopEvent;
   clocks.serverRunning = &server.serverRunning;
