@@ -6,7 +6,9 @@
 // crash, a read outside an array or unbounded memory.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "host/device_registry.h"
 #include "protocol/experiment_service.h"
@@ -21,13 +23,15 @@ namespace {
 // A store with a finished experiment of eight slots with data (one slot unselected,
 // ring and non-ring slots, more samples appended than they hold).
 void Fill(orvexa::ExperimentStore& store) {
-  orvexa::Experiment& e = store.AddFinished(1, 8);
+  auto e = std::make_shared<orvexa::Experiment>();
+  e->slots = std::vector<orvexa::ExperimentChannel>(8);
   for (size_t s = 0; s < 8; ++s) {
-    e.slots[s].selected = s != 3;
-    e.slots[s].log.SetCapacity(50);
-    e.slots[s].log.SetRing(s % 2 == 0);
-    for (uint32_t i = 0; i < 60; ++i) e.slots[s].log.Append(i * 10, static_cast<float>(i));
+    e->slots[s].selected = s != 3;
+    e->slots[s].log.SetCapacity(50);
+    e->slots[s].log.SetRing(s % 2 == 0);
+    for (uint32_t i = 0; i < 60; ++i) e->slots[s].log.Append(i * 10, static_cast<float>(i));
   }
+  store.AddFinished(std::move(e));  // id 1
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "config/config_parser.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/memory_release.h"
 #include "platform/message_box.h"
 #include "platform/termination_signals.h"
 
@@ -144,6 +145,7 @@ void ServerApplication::UseMonotonicClock() {
 
 bool ServerApplication::StartBackgroundThreads() {
   OrvexaServer& server = *server_;
+  KeepLargeBlocksOutOfTheHeap();
   BackgroundClocks clocks;
   clocks.stop = &server.stopEvent;
   clocks.serverRunning = &server.serverRunning;
@@ -155,6 +157,9 @@ bool ServerApplication::StartBackgroundThreads() {
   clocks.housekeeping = [&server](bool windowClosing) {
     if (server.clients) server.clients->HousekeepingPass(windowClosing);
     if (server.housekeepingPassFinished) server.housekeepingPassFinished(windowClosing);
+    // Memory freed after large replies goes back to the system rather than staying
+    // with the allocator at its peak.
+    ReturnFreeMemoryToSystem();
   };
   // The fast-log pass paces the sampling thread (it runs once the server is running).
   clocks.fastPass = [&server](int64_t nowNs) { return server.fastSampler.NextRun(nowNs); };

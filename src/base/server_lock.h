@@ -1,9 +1,16 @@
-// ServerLock: the one process-wide lock of the server, in the base layer because every
-// layer above takes it (host, logging, transport, protocol, app; from any thread). It
-// guards the device registry and every call into a plug-in, the logging state and log
-// files, the experiment store and the settings save (admissions have their own lock, in
-// ConnectionTracker). Lock order: user-table lock, then ServerLock, then the audit-log
-// lock (held only around one printed line).
+// ServerLock: the device lock of the server, in the base layer because every layer
+// above takes it (host, logging, protocol, app, operator; from any thread). It guards
+// every call into a plug-in, the registry's device state, the logging settings and the
+// opening and closing of logs, and the settings save. It is held for long only by a
+// burst, which keeps the devices to itself by design.
+//
+// Lock order, outermost first: the user-table lock, then ServerLock, then the leaf
+// locks, each held only for a bounded copy or change and never around a plug-in call,
+// a socket write, the disk or another lock: ExperimentLock (logging/experiment_lock.h),
+// a log's lock and the fast-sample buffers' lock (logging/), the admission lock
+// (transport/connection_tracker.h) and the audit-log lock. Data the server already
+// holds is read under its leaf lock alone, so a burst holds up no reader; the main
+// thread never waits for ServerLock (its tick passes only try it).
 //
 // Recursive, so that a plug-in calling the experiment-stopped callback from inside a
 // host call (made with the lock held on the same thread) does not deadlock. Always

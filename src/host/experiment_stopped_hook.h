@@ -4,7 +4,9 @@
 //
 // The host function takes ServerLock and forwards the ID to the handler that the
 // experiment store installs at start-up (SetExperimentStoppedHandler); until one is
-// installed, or after it is removed, a call changes nothing. Because the callback waits
+// installed, or after it is removed, a call changes nothing. The handler then takes the
+// experiment store's lock (order ServerLock -> ExperimentLock); ServerLock keeps the stop
+// out of the middle of a request's start or stop sequence. Because the callback waits
 // for ServerLock, a plug-in must never wait inside an entry point for a thread of its own
 // that may be calling it.
 #pragma once

@@ -45,7 +45,9 @@ class ChannelLog {
   int32_t logPeriod = 1;    // TimeBetweenLogs, seconds
   bool alwaysReset = false;
   SampleLog fastSamples{SampleLog::kDefaultCapacity, true};  // ring mode
-  std::list<SampleLog*> recordings;  // slots of running experiments fed by this channel
+  // Slots of running experiments fed by this channel: the list and the logs it points to
+  // are guarded by ExperimentLock (logging/experiment_lock.h), not by ServerLock.
+  std::list<SampleLog*> recordings;
   bool fastLogEnabled = false;
   int32_t fastLogFrequency = 100;  // Hz, clamped to 1..3999 where used
   int32_t fastLogSize = 10000;     // capacity of fastSamples

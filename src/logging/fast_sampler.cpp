@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/server_lock.h"
+#include "logging/experiment_lock.h"
 #include "logging/fast_schedule.h"
 #include "logging/logged_channel.h"
 #include "logging/tick_receiver.h"
@@ -18,6 +19,8 @@ void FastSampler::FastSample(LoggedChannel& channel, uint32_t tick) {
   channel.fastSamples.SetCapacity(static_cast<uint32_t>(std::max(channel.fastLogSize, 0)));
   const float value = channel.Read(0);
   channel.fastSamples.Append(tick, value);
+  // Taken after the plug-in call: ExperimentLock is a leaf, held for the appends alone.
+  std::lock_guard<std::mutex> hold(ExperimentLock());
   for (SampleLog* recording : channel.recordings) recording->Append(tick * 100u, value);
 }
 

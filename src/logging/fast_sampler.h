@@ -12,8 +12,9 @@
 //
 // Threads: NextRun and SleepUntil are called by the sampling thread alone: one sleep
 // serves both the idle wait and the paced one. FastPass takes ServerLock itself (it
-// guards the schedule, the channels and every plug-in call); Wake and Stop may be
-// called from any thread.
+// guards the schedule, the channels and every plug-in call); the appends to the
+// experiment recordings of a channel take ExperimentLock inside it, after the value was
+// read (order ServerLock -> ExperimentLock). Wake and Stop may be called from any thread.
 #pragma once
 
 #include <atomic>
@@ -44,8 +45,8 @@ class FastSampler {
   // counter cannot be read.
   std::optional<int64_t> FastPass();
   // Appends the channel's current value to its fast-sample buffer (time = tick) and to
-  // every experiment recording attached to it (time = tick x 100). Nothing when the
-  // channel's fast logging is off. Caller holds ServerLock.
+  // every experiment recording attached to it (time = tick x 100, under ExperimentLock).
+  // Nothing when the channel's fast logging is off. Caller holds ServerLock.
   static void FastSample(LoggedChannel& channel, uint32_t tick);
 
   // The sampling thread's pass hook: runs FastPass and returns the monotonic time (ns)

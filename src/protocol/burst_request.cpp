@@ -3,7 +3,10 @@
 // stored as a finished experiment whose eight columns are the burst slots 1001..1008.
 // A name no plug-in supports, or a failed recording, ends the connection without a
 // reply. Any admitted client may run a burst. Worker threads; the whole burst runs
-// under ServerLock (taken by the experiment service), the audit line after it.
+// under ServerLock (taken by the experiment service: a burst keeps the devices to
+// itself), and its finished experiment is published to the store in one step under
+// ExperimentLock, so readers of other experiments never wait for a burst. The audit
+// line comes after it.
 #include <string>
 
 #include "protocol/experiment_service.h"

@@ -1,9 +1,17 @@
 // One recorded experiment: a slot per channel of the registry (bursts: at least eight),
 // each with a bounded sample log, plus the times, owner key and client address that
-// the list request reports. Kept by the ExperimentStore; read and written only with
-// ServerLock held. A slot's log is attached to its channel's recordings list while the
-// experiment records, so slots never move once made (they are built in one go and the
-// vector is never resized afterwards).
+// the list request reports. Kept by the ExperimentStore through shared ownership, so a
+// reader that found it keeps it alive (with its data) until its reply is written, even
+// when the store evicts or replaces it meanwhile.
+//
+// Made whole before the store publishes it; afterwards ownerKey, id, the slot vector
+// (its size and the selected flags), startTime, startTick and clientAddress never
+// change. What does change (recording, stopTime, the slot logs, which the fast sampler
+// appends to while the experiment records) is read and written with ExperimentLock held
+// (logging/experiment_lock.h). A slot's log is attached to its channel's recordings list
+// while the experiment records, so slots never move once made (the vector is never
+// resized afterwards). Once it stops recording it is detached and its logs never change
+// again.
 #pragma once
 
 #include <array>

@@ -1,9 +1,12 @@
 // The experiment requests: StartRecording (13), StopRecording (14), ReadExperiment (15),
 // ListExperiments (16), IsRecording (18), and the close-path step that stops a
 // connection's recording. Any admitted client may use them (no control check). Worker
-// threads; the store, the recording map and the plug-in calls run under ServerLock,
-// audit lines and replies are written after it is released (a write may wait for a slow
-// peer).
+// threads. Starting and stopping ask the plug-ins, so they hold ServerLock around their
+// plug-in calls and store changes (the store takes ExperimentLock inside: order
+// ServerLock -> ExperimentLock); reading, listing and is-recording never take ServerLock,
+// only the store's lock, for bounded copies. Audit lines and replies are written with no
+// lock held (a write may wait for a slow peer).
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -21,11 +24,12 @@ namespace orvexa {
 namespace {
 
 constexpr uint32_t kRefused = 0xFFFFFFFF;
-constexpr int32_t kMaxSlotCapacity = 30000;
-// Bounds on what one read request may make the server hold: the entries it lists and
-// the samples of its reply (a client repeating one window could otherwise grow the
-// reply without end). Honest clients stay far below both.
-constexpr uint32_t kMaxReadEntries = 1'000'000;
+constexpr int32_t kMaxSlotCapacity = static_cast<int32_t>(ExperimentStore::kMaxSlotCapacity);
+// Bounds on one read request: the entries it lists (held for the whole reply: 12 bytes
+// each) and the samples of its reply (a client repeating one window could otherwise
+// make one reply without end). Honest clients send one entry per channel and stay far
+// below both.
+constexpr uint32_t kMaxReadEntries = 65536;
 constexpr size_t kMaxReadSamples = 4'194'304;
 
 AuditLog* OpenAudit(RequestContext& c) {
@@ -46,11 +50,10 @@ void StartRecording(RequestContext& c) {
   if (service != nullptr) {
     std::lock_guard<std::recursive_mutex> hold(ServerLock());
     ExperimentStore& store = service->Store();
-    previous = store.Recordings().Lookup(c.serial);
+    previous = store.RecordingOf(c.serial);
     if (previous != 0) {
       if (service->StopAll(previous)) {
-        store.Finish(previous);
-        store.Recordings().Remove(c.serial);
+        store.EndRecordingOf(c.serial);
       } else {
         previousKept = true;
       }
@@ -96,7 +99,7 @@ void StartRecording(RequestContext& c) {
     if (service->StartAll(candidate, argument)) {
       id = store.Create(ownerKey, candidate, static_cast<uint32_t>(capacity), ring, indexes,
                         c.clientAddress);
-      store.Recordings().Set(c.serial, id);
+      store.SetRecordingOf(c.serial, id);
     }
   }
   WriteU32(c.out, id);
@@ -113,11 +116,10 @@ void StopRecording(RequestContext& c) {
   if (service != nullptr) {
     std::lock_guard<std::recursive_mutex> hold(ServerLock());
     ExperimentStore& store = service->Store();
-    id = store.Recordings().Lookup(c.serial);
+    id = store.RecordingOf(c.serial);
     // A plug-in that refuses keeps the recording going, still this connection's.
     if (id != 0 && service->StopAll(id)) {
-      store.Recordings().Remove(c.serial);
-      store.Finish(id);
+      store.EndRecordingOf(c.serial);
       stopped = true;
     }
   }
@@ -129,6 +131,29 @@ void StopRecording(RequestContext& c) {
     audit->Write("User %u stopped recording of experiment %d\n", c.serial, static_cast<int>(id));
   WriteU32(c.out, id);
 }
+
+// Writes the results straight into the connection's writer, which sends a piece of the
+// reply each time its buffer fills.
+class ReplySink : public ExperimentReader::Sink {
+ public:
+  ReplySink(MessageWriter& out, uint32_t startTick) : out_(out), startTick_(startTick) {}
+  void BeginResult(uint16_t channelNumber, uint32_t stored, uint32_t sampleCount) override {
+    WriteU16(out_, channelNumber);
+    WriteU32(out_, stored);
+    WriteU32(out_, sampleCount);
+  }
+  void Samples(const SampleLog::Sample* samples, size_t count) override {
+    for (size_t k = 0; k < count; ++k) {
+      WriteU32(out_, samples[k].sequence);
+      WriteU32(out_, samples[k].time - startTick_);
+      WriteF32(out_, samples[k].value);
+    }
+  }
+
+ private:
+  MessageWriter& out_;
+  uint32_t startTick_;
+};
 
 void ReadExperiment(RequestContext& c) {
   const uint32_t id = ReadU32(c.in);
@@ -147,75 +172,48 @@ void ReadExperiment(RequestContext& c) {
     entries.push_back(entry);
   }
 
-  bool found = false;
-  bool withinLimit = true;
-  uint32_t startTick = 0;
-  std::vector<ExperimentReadResult> results;
-  if (ExperimentService* service = c.env.experiments) {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
-    if (const Experiment* experiment = service->Store().Find(id)) {
-      found = true;
-      startTick = experiment->startTick;
-      withinLimit = CollectExperimentData(*experiment, entries, &results, kMaxReadSamples);
-    }
-  }
-  if (!found) {
+  // Held until the reply is written, so the experiment and its data stay whole even when
+  // the store evicts or replaces it meanwhile (see ExperimentReader).
+  std::shared_ptr<const Experiment> experiment;
+  if (ExperimentService* service = c.env.experiments) experiment = service->Store().Find(id);
+  if (experiment == nullptr) {
     WriteU32(c.out, kRefused);
     return;
   }
-  if (!withinLimit) ThrowProtocolError(0);
+  const ExperimentReader reader(*experiment, std::move(entries));
+  // Too large a reply ends the connection before any of it is written.
+  if (reader.SampleCount() > kMaxReadSamples) ThrowProtocolError(0);
   if (AuditLog* audit = OpenAudit(c))
     audit->Write("User %u read data from experiment %d\n", c.serial, static_cast<int>(id));
-  WriteU32(c.out, static_cast<uint32_t>(results.size()));
-  for (const ExperimentReadResult& result : results) {
-    WriteU16(c.out, result.channelNumber);
-    WriteU32(c.out, result.stored);
-    WriteU32(c.out, static_cast<uint32_t>(result.samples.size()));
-    for (const SampleLog::Sample& sample : result.samples) {
-      WriteU32(c.out, sample.sequence);
-      WriteU32(c.out, sample.time - startTick);
-      WriteF32(c.out, sample.value);
-    }
-  }
+  WriteU32(c.out, static_cast<uint32_t>(reader.ResultCount()));
+  // The worker serves one connection, so this copy buffer is that connection's, kept for
+  // its next read (at most one slot: 360 kB).
+  thread_local std::vector<SampleLog::Sample> buffer;
+  ReplySink sink(c.out, experiment->startTick);
+  reader.Stream(sink, buffer);
 }
-
-struct ListedExperiment {
-  uint32_t id;
-  bool recording;
-  int64_t startTime;
-  int64_t stopTime;
-  ClientAddress address;
-};
 
 void ListExperiments(RequestContext& c) {
   const uint32_t ownerKey = ReadU32(c.in);
   const uint32_t lowest = ReadU32(c.in);
   const uint32_t highest = ReadU32(c.in);
-  std::vector<ListedExperiment> listed;
-  if (ExperimentService* service = c.env.experiments) {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
-    for (const auto& [id, e] : service->Store().Experiments()) {
-      if (e.ownerKey != ownerKey || id < lowest || (highest != 0 && id > highest)) continue;
-      listed.push_back({id, e.recording, e.startTime, e.stopTime, e.clientAddress});
-    }
-  }
+  std::vector<ExperimentStore::Summary> listed;
+  if (ExperimentService* service = c.env.experiments)
+    listed = service->Store().List(ownerKey, lowest, highest);
   WriteU32(c.out, static_cast<uint32_t>(listed.size()));
-  for (const ListedExperiment& e : listed) {
+  for (const ExperimentStore::Summary& e : listed) {
     WriteU32(c.out, e.id);
     WriteU8(c.out, e.recording ? 1 : 0);
     WriteU32(c.out, static_cast<uint32_t>(e.startTime));
     WriteU32(c.out, static_cast<uint32_t>(e.stopTime));
-    for (uint8_t byte : e.address) WriteU8(c.out, byte);
+    for (uint8_t byte : e.clientAddress) WriteU8(c.out, byte);
   }
 }
 
 void IsRecording(RequestContext& c) {
   const uint32_t id = ReadU32(c.in);
   bool recording = false;
-  if (ExperimentService* service = c.env.experiments) {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
-    recording = service->Store().IsRecording(id);
-  }
+  if (ExperimentService* service = c.env.experiments) recording = service->Store().IsRecording(id);
   WriteU8(c.out, recording ? 1 : 0);
 }
 

@@ -1,6 +1,7 @@
 #include "protocol/experiment_service.h"
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
 
 #include "base/server_lock.h"
@@ -39,9 +40,10 @@ bool ExperimentService::StopAll(uint32_t id) {
 }
 
 void ExperimentService::OnExperimentStopped(uint32_t id) {
+  // ServerLock (taken by the host hook) keeps this out of the middle of a start or stop
+  // sequence of a request, which holds it around its plug-in calls and store changes.
   std::lock_guard<std::recursive_mutex> hold(ServerLock());
-  store_.Finish(id);
-  store_.Recordings().RemoveExperiment(id);
+  store_.FinishAndUnmap(id);
   // The audit lock comes after ServerLock in the lock order, so the line may be
   // written while the host hook still holds it.
   if (audit_ != nullptr && audit_->IsOpen())
@@ -49,11 +51,8 @@ void ExperimentService::OnExperimentStopped(uint32_t id) {
 }
 
 void ExperimentService::OnConnectionClosed(uint32_t serial) {
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
-  const uint32_t id = store_.Recordings().Lookup(serial);
-  if (id == 0) return;
-  store_.Recordings().Remove(serial);
-  store_.Finish(id);
+  // No plug-in is asked, so no ServerLock: the close path never waits for a burst.
+  store_.EndRecordingOf(serial);
 }
 
 uint32_t ExperimentService::RunBurstExperiment(const char* name, uint32_t duration,
@@ -77,23 +76,25 @@ uint32_t ExperimentService::RunBurstExperiment(const char* name, uint32_t durati
   if (n < 0) return 0;                        // failed: the plug-in keeps whatever it allocated
   if (n > 0 && samples == nullptr) return 0;  // samples promised but none handed out
 
-  const uint32_t id = store_.NewId();
-  Experiment& burst = store_.AddFinished(id, std::max<size_t>(8, registry_.ChannelCount()));
-  burst.ownerKey = 0;
-  burst.clientAddress = clientAddress;
-  burst.startTime = t0;
-  burst.stopTime = t1;
+  // Made whole here, published by the store in one step: no reader sees it half filled.
+  auto burst = std::make_shared<Experiment>();
+  burst->slots = std::vector<ExperimentChannel>(std::max<size_t>(8, registry_.ChannelCount()));
+  burst->ownerKey = 0;
+  burst->clientAddress = clientAddress;
+  burst->startTime = t0;
+  burst->stopTime = t1;
   for (size_t s = 0; s < 8; ++s) {
-    burst.slots[s].selected = true;
-    burst.slots[s].log.SetCapacity(static_cast<uint32_t>(n));
-    burst.slots[s].log.SetRing(false);
+    burst->slots[s].selected = true;
+    burst->slots[s].log.SetCapacity(static_cast<uint32_t>(n));
+    burst->slots[s].log.SetRing(false);
   }
-  burst.startTick = n >= 1 ? samples[0].time : 0;
+  burst->startTick = n >= 1 ? samples[0].time : 0;
   for (int i = 0; i < n; ++i) {
-    for (size_t s = 0; s < 8; ++s) burst.slots[s].log.Append(samples[i].time, samples[i].value[s]);
+    for (size_t s = 0; s < 8; ++s) burst->slots[s].log.Append(samples[i].time, samples[i].value[s]);
   }
   // Handed back exactly once; a plug-in without LDPBurstFree keeps its array.
   if (samples != nullptr) recorder->BurstFree(samples);
+  const uint32_t id = store_.AddFinished(std::move(burst));
   return id;
 }
 

@@ -5,11 +5,14 @@
 // stores a plug-in's samples as a finished experiment.
 //
 // One per server, owned by the server object; reached by the request handlers through
-// the serving environment. StartAll, StopAll and the store are used with ServerLock
-// held by the caller; OnConnectionClosed and RunBurstExperiment take it themselves;
-// the stopped handler runs with ServerLock held by the host hook. ServerLock is
-// recursive, so a plug-in that calls the callback from inside LDPExperiment (made with
-// the lock held on the same thread) goes straight through.
+// the serving environment. Locks (order ServerLock -> ExperimentLock): StartAll and
+// StopAll call plug-ins and are used with ServerLock held by the caller, which keeps it
+// around its whole start or stop sequence; the store takes ExperimentLock inside each of
+// its operations. OnConnectionClosed asks no plug-in and takes only the store's lock;
+// RunBurstExperiment takes ServerLock for the whole burst; the stopped handler runs with
+// ServerLock held by the host hook. ServerLock is recursive, so a plug-in that calls the
+// callback from inside LDPExperiment (made with the lock held on the same thread) goes
+// straight through; no ExperimentLock is held around a plug-in call.
 #pragma once
 
 #include <cstdint>
@@ -43,11 +46,11 @@ class ExperimentService {
   bool StopAll(uint32_t id);
 
   // A plug-in ended experiment `id`: it stops and no connection records it any more.
-  // Runs with ServerLock held.
+  // Takes ServerLock (the host hook holds it already).
   void OnExperimentStopped(uint32_t id);
 
   // Close path of connection `serial`: its recording stops, the plug-ins are not told.
-  // Takes ServerLock.
+  // Takes only the store's lock.
   void OnConnectionClosed(uint32_t serial);
 
   // Lets the first plug-in that supports `name` record a burst of `duration` (its unit)

@@ -1,15 +1,21 @@
 #include "protocol/experiment_store.h"
 
 #include <algorithm>
+#include <mutex>
+
+#include "logging/experiment_lock.h"
 
 namespace orvexa {
+
+using Hold = std::lock_guard<std::mutex>;
 
 ExperimentStore::ExperimentStore(RecordingTargets& targets, Clock clock)
     : targets_(targets), clock_(std::move(clock)) {}
 
 ExperimentStore::~ExperimentStore() {
   // Channels may outlive the store: leave no log of ours in their recordings lists.
-  for (auto& [id, experiment] : experiments_) Stop(experiment);
+  Hold hold(ExperimentLock());
+  for (auto& [id, experiment] : experiments_) StopLocked(*experiment);
 }
 
 void ExperimentStore::AdvanceNextId() {
@@ -17,6 +23,11 @@ void ExperimentStore::AdvanceNextId() {
 }
 
 uint32_t ExperimentStore::NewId() {
+  Hold hold(ExperimentLock());
+  return NewIdLocked();
+}
+
+uint32_t ExperimentStore::NewIdLocked() {
   bool advanced = true;
   while (advanced) {
     advanced = false;
@@ -32,7 +43,7 @@ uint32_t ExperimentStore::NewId() {
   return id;
 }
 
-void ExperimentStore::Stop(Experiment& experiment) {
+void ExperimentStore::StopLocked(Experiment& experiment) {
   experiment.stopTime = Now();
   if (!experiment.recording) return;
   const size_t channels = std::min(experiment.slots.size(), targets_.ChannelCount());
@@ -42,22 +53,72 @@ void ExperimentStore::Stop(Experiment& experiment) {
   experiment.recording = false;
 }
 
+void ExperimentStore::FinishLocked(uint32_t id) {
+  auto it = experiments_.find(id);
+  if (it != experiments_.end()) StopLocked(*it->second);
+}
+
 void ExperimentStore::Finish(uint32_t id) {
-  if (Experiment* experiment = Find(id)) Stop(*experiment);
+  Hold hold(ExperimentLock());
+  FinishLocked(id);
 }
 
 bool ExperimentStore::IsRecording(uint32_t id) const {
+  Hold hold(ExperimentLock());
   auto it = experiments_.find(id);
-  return it != experiments_.end() && it->second.recording;
+  return it != experiments_.end() && it->second->recording;
 }
 
-Experiment* ExperimentStore::Find(uint32_t id) {
+std::shared_ptr<Experiment> ExperimentStore::Find(uint32_t id) const {
+  Hold hold(ExperimentLock());
   auto it = experiments_.find(id);
-  return it == experiments_.end() ? nullptr : &it->second;
+  return it == experiments_.end() ? nullptr : it->second;
 }
 
-void ExperimentStore::Remove(std::map<uint32_t, Experiment>::iterator it) {
-  Stop(it->second);
+size_t ExperimentStore::Count() const {
+  Hold hold(ExperimentLock());
+  return experiments_.size();
+}
+
+std::vector<ExperimentStore::Summary> ExperimentStore::List(uint32_t ownerKey, uint32_t lowest,
+                                                            uint32_t highest) const {
+  std::vector<Summary> listed;
+  Hold hold(ExperimentLock());
+  for (const auto& [id, e] : experiments_) {
+    if (e->ownerKey != ownerKey || id < lowest || (highest != 0 && id > highest)) continue;
+    listed.push_back({id, e->recording, e->startTime, e->stopTime, e->clientAddress});
+  }
+  return listed;
+}
+
+uint32_t ExperimentStore::RecordingOf(uint32_t serial) const {
+  Hold hold(ExperimentLock());
+  return recordings_.Lookup(serial);
+}
+
+void ExperimentStore::SetRecordingOf(uint32_t serial, uint32_t id) {
+  Hold hold(ExperimentLock());
+  recordings_.Set(serial, id);
+}
+
+uint32_t ExperimentStore::EndRecordingOf(uint32_t serial) {
+  Hold hold(ExperimentLock());
+  const uint32_t id = recordings_.Lookup(serial);
+  if (id == 0) return 0;
+  recordings_.Remove(serial);
+  FinishLocked(id);
+  return id;
+}
+
+void ExperimentStore::FinishAndUnmap(uint32_t id) {
+  Hold hold(ExperimentLock());
+  FinishLocked(id);
+  recordings_.RemoveExperiment(id);
+}
+
+void ExperimentStore::Remove(Map::iterator it) {
+  // Detached here; a reader still holding the experiment keeps its (now fixed) data.
+  StopLocked(*it->second);
   // A connection still mapped to a removed experiment would later stop whatever
   // experiment gets that id next.
   recordings_.RemoveExperiment(it->first);
@@ -70,7 +131,7 @@ void ExperimentStore::EvictWhileFull() {
     // and min_element's first-minimum rule give exactly that).
     auto oldest = std::min_element(
         experiments_.begin(), experiments_.end(),
-        [](const auto& a, const auto& b) { return a.second.startTime < b.second.startTime; });
+        [](const auto& a, const auto& b) { return a.second->startTime < b.second->startTime; });
     Remove(oldest);
   }
 }
@@ -78,23 +139,26 @@ void ExperimentStore::EvictWhileFull() {
 uint32_t ExperimentStore::Create(uint32_t ownerKey, uint32_t id, uint32_t capacity, bool ring,
                                  const std::vector<size_t>& indexes,
                                  const ClientAddress& clientAddress) {
+  capacity = std::min(capacity, kMaxSlotCapacity);
+  Hold hold(ExperimentLock());
   EvictWhileFull();
-  if (id == 0) id = NewId();
-  Experiment& experiment = experiments_[id];
-  experiment.ownerKey = ownerKey;
-  experiment.id = id;
-  experiment.clientAddress = clientAddress;
-  Stop(experiment);
-  // A reused id is this caller's from now on; nobody else stays mapped to it.
-  recordings_.RemoveExperiment(id);
-  experiment.slots.clear();
+  if (id == 0) id = NewIdLocked();
+  // A reused id gets a new experiment: the old one is stopped and dropped, and nobody
+  // stays mapped to the id (it is this caller's from now on).
+  auto existing = experiments_.find(id);
+  if (existing != experiments_.end()) Remove(existing);
 
-  experiment.recording = true;
+  auto experiment = std::make_shared<Experiment>();
+  experiment->ownerKey = ownerKey;
+  experiment->id = id;
+  experiment->clientAddress = clientAddress;
+  experiment->stopTime = Now();
+  experiment->recording = true;
   const size_t channels = targets_.ChannelCount();
-  experiment.slots = std::vector<ExperimentChannel>(channels);
+  experiment->slots = std::vector<ExperimentChannel>(channels);
   for (size_t index : indexes) {
     if (index >= channels) continue;
-    ExperimentChannel& slot = experiment.slots[index];
+    ExperimentChannel& slot = experiment->slots[index];
     // A channel listed twice is recorded once: attaching its log twice would store
     // every sample twice.
     if (slot.selected) continue;
@@ -103,21 +167,20 @@ uint32_t ExperimentStore::Create(uint32_t ownerKey, uint32_t id, uint32_t capaci
     slot.log.SetRing(ring);
     targets_.Attach(index, &slot.log);
   }
-  experiment.startTime = Now();
-  experiment.startTick = TickMilliseconds() * 100u;
+  experiment->startTime = Now();
+  experiment->startTick = TickMilliseconds() * 100u;
+  experiments_[id] = std::move(experiment);
   return id;
 }
 
-Experiment& ExperimentStore::AddFinished(uint32_t id, size_t slotCount) {
+uint32_t ExperimentStore::AddFinished(std::shared_ptr<Experiment> experiment) {
+  Hold hold(ExperimentLock());
   EvictWhileFull();
-  auto existing = experiments_.find(id);
-  if (existing != experiments_.end()) Remove(existing);
-  Experiment& experiment = experiments_[id];
-  experiment.id = id;
-  Stop(experiment);
-  experiment.slots = std::vector<ExperimentChannel>(slotCount);
-  experiment.recording = false;
-  return experiment;
+  const uint32_t id = NewIdLocked();
+  experiment->id = id;
+  experiment->recording = false;
+  experiments_[id] = std::move(experiment);
+  return id;
 }
 
 }  // namespace orvexa

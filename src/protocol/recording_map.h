@@ -3,8 +3,9 @@
 // that disappears (evicted, or its id taken over by another recording) never stays
 // mapped to a connection that would later stop someone else's recording.
 //
-// Used with ServerLock held (requests on worker threads, the close path, the
-// experiment-stopped callback from any thread).
+// No lock of its own: used only inside the ExperimentStore, with ExperimentLock held
+// (requests on worker threads, the close path, the experiment-stopped callback from any
+// thread).
 #pragma once
 
 #include <cstddef>

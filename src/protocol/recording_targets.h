@@ -3,8 +3,10 @@
 // channel with the same index when a recording starts and detaches it when it stops;
 // the fast sampler then appends every sample of that channel to the attached logs.
 //
-// Called by the experiment store with ServerLock held. The registry implementation is
-// RegistryRecordingTargets; tests use their own.
+// Called by the experiment store with ExperimentLock held (the lock that also guards
+// the recordings lists the fast sampler walks), so an implementation takes no lock and
+// calls nothing that could. The registry implementation is RegistryRecordingTargets;
+// tests use their own.
 #pragma once
 
 #include <cstddef>

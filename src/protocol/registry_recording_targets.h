@@ -1,7 +1,8 @@
 // RecordingTargets over the device registry: a slot of a running experiment is
 // attached to the recordings list of the channel with the same index, where the fast
 // sampler appends every sample of that channel. Used by the experiment store with
-// ServerLock held.
+// ExperimentLock held; the registry's channels never move once the server runs, so
+// reaching one needs no ServerLock.
 #pragma once
 
 #include "protocol/recording_targets.h"

@@ -34,7 +34,7 @@ class ExperimentServiceTest : public ProbeTest {
     const uint32_t id = store.NewId();
     if (!service->StartAll(id, param)) return 0;
     store.Create(5, id, 100, false, channels, ClientAddress{127, 0, 0, 1});
-    store.Recordings().Set(serial, id);
+    store.SetRecordingOf(serial, id);
     return id;
   }
 
@@ -78,7 +78,7 @@ TEST_F(ExperimentServiceTest, CallbackFromInsideTheStartCallDoesNotDeadlock) {
   EXPECT_TRUE(done.get());
   // The callback stopped the experiment it named and unmapped its connection.
   EXPECT_FALSE(service->Store().IsRecording(previous));
-  EXPECT_EQ(service->Store().Recordings().Lookup(1), 0u);
+  EXPECT_EQ(service->Store().RecordingOf(1), 0u);
 }
 
 TEST_F(ExperimentServiceTest, PluginThreadStopsTheExperimentThroughTheCallback) {
@@ -96,7 +96,7 @@ TEST_F(ExperimentServiceTest, PluginThreadStopsTheExperimentThroughTheCallback) 
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   std::lock_guard<std::recursive_mutex> hold(ServerLock());
   EXPECT_FALSE(service->Store().IsRecording(id));
-  EXPECT_EQ(service->Store().Recordings().Lookup(9), 0u);
+  EXPECT_EQ(service->Store().RecordingOf(9), 0u);
   EXPECT_TRUE(registry->Channel(0).recordings.empty());
 }
 
@@ -109,7 +109,7 @@ TEST_F(ExperimentServiceTest, ClosedConnectionStopsItsRecordingWithoutAskingPlug
   service->OnConnectionClosed(4);  // a second close finds nothing
   service->OnConnectionClosed(5);
   std::lock_guard<std::recursive_mutex> hold(ServerLock());
-  Experiment* e = service->Store().Find(id);
+  std::shared_ptr<Experiment> e = service->Store().Find(id);
   ASSERT_NE(e, nullptr);
   EXPECT_FALSE(e->recording);
   EXPECT_EQ(e->stopTime, now);
@@ -126,7 +126,7 @@ TEST_F(ExperimentServiceTest, BurstIsCopiedIntoEightSlotsAndFreedOnce) {
   EXPECT_EQ(Read("Probe_frees"), 1.0f);
   EXPECT_EQ(Read("Probe_outstanding"), 0.0f);
   std::lock_guard<std::recursive_mutex> hold(ServerLock());
-  Experiment* e = service->Store().Find(id);
+  std::shared_ptr<Experiment> e = service->Store().Find(id);
   ASSERT_NE(e, nullptr);
   EXPECT_FALSE(e->recording);
   EXPECT_EQ(e->ownerKey, 0u);
@@ -154,7 +154,7 @@ TEST_F(ExperimentServiceTest, EmptyFailedAndUnknownBursts) {
   ASSERT_NE(empty, 0u);
   {
     std::lock_guard<std::recursive_mutex> hold(ServerLock());
-    Experiment* e = service->Store().Find(empty);
+    std::shared_ptr<Experiment> e = service->Store().Find(empty);
     EXPECT_EQ(e->startTick, 0u);
     EXPECT_TRUE(e->slots[3].selected);
     EXPECT_EQ(e->slots[3].log.Count(), 0u);
@@ -176,7 +176,7 @@ TEST_F(ExperimentServiceTest, BurstFromPluginWithoutFreeFunction) {
   const uint32_t id = service->RunBurstExperiment("nofree", 1, ClientAddress{});
   ASSERT_NE(id, 0u);
   std::lock_guard<std::recursive_mutex> hold(ServerLock());
-  Experiment* e = service->Store().Find(id);
+  std::shared_ptr<Experiment> e = service->Store().Find(id);
   EXPECT_EQ(e->startTick, 50u);
   EXPECT_EQ(e->slots[7].log.Count(), 3u);
   EXPECT_EQ(e->slots[7].log.FromOldest(2).value, 28.0f);

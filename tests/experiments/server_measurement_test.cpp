@@ -5,12 +5,17 @@
 // connection or by the plug-in, and bursts read back through the burst slots.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
 #include <thread>
 
 #include "client/protocol_client.h"
@@ -410,6 +415,94 @@ TEST_F(ServerMeasurementTest, BurstsThroughTheServer) {
   Connect(d);
   d.U8(17).Str("probe_fail").U32(1).Send();
   EXPECT_TRUE(d.WaitClosed());
+}
+
+// Resident and peak resident size of a process in kB, from /proc.
+long ProcessMemoryKb(pid_t pid, const char* field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+  return -1;
+}
+
+// 130 windows of 30000 burst samples (3.9 M samples, 47 MB a reply) asked by clients
+// that do not read at first: the server produces each reply while sending it, so its
+// memory stays near where it was instead of growing by a reply per client. The burst is
+// evicted while the replies are under way; each still arrives whole and byte for byte,
+// over TCP and WebSocket, because a reply keeps the experiment it started with.
+TEST_F(ServerMeasurementTest, LargeExperimentReadsStreamWithBoundedMemoryAndSurviveEviction) {
+  auto server = Start();
+  ProtocolClient c;
+  Connect(c);
+  constexpr uint32_t kSamples = 30000;
+  c.U8(17).Str("probe").U32(kSamples).Send();
+  const uint32_t burst = c.ReadU32();
+  ASSERT_EQ(burst, 1u);
+  const long before = ProcessMemoryKb(server->pid(), "VmRSS:");
+  ASSERT_GT(before, 0);
+
+  constexpr uint32_t kEntries = 130;  // 3.9 M samples, under the limit of one reply
+  std::vector<std::unique_ptr<ProtocolClient>> readers;
+  for (int k = 0; k < 4; ++k) {
+    auto& r = readers.emplace_back(std::make_unique<ProtocolClient>());
+    r->set_timeout_ms(30000);
+    r->Connect("127.0.0.1", port, k % 2 == 0 ? Transport::kTcp : Transport::kWebSocket);
+    ASSERT_EQ(r->Hello(), 0);
+    r->U8(15).U32(burst).U32(kEntries);
+    for (uint32_t e = 0; e < kEntries; ++e)
+      r->U16(static_cast<uint16_t>(1001 + e % 8)).U32(0).U32(kSamples);
+    r->Send();
+  }
+  auto started = [&] {
+    const std::string log = dir.Read("users.log");
+    size_t n = 0;
+    for (size_t at = 0; (at = log.find("read data from experiment 1\n", at)) != std::string::npos;
+         ++at)
+      ++n;
+    return n == readers.size();
+  };
+  WaitFor(started, "every reply to start");
+
+  // 100 new recordings evict the burst, the oldest experiment, mid-reply.
+  for (int k = 0; k < 100; ++k) {
+    c.U8(13).U32(5).U32(0).U32(10).U32(0).U8(0).U16(1).U16(kCounter).Send();
+    ASSERT_NE(c.ReadU32(), 0xFFFFFFFFu);
+  }
+  c.U8(15).U32(burst).U32(1).U16(1001).U32(0).U32(1).Send();
+  EXPECT_EQ(c.ReadU32(), 0xFFFFFFFFu) << "the burst was not evicted";
+
+  for (auto& r : readers) {
+    ASSERT_EQ(r->ReadU32(), 8u);
+    for (uint16_t slot = 0; slot < 8; ++slot) {
+      ASSERT_EQ(r->ReadU16(), 1001 + slot);
+      ASSERT_EQ(r->ReadU32(), kSamples);  // stored
+      const uint32_t windows = kEntries / 8 + (slot < kEntries % 8 ? 1 : 0);
+      ASSERT_EQ(r->ReadU32(), windows * kSamples);
+      for (uint32_t w = 0; w < windows; ++w) {
+        const std::string bytes = r->ReadBytes(12 * size_t{kSamples});
+        auto word = [&](size_t at) {
+          uint32_t v = 0;
+          for (size_t b = 0; b < 4; ++b) v = v << 8 | static_cast<uint8_t>(bytes[at + b]);
+          return v;
+        };
+        for (uint32_t i = 0; i < kSamples; ++i) {
+          const size_t at = 12 * size_t{i};
+          if (word(at) != i || word(at + 4) != 10 * i ||
+              std::bit_cast<float>(word(at + 8)) != static_cast<float>(1000 * slot + i)) {
+            FAIL() << "slot " << slot << " window " << w << " sample " << i;
+          }
+        }
+      }
+    }
+  }
+  // The peak over all four replies: far below one assembled reply (47 MB) per client.
+  const long peak = ProcessMemoryKb(server->pid(), "VmHWM:");
+  std::printf("server RSS %ld kB before the reads, peak %ld kB during them\n", before, peak);
+  EXPECT_LT(peak - before, 24 * 1024);
+  c.U8(18).U32(2).Send();  // the server still answers
+  EXPECT_EQ(c.ReadU8(), 0);
+  server->Signal(SIGTERM);
+  EXPECT_EQ(server->WaitForExit(), 0);
 }
 
 // What a newcomer gets from the run command: Simulator.ldp with the demo orvexa.cfg

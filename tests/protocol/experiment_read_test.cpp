@@ -1,10 +1,12 @@
 // Collecting experiment data for the read request: windows by sequence number (checked
 // against a plain scan, including windows that wrap the 32-bit circle), shared results
-// for a channel number asked twice, slots outside the experiment, and the sample limit.
+// for a channel number asked twice, slots outside the experiment, the sample limit, and
+// the reply streamed in bounded pieces as the read was taken.
 #include "protocol/experiment_read.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 namespace orvexa {
@@ -96,6 +98,68 @@ TEST(ExperimentReadTest, StopsAtTheSampleLimit) {
   EXPECT_TRUE(CollectExperimentData(e, entries, &results, 5000));
   EXPECT_EQ(results[0].samples.size(), 5000u);
   EXPECT_FALSE(CollectExperimentData(e, entries, &results, 4999));
+}
+
+// Records what a reader hands out, and the size of each piece.
+struct RecordingSink : ExperimentReader::Sink {
+  void BeginResult(uint16_t channelNumber, uint32_t stored, uint32_t sampleCount) override {
+    results.push_back({channelNumber, stored, {}});
+    announced.push_back(sampleCount);
+  }
+  void Samples(const SampleLog::Sample* samples, size_t count) override {
+    results.back().samples.insert(results.back().samples.end(), samples, samples + count);
+    largestPiece = std::max(largestPiece, count);
+  }
+  std::vector<ExperimentReadResult> results;
+  std::vector<uint32_t> announced;
+  size_t largestPiece = 0;
+};
+
+// The reply is the read as it was taken: samples appended afterwards are not part of
+// it, a ring slot of a running recording leaves out what it dropped meanwhile (and its
+// announced count says so), and a large finished slot reaches the sink in pieces of at
+// most one slot through a buffer that never grows beyond that.
+TEST(ExperimentReadTest, ReplyIsTheReadAsTakenInBoundedPieces) {
+  Experiment e = MakeExperiment(2);
+  e.recording = true;
+  e.slots[0].selected = true;
+  e.slots[0].log = SampleLog(100, false);
+  e.slots[1].selected = true;
+  e.slots[1].log = SampleLog(10, true);
+  auto append = [&](uint32_t from, uint32_t to) {
+    for (uint32_t k = from; k < to; ++k)
+      for (auto& slot : e.slots) slot.log.Append(k, static_cast<float>(k));
+  };
+  append(0, 20);  // slot 0 holds 0..19, the ring slot 10..19
+  ExperimentReader reader(e, {{2, 0, 1000}, {1, 0, 1000}, {2, 12, 2}});
+  EXPECT_EQ(reader.ResultCount(), 2u);
+  EXPECT_EQ(reader.SampleCount(), 20u + 10u + 2u);
+  append(20, 24);  // slot 0 holds 0..23, the ring slot 14..23
+  RecordingSink sink;
+  std::vector<SampleLog::Sample> buffer;
+  reader.Stream(sink, buffer);
+  ASSERT_EQ(sink.results.size(), 2u);
+  EXPECT_EQ(sink.results[0].stored, 20u);
+  EXPECT_EQ(sink.announced[0], 20u);
+  EXPECT_EQ(Sequences(sink.results[0]).back(), 19u);
+  EXPECT_EQ(sink.results[1].stored, 10u);
+  EXPECT_EQ(sink.announced[1], 6u);
+  EXPECT_EQ(Sequences(sink.results[1]), (std::vector<uint32_t>{14, 15, 16, 17, 18, 19}));
+
+  Experiment burst = MakeExperiment(1);
+  burst.slots[0].selected = true;
+  burst.slots[0].log = SampleLog(70000, false);
+  for (uint32_t k = 0; k < 70000; ++k) burst.slots[0].log.Append(k, 0.0f);
+  RecordingSink whole;
+  std::vector<SampleLog::Sample> pieces;
+  ExperimentReader(burst, {{1001, 0, 70000}, {1001, 69990, 100}}).Stream(whole, pieces);
+  ASSERT_EQ(whole.announced, std::vector<uint32_t>{70010});
+  const std::vector<uint32_t> sequences = Sequences(whole.results[0]);
+  ASSERT_EQ(sequences.size(), 70010u);
+  for (uint32_t k = 0; k < 70000; ++k) ASSERT_EQ(sequences[k], k);
+  EXPECT_EQ(sequences[70000], 69990u);
+  EXPECT_LE(whole.largestPiece, ExperimentReader::kChunkSamples);
+  EXPECT_LE(pieces.capacity(), ExperimentReader::kChunkSamples);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace orvexa {
@@ -63,7 +64,7 @@ TEST_F(ExperimentStoreTest, IdsCountUpAndSkipIdsInUse) {
 
 TEST_F(ExperimentStoreTest, CreateRecordsSelectedChannelsFromTheStartTick) {
   const uint32_t id = Start({1, 3});
-  Experiment* e = store.Find(id);
+  std::shared_ptr<Experiment> e = store.Find(id);
   ASSERT_NE(e, nullptr);
   EXPECT_TRUE(e->recording);
   EXPECT_TRUE(store.IsRecording(id));
@@ -123,11 +124,11 @@ TEST_F(ExperimentStoreTest, RingAndNonRingSlotsKeepTheirEnds) {
 
 TEST_F(ExperimentStoreTest, ReusedIdReplacesTheExperimentAndItsOldMapping) {
   const uint32_t id = Start({0, 1}, 7);
-  store.Recordings().Set(/*serial=*/11, id);
+  store.SetRecordingOf(/*serial=*/11, id);
   targets.Sample(0, 1, 1.0f);
   now += 10;
   EXPECT_EQ(Start({3}, 7, 50, true, 9), 7u);
-  Experiment* e = store.Find(7);
+  std::shared_ptr<Experiment> e = store.Find(7);
   EXPECT_EQ(store.Count(), 1u);
   EXPECT_EQ(e->ownerKey, 9u);
   EXPECT_FALSE(e->slots[0].selected);
@@ -136,7 +137,7 @@ TEST_F(ExperimentStoreTest, ReusedIdReplacesTheExperimentAndItsOldMapping) {
   EXPECT_EQ(targets.Attached(), 1u);
   EXPECT_EQ(e->startTime, now);
   // Connection 11 no longer records: stopping it later must not stop the new owner's.
-  EXPECT_EQ(store.Recordings().Lookup(11), 0u);
+  EXPECT_EQ(store.RecordingOf(11), 0u);
   EXPECT_EQ(store.NewId(), 1u);
   EXPECT_EQ(store.NewId(), 2u);
 }
@@ -148,7 +149,7 @@ TEST_F(ExperimentStoreTest, The101stRemovesTheOldestStartEvenWhileRecording) {
     now = 2'000'000 - k;
     if (k == 51) now = 2'000'000 - 50;
     Start({k % 4});
-    store.Recordings().Set(1000 + k, k);
+    store.SetRecordingOf(1000 + k, k);
   }
   for (uint32_t k = 1; k <= 49; ++k) store.Finish(k);
   now = 3'000'000;
@@ -157,7 +158,7 @@ TEST_F(ExperimentStoreTest, The101stRemovesTheOldestStartEvenWhileRecording) {
   EXPECT_EQ(Start({0}), 101u);
   EXPECT_EQ(store.Count(), 100u);
   EXPECT_EQ(store.Find(100), nullptr);
-  EXPECT_EQ(store.Recordings().Lookup(1100), 0u);
+  EXPECT_EQ(store.RecordingOf(1100), 0u);
   // Its slot left the recordings list; the other 50 running ones (50..99) and the new
   // one stay attached.
   EXPECT_EQ(targets.Attached(), 51u);
@@ -176,11 +177,17 @@ TEST_F(ExperimentStoreTest, EqualStartTimesAreEvictedInIdOrder) {
 }
 
 TEST_F(ExperimentStoreTest, FinishedBurstsDoNotRecordAndKeepTheStoreBounded) {
-  Experiment& burst = store.AddFinished(store.NewId(), 8);
-  EXPECT_FALSE(burst.recording);
-  EXPECT_EQ(burst.slots.size(), 8u);
-  EXPECT_FALSE(store.IsRecording(burst.id));
-  for (int k = 0; k < 150; ++k) store.AddFinished(store.NewId(), 8);
+  auto Burst = [] {
+    auto burst = std::make_shared<Experiment>();
+    burst->slots = std::vector<ExperimentChannel>(8);
+    return burst;
+  };
+  const uint32_t id = store.AddFinished(Burst());
+  EXPECT_EQ(id, 1u);
+  EXPECT_FALSE(store.Find(id)->recording);
+  EXPECT_EQ(store.Find(id)->slots.size(), 8u);
+  EXPECT_FALSE(store.IsRecording(id));
+  for (int k = 0; k < 150; ++k) store.AddFinished(Burst());
   EXPECT_EQ(store.Count(), 100u);
   EXPECT_EQ(targets.Attached(), 0u);
 }
