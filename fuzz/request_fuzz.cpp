@@ -4,11 +4,11 @@
 // whether the peer is 127.0.0.1, the control and listing settings and whether another
 // user already holds control. Any input must end the session with a thrown integer,
 // never a crash, a hang or a read outside a buffer.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "app/server_settings.h"
 #include "host/plugin_discovery.h"
 #include "protocol/request_session.h"
 #include "sessions/user_table.h"
@@ -34,8 +34,7 @@ orvexa::DeviceRegistry& Registry() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   uint8_t control = data[0];
-  orvexa::ServerSettings settings;
-  settings.DisableDeviceListing = control & 0x04;
+  std::atomic<bool> listingDisabled{(control & 0x04) != 0};
   orvexa::UserTable users(nullptr, nullptr);
   orvexa::UserTableSettings userSettings;
   userSettings.limitMultipleControl = control & 0x08;
@@ -47,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   orvexa::ServingEnvironment env;
   env.registry = &Registry();
   env.users = &users;
-  env.deviceListingDisabled = &settings.DisableDeviceListing;
+  env.deviceListingDisabled = &listingDisabled;
 
   orvexa::MemoryConnection connection(
       std::string(reinterpret_cast<const char*>(data + 1), size - 1),
