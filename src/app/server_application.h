@@ -62,6 +62,7 @@ class ServerApplication {
   void StartMeasurement();
   void PeriodicLoggingTick();
   void StopFastSampler();
+  void StopLogCopies();
   // Client serving steps (client_steps.cpp).
   bool OpenListeningSocket();
   void NotifyPresence();
