@@ -61,8 +61,8 @@ void LogCopier::Run() {
     if (outcome.result.ok) {
       IoResult pruned = LogFile::RemoveOldCopies(job.logFileName, job.keep, outcome.target);
       if (!pruned.ok)
-        std::fprintf(stderr, "Warning: old copies of %s not removed: %s\n",
-                     job.logFileName.c_str(), pruned.message.c_str());
+        std::fprintf(stderr, "Warning: old copies of %s not removed: %s\n", job.logFileName.c_str(),
+                     pruned.message.c_str());
     }
     hold.lock();
     finished_.push_back(std::move(outcome));

@@ -15,8 +15,9 @@ IoResult LogCopy::Run(const std::atomic<bool>* stop) {
   std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(kReadChunk, bytes_)));
   for (uint64_t offset = 0; offset < bytes_;) {
     if ((stop != nullptr && stop->load()) || journal_->Cancelled()) {
-      return IoResult::Failure("copy of " + target_ + " abandoned: the log was closed or the "
-                                                      "server is stopping");
+      return IoResult::Failure("copy of " + target_ +
+                               " abandoned: the log was closed or the "
+                               "server is stopping");
     }
     const size_t chunk = static_cast<size_t>(std::min<uint64_t>(buffer.size(), bytes_ - offset));
     result = source_.ReadAt(offset, buffer.data(), chunk);

@@ -255,7 +255,8 @@ TEST_F(HistoryRequestsTest, HistoryAndFastSamplesServedWhileServerLockIsHeld) {
   device.unlock();  // a failed run can finish now
   ASSERT_TRUE(served) << "a read waited for ServerLock";
   Reply r = reply.get();
-  EXPECT_EQ(Samples(r), (std::vector<std::pair<uint32_t, float>>{{now - 20, 1.5f}, {now - 10, 2.5f}}));
+  EXPECT_EQ(Samples(r),
+            (std::vector<std::pair<uint32_t, float>>{{now - 20, 1.5f}, {now - 10, 2.5f}}));
   ASSERT_EQ(r.U32(), 2u);  // the two newest fast samples, newest first
   EXPECT_EQ(r.U32(), 2u);
   r.F32();
