@@ -22,9 +22,10 @@ void ServerApplication::Shutdown() {
   SignalStop();
   StopFastSampler();  // ends an idle sampler's wait at once
   WaitForBackgroundThreads();
-  StopLogCopies();  // 5b. the log copier's thread (no tick runs any more)
   // 6. No worker may still be on its way into a plug-in when LDPDone runs (bounded).
   WaitForClientWorkers(std::chrono::seconds(10), true);
+  // 6b. The log copier's thread (no tick runs any more); before the settings save.
+  StopLogCopies();
   // 7. Unload every plug-in slot in loading order (LDPDone once per loaded plug-in).
   UnloadPlugins();
   CloseShutdownEvents();  // 8.

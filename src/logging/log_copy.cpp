@@ -7,7 +7,25 @@
 
 namespace orvexa {
 
+LogCopy& LogCopy::operator=(LogCopy&& other) noexcept {
+  if (this != &other) {
+    EndReading();
+    target_ = std::move(other.target_);
+    source_ = std::move(other.source_);
+    bytes_ = other.bytes_;
+    journal_ = std::move(other.journal_);
+    writeChunk_ = other.writeChunk_;
+    time_ = other.time_;
+  }
+  return *this;
+}
+
 IoResult LogCopy::Run(const std::atomic<bool>* stop) {
+  // However the run ends, the journal stops growing (FinishReading again is harmless).
+  struct EndOfReading {
+    LogCopy& copy;
+    ~EndOfReading() { copy.EndReading(); }
+  } endOfReading{*this};
   PartialFile out;
   // Created first, so a copy that cannot be created fails before reading anything.
   IoResult result = out.Create(target_);

@@ -34,6 +34,13 @@ class LogCopy {
         journal_(std::move(journal)),
         writeChunk_(writeChunk),
         time_(time) {}
+  // A copy that is never run, or whose run failed, ends its journal: the log stops
+  // keeping overwritten slots for it and a new copy of the log may start.
+  ~LogCopy() { EndReading(); }
+  LogCopy(LogCopy&&) noexcept = default;
+  LogCopy& operator=(LogCopy&& other) noexcept;
+  LogCopy(const LogCopy&) = delete;
+  LogCopy& operator=(const LogCopy&) = delete;
 
   // Writes the copy. A failure, `stop` becoming true between chunks (shutdown) or the
   // log being closed while the copy reads it leaves no file behind under either name.
@@ -44,6 +51,10 @@ class LogCopy {
   int64_t Time() const { return time_; }
 
  private:
+  void EndReading() {
+    if (journal_ != nullptr) journal_->FinishReading();
+  }
+
   std::string target_;
   ReadOnlyFile source_;
   uint64_t bytes_;

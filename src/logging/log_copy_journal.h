@@ -35,8 +35,9 @@ class LogCopyJournal {
   bool Cancelled() const;
   // Neither finished reading nor cancelled.
   bool Reading() const;
-  // The copy has read every byte: the journal stops growing. False when cancelled
-  // first. After a true result Saved() no longer changes and is read without the lock.
+  // The copy has read every byte, or gave up: the journal stops growing. False when
+  // cancelled first. After a true result Saved() no longer changes and is read without
+  // the lock. Calling it again changes nothing.
   bool FinishReading();
 
   const LogFileHeader& Header() const { return header_; }

@@ -4,6 +4,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -303,8 +304,8 @@ TEST_F(ReplicationTest, ShortWriteLeavesNoPartialCopy) {
 // A copy is the log exactly as it stood when it was started, although the logger goes on
 // appending (here it wraps the ring over the oldest records, and rewrites the header)
 // while the copy reads the file on another thread: the copy opens as a log file with the
-// header and every record of that instant, and no ".part" file stays. A log closed while
-// its copy still reads it leaves no copy under either name.
+// header and every record of that instant, and no ".part" file stays. A copy stopped at
+// shutdown, or of a log closed while it still reads it, leaves nothing behind.
 TEST_F(ReplicationTest, CopyTakenWhileAppendsContinueIsTheLogAtItsInstant) {
   constexpr uint32_t kCapacity = 50000;  // 400 KB: more than one chunk read
   LogFile log(dir.File("busy.log"));
@@ -331,7 +332,14 @@ TEST_F(ReplicationTest, CopyTakenWhileAppendsContinueIsTheLogAtItsInstant) {
   EXPECT_EQ(reopened.Records()[29999].time, 29999u);
   reopened.Close();
 
-  // Closed while the copy has not finished reading: dropped, nothing left behind.
+  // Stopped (shutdown) or closed while the copy has not finished reading: dropped,
+  // nothing left behind under either name.
+  const std::atomic<bool> stopping{true};
+  std::optional<LogCopy> stopped = log.StartCopy(kMarch7 + 6);
+  ASSERT_TRUE(stopped);
+  EXPECT_FALSE(stopped->Run(&stopping).ok);
+  EXPECT_FALSE(dir.Exists("busy.log.07_03_2016_09_05_36"));
+  EXPECT_FALSE(dir.Exists("busy.log.07_03_2016_09_05_36.part"));
   std::optional<LogCopy> dropped = log.StartCopy(kMarch7 + 7);
   ASSERT_TRUE(dropped);
   log.Close();
