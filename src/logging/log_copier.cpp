@@ -24,6 +24,8 @@ bool LogCopier::Busy(const LogFile* log) const {
   if (running_ == log) return true;
   for (const Job& job : queue_)
     if (job.log == log) return true;
+  for (const Outcome& outcome : finished_)
+    if (outcome.log == log) return true;
   return false;
 }
 

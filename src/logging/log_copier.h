@@ -50,7 +50,8 @@ class LogCopier {
   // beyond the newest `keep` are removed (0 keeps all). False, and nothing queued, when a
   // copy of `log` is already queued or running, or after Stop.
   bool Submit(const LogFile* log, LogCopy copy, const std::string& logFileName, size_t keep);
-  // A copy of `log` is queued or running (its outcome not yet finished).
+  // A copy of `log` is queued or running, or its outcome is not yet collected (until
+  // then the log's copy date is not advanced, so the copy would look due again).
   bool Busy(const LogFile* log) const;
   // The outcomes finished since the last call, in order.
   std::vector<Outcome> TakeFinished();
