@@ -185,6 +185,25 @@ void LogFile::Flush() {
   file_.Sync();
 }
 
+void LogFile::PageInForOrder() {
+  ReadOnlyFile reader;
+  uint64_t bytes = 0;
+  {
+    std::lock_guard<MovableMutex> hold(mutex_);
+    if (header_ == nullptr || order_.Known()) return;
+    if (!file_.OpenReader(&reader).ok) return;  // the pass then reads the disk itself
+    // The slots in use: all of them once the ring has wrapped, else the first `count`.
+    const uint64_t used = header_->count < header_->capacity ? header_->count : header_->capacity;
+    bytes =
+        std::min<uint64_t>(sizeof(LogFileHeader) + used * sizeof(LogRecord), file_.MappedSize());
+  }
+  std::vector<char> buffer(LogCopy::kReadChunk);
+  for (uint64_t offset = 0; offset < bytes; offset += buffer.size()) {
+    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(buffer.size(), bytes - offset));
+    if (!reader.ReadAt(offset, buffer.data(), chunk).ok) return;
+  }
+}
+
 const RecordOrder& LogFile::Order() {
   if (!order_.Known()) order_.Build(header_, records_, MappedSlots());
   return order_;

@@ -116,6 +116,7 @@ class LogFile {
   // a leaf: no plug-in call, no socket write, no other lock). Any thread.
   template <typename Read>
   bool ReadLocked(Read&& read) {
+    PageInForOrder();
     std::lock_guard<MovableMutex> hold(mutex_);
     if (header_ == nullptr) return false;
     read(View{header_, records_, MappedSlots(), &Order()});
@@ -172,6 +173,11 @@ class LogFile {
   int64_t replicationPeriod = 0;
 
  private:
+  // Before the first read after an open builds the RecordOrder (one pass over the slots
+  // in use, under the log lock), the file is read once into the page cache without the
+  // lock, so that the pass does not wait for a cold disk while the logger's Append
+  // waits for the pass. Nothing once the order is built.
+  void PageInForOrder();
   bool Fail(std::string text);
   void CloseLocked();
 
