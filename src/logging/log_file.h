@@ -8,11 +8,14 @@
 // Locks. Each log file has its own lock, the log lock: a leaf of the server's lock
 // order (ServerLock, then a log lock, then only a copy journal's mutex). It guards the
 // mapping, the header, the records and the RecordOrder, and it is held only for
-// bounded work in memory: one Append; Open, Close (mapping and unmapping); the moment
-// StartCopy needs to fix a copy's instant; and one history request's search and
-// encoding (ReadLocked, at most 131072 records). Never while calling a plug-in, writing
-// to a socket or waiting for the disk, and no other lock is taken under it (but the
-// journal's).
+// bounded work in memory: one Append; Open and Close only to put the mapping in place
+// or take it away (opening, extending, mapping and unmapping the file run outside it);
+// the moment StartCopy needs to fix a copy's instant; and one history request's search
+// and encoding (ReadLocked, at most 131072 records). The exception is the first
+// ReadLocked after an open, which builds the RecordOrder in one pass over the slots in
+// use (tens of milliseconds for a full log; the file is read into the page cache
+// without the lock first). Never while calling a plug-in, writing to a socket or
+// waiting for the disk, and no other lock is taken under it (but the journal's).
 //  - Main thread, ServerLock held: Open and Close (registration, the log settings
 //    dialog, shutdown), Append (periodic logger), StartCopy. The settings fields
 //    (fileName, lastReplication, replicationPeriod) and lastError are ServerLock's and
