@@ -2,7 +2,7 @@
 // stopped callback to the experiment store, letting the fast sampler wake when a group
 // becomes active and giving the periodic logger the number of log copies to keep
 // (window initialization, after plug-in discovery), the periodic logging pass of the
-// one-second tick, and ending the sampler's waits at shutdown.
+// one-second tick, and at shutdown ending the sampler's waits and the log copier.
 // Main thread.
 #include "app/server_application.h"
 
@@ -21,6 +21,13 @@ bool ServerApplication::PeriodicLoggingTick(int64_t now) {
 
 void ServerApplication::StopFastSampler() {
   server_->fastSampler.Stop();
+}
+
+// A log copy still being written is abandoned (its ".part" file removed; the copy is
+// taken again after the next start) rather than holding the shutdown up for a 120 MB
+// write; copies already finished get their date saved.
+void ServerApplication::StopLogCopies() {
+  server_->periodicLogger.StopCopies();
 }
 
 }  // namespace orvexa

@@ -63,6 +63,7 @@ class ServerApplication {
   // False while another thread holds the device lock (see ContinueTick).
   bool PeriodicLoggingTick(int64_t now);
   void StopFastSampler();
+  void StopLogCopies();
   // Client serving steps (client_steps.cpp).
   bool OpenListeningSocket();
   bool TryNotifyPresence();

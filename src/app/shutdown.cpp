@@ -24,6 +24,8 @@ void ServerApplication::Shutdown() {
   WaitForBackgroundThreads();
   // 6. No worker may still be on its way into a plug-in when LDPDone runs (bounded).
   WaitForClientWorkers(std::chrono::seconds(10), true);
+  // 6b. The log copier's thread (no tick runs any more); before the settings save.
+  StopLogCopies();
   // 7. Unload every plug-in slot in loading order (LDPDone once per loaded plug-in).
   UnloadPlugins();
   CloseShutdownEvents();  // 8.

@@ -5,8 +5,10 @@
 //
 // Records live in the registry's std::deque and never move once appended, so the
 // device tree, the fast sampling groups and experiment recordings hold plain pointers to
-// them. After start-up every use (reads, writes, logging state) happens with ServerLock
-// held; the record has no lock of its own.
+// them, and a client worker may reach a channel without ServerLock. After start-up the
+// plug-in calls (Read, Write) and the settings happen with ServerLock held; the ID and
+// texts never change; the logged data have their own leaf locks (the log file's lock
+// for history, fastSamplesLock for the fast-sample buffer; see ChannelLog).
 #pragma once
 
 #include <cstdint>

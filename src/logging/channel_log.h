@@ -7,14 +7,22 @@
 //
 // Part of every DeviceChannel (through LoggedChannel). Read and changed by the registry
 // at start-up, the periodic logger (main thread), the fast sampler (sampling thread), the
-// log dialog's controller (main thread) and client requests (workers), always with
-// ServerLock held; it has no lock of its own.
+// log dialog's controller (main thread) and client requests (workers). The settings
+// fields are ServerLock's. The log file's mapping has the log file's own lock (see
+// log_file.h). The fast-sample buffer has fastSamplesLock, a leaf of the lock order
+// (taken after ServerLock, never before it, and no other lock under it): the fast
+// sampler holds it for one Append (after its plug-in read, not during it), and
+// ReadFastSamples holds it, without ServerLock, for one bounded copy of the selection
+// (at most the buffer's capacity), never while writing to its socket. fastLogEnabled is
+// written under both ServerLock and fastSamplesLock (SetFastLogEnabled), so it may be
+// read under either. The recordings list belongs to the experiment store.
 #pragma once
 
 #include <cstdint>
 #include <list>
 #include <string>
 
+#include "base/movable_mutex.h"
 #include "logging/log_file.h"
 #include "logging/sample_log.h"
 
@@ -40,11 +48,19 @@ class ChannelLog {
     logFile.replicationPeriod = hours > 0 ? hours * kSecondsPerHour : 0;
   }
 
+  // Switches fast logging on or off, under fastSamplesLock (the caller holds ServerLock,
+  // or the channel is not yet shared).
+  void SetFastLogEnabled(bool on) {
+    std::lock_guard<MovableMutex> hold(fastSamplesLock);
+    fastLogEnabled = on;
+  }
+
   LogFile logFile;          // closed until logging is enabled
   int64_t nextLogTime = 0;  // calendar seconds of the next periodic sample
   int32_t logPeriod = 1;    // TimeBetweenLogs, seconds
   bool alwaysReset = false;
-  SampleLog fastSamples{SampleLog::kDefaultCapacity, true};  // ring mode
+  SampleLog fastSamples{SampleLog::kDefaultCapacity, true};  // ring mode; fastSamplesLock
+  mutable MovableMutex fastSamplesLock;
   // Slots of running experiments fed by this channel: the list and the logs it points to
   // are guarded by ExperimentLock (logging/experiment_lock.h), not by ServerLock.
   std::list<SampleLog*> recordings;

@@ -2,8 +2,9 @@
 // fast-sample buffer, either the last n of them or all since a sequence number, at most
 // a given maximum, newest first, with the newest sequence number for gap-free polling.
 //
-// Called by the request on a client worker thread with ServerLock held (the fast
-// sampler appends to the same buffer under that lock). No state of its own.
+// Called by the request on a client worker thread with the channel's fastSamplesLock
+// held (the fast sampler appends to the same buffer under that lock); the copy it makes
+// is bounded by the buffer's capacity. No state of its own.
 #pragma once
 
 #include <cstdint>

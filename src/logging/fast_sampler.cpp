@@ -1,6 +1,7 @@
 #include "logging/fast_sampler.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "base/server_lock.h"
 #include "logging/experiment_lock.h"
@@ -15,10 +16,15 @@ FastSampler::FastSampler(FastSchedule& schedule) : schedule_(schedule) {}
 
 void FastSampler::FastSample(LoggedChannel& channel, uint32_t tick) {
   if (!channel.fastLogEnabled) return;
-  // A negative size from the configuration means no samples, not four billion.
-  channel.fastSamples.SetCapacity(static_cast<uint32_t>(std::max(channel.fastLogSize, 0)));
   const float value = channel.Read(0);
-  channel.fastSamples.Append(tick, value);
+  {
+    // The buffer's own lock, for the append alone (never around the plug-in read), so a
+    // fast-sample request waits for one append at most.
+    std::lock_guard<MovableMutex> hold(channel.fastSamplesLock);
+    // A negative size from the configuration means no samples, not four billion.
+    channel.fastSamples.SetCapacity(static_cast<uint32_t>(std::max(channel.fastLogSize, 0)));
+    channel.fastSamples.Append(tick, value);
+  }
   // Taken after the plug-in call: ExperimentLock is a leaf, held for the appends alone.
   std::lock_guard<std::mutex> hold(ExperimentLock());
   for (SampleLog* recording : channel.recordings) recording->Append(tick * 100u, value);

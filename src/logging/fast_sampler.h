@@ -46,7 +46,8 @@ class FastSampler {
   std::optional<int64_t> FastPass();
   // Appends the channel's current value to its fast-sample buffer (time = tick) and to
   // every experiment recording attached to it (time = tick x 100, under ExperimentLock).
-  // Nothing when the channel's fast logging is off. Caller holds ServerLock.
+  // Nothing when the channel's fast logging is off. Caller holds ServerLock (for the
+  // plug-in read); the buffer's append takes the channel's fastSamplesLock.
   static void FastSample(LoggedChannel& channel, uint32_t tick);
 
   // The sampling thread's pass hook: runs FastPass and returns the monotonic time (ns)

@@ -5,8 +5,8 @@
 // same records both times.
 //
 // One instance per request (it lives on the worker's stack), so requests never share
-// state; it holds no lock and reads records that the caller keeps valid under
-// ServerLock.
+// state; it holds no lock and reads records that the caller keeps valid under the
+// log file's lock.
 #pragma once
 
 #include <cstdint>

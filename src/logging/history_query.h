@@ -2,9 +2,10 @@
 // after a start time, as at most two contiguous runs of slots, older run first) and the
 // selection that ReadHistory sends (filter and cap, handed out stretch by stretch).
 //
-// Called by the history request on client worker threads with ServerLock held: the
-// runs point into the mapped file, which the periodic logger overwrites once the ring is
-// full, so they are valid only while the lock is held. No state of its own.
+// Called by the history request on client worker threads with the log file's lock held
+// (LogFile::ReadLocked): the runs point into the mapped file, which the periodic logger
+// overwrites once the ring is full, so they are valid only while that lock is held. No
+// state of its own.
 //
 // The header comes from a file on disk and is never trusted: nextIndex, count and
 // capacity are clamped to the slots that are actually mapped.

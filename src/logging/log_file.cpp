@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/chunked_copy.h"
 #include "platform/clock.h"
 #include "platform/directory_listing.h"
 #include "platform/file_system.h"
@@ -70,6 +69,7 @@ LogFile& LogFile::operator=(LogFile&& other) noexcept {
     records_ = std::exchange(other.records_, nullptr);
     order_ = std::move(other.order_);
     other.order_.Invalidate();
+    copyJournal_ = std::move(other.copyJournal_);
     lastError_ = std::move(other.lastError_);
   }
   return *this;
@@ -104,22 +104,30 @@ bool LogFile::Fail(std::string text) {
 bool LogFile::Open(bool alwaysReset, uint32_t capacity) {
   Close();
   lastError_.clear();
+  // The file is opened, checked, extended and mapped without the log lock (those calls
+  // wait for the disk); readers see a closed log meanwhile. The lock is taken only to
+  // put the mapping in place.
+  MappedFile file;
+  auto fail = [&](std::string text) {
+    file.Close();  // nothing may stay held after a failed open: above all not the flock
+    return Fail(std::move(text));
+  };
   int error = 0;
   bool created = false;
-  IoResult result = file_.Open(fileName, &created, &error);
-  if (!result.ok) return Fail(ErrorText("Unable to create the log file.", error, result.message));
+  IoResult result = file.Open(fileName, &created, &error);
+  if (!result.ok) return fail(ErrorText("Unable to create the log file.", error, result.message));
   if (capacity == 0) {
-    return Fail("Unable to create the log file " + fileName + ": a log needs at least one record");
+    return fail("Unable to create the log file " + fileName + ": a log needs at least one record");
   }
   const uint64_t bytes = FileBytes(capacity);
   // An existing file too short to hold a header holds no records either: start it anew.
-  bool reset = created || alwaysReset || file_.FileSize() < sizeof(LogFileHeader);
+  bool reset = created || alwaysReset || file.FileSize() < sizeof(LogFileHeader);
   if (!reset) {
     // Check the stored header before anything is extended or mapped, so a damaged file
     // is refused as it stands.
     LogFileHeader stored{};
-    result = file_.ReadAt(0, &stored, sizeof stored);
-    if (!result.ok) return Fail(ErrorText("Unable to create the log file.", EIO, result.message));
+    result = file.ReadAt(0, &stored, sizeof stored);
+    if (!result.ok) return fail(ErrorText("Unable to create the log file.", EIO, result.message));
     if (stored.capacity == 0 || stored.capacity > capacity || stored.nextIndex >= stored.capacity ||
         stored.count > stored.capacity) {
       char text[256];
@@ -128,21 +136,24 @@ bool LogFile::Open(bool alwaysReset, uint32_t capacity) {
                     ", capacity %" PRIu32 ", room for %" PRIu32
                     " records); it was left untouched and the channel is not logged.",
                     fileName.c_str(), stored.nextIndex, stored.count, stored.capacity, capacity);
-      return Fail(text);
+      return fail(text);
     }
   }
-  result = file_.EnsureSize(bytes, &error);
-  if (!result.ok) return Fail(ErrorText("Unable to create file mapping.", error, result.message));
-  result = file_.Map(static_cast<size_t>(bytes), &error);
-  if (!result.ok) return Fail(ErrorText("Unable to create file view.", error, result.message));
-  header_ = static_cast<LogFileHeader*>(file_.Data());
+  result = file.EnsureSize(bytes, &error);
+  if (!result.ok) return fail(ErrorText("Unable to create file mapping.", error, result.message));
+  result = file.Map(static_cast<size_t>(bytes), &error);
+  if (!result.ok) return fail(ErrorText("Unable to create file view.", error, result.message));
+  auto* header = static_cast<LogFileHeader*>(file.Data());
+  if (reset) {
+    header->nextIndex = 0;
+    header->capacity = capacity;
+    header->count = 0;
+  }
+  std::lock_guard<MovableMutex> hold(mutex_);
+  file_ = std::move(file);
+  header_ = header;
   records_ = reinterpret_cast<LogRecord*>(static_cast<char*>(file_.Data()) + sizeof(LogFileHeader));
   order_.Invalidate();
-  if (reset) {
-    header_->nextIndex = 0;
-    header_->capacity = capacity;
-    header_->count = 0;
-  }
   return true;
 }
 
@@ -155,8 +166,12 @@ int32_t LogFile::FixedPoint(float value) {
 }
 
 void LogFile::Append(uint32_t time, float value) {
+  std::lock_guard<MovableMutex> hold(mutex_);
   if (header_ == nullptr) return;
   uint32_t slot = header_->nextIndex;
+  // A copy still reading the file gets the slot's value of its instant.
+  if (copyJournal_ != nullptr && !copyJournal_->Overwriting(slot, records_[slot]))
+    copyJournal_.reset();
   records_[slot] = LogRecord{time, FixedPoint(value)};
   if (header_->count < header_->capacity) ++header_->count;
   header_->nextIndex = (slot + 1) % header_->capacity;
@@ -164,8 +179,29 @@ void LogFile::Append(uint32_t time, float value) {
 }
 
 void LogFile::Flush() {
+  // No log lock while msync waits for the disk (see the header comment): the mapping
+  // is only ever replaced on this thread.
   if (header_ == nullptr) return;
   file_.Sync();
+}
+
+void LogFile::PageInForOrder() {
+  ReadOnlyFile reader;
+  uint64_t bytes = 0;
+  {
+    std::lock_guard<MovableMutex> hold(mutex_);
+    if (header_ == nullptr || order_.Known()) return;
+    if (!file_.OpenReader(&reader).ok) return;  // the pass then reads the disk itself
+    // The slots in use: all of them once the ring has wrapped, else the first `count`.
+    const uint64_t used = header_->count < header_->capacity ? header_->count : header_->capacity;
+    bytes =
+        std::min<uint64_t>(sizeof(LogFileHeader) + used * sizeof(LogRecord), file_.MappedSize());
+  }
+  std::vector<char> buffer(LogCopy::kReadChunk);
+  for (uint64_t offset = 0; offset < bytes; offset += buffer.size()) {
+    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(buffer.size(), bytes - offset));
+    if (!reader.ReadAt(offset, buffer.data(), chunk).ok) return;
+  }
 }
 
 const RecordOrder& LogFile::Order() {
@@ -174,10 +210,18 @@ const RecordOrder& LogFile::Order() {
 }
 
 void LogFile::Close() {
-  order_.Invalidate();
-  header_ = nullptr;
-  records_ = nullptr;
-  file_.Close();
+  MappedFile closing;
+  {
+    std::lock_guard<MovableMutex> hold(mutex_);
+    // The file may change from now on without the journal seeing it.
+    if (copyJournal_ != nullptr) copyJournal_->Cancel();
+    copyJournal_.reset();
+    order_.Invalidate();
+    header_ = nullptr;
+    records_ = nullptr;
+    closing = std::move(file_);
+  }
+  closing.Close();  // unmapping a large view takes a while: not under the lock
 }
 
 std::string LogFile::CopyName(int64_t now) const {
@@ -223,13 +267,39 @@ bool LogFile::Replicate() {
   return ReplicateAt(CalendarSeconds());
 }
 
-bool LogFile::ReplicateAt(int64_t now) {
-  if (header_ == nullptr) return false;
-  if (replicationPeriod == 0 || now - lastReplication < replicationPeriod) return false;
+bool LogFile::CopyDue(int64_t now) const {
+  return header_ != nullptr && replicationPeriod != 0 && now - lastReplication >= replicationPeriod;
+}
+
+std::optional<LogCopy> LogFile::StartCopy(int64_t now) {
+  std::string target = CopyName(now);
+  std::lock_guard<MovableMutex> hold(mutex_);
+  if (header_ == nullptr) {
+    lastError_ = "copy of " + fileName + ": the log is closed";
+    return std::nullopt;
+  }
+  if (copyJournal_ != nullptr && copyJournal_->Reading()) {
+    // One copy of a log at a time.
+    lastError_ = "copy of " + fileName + ": another copy is still being taken";
+    return std::nullopt;
+  }
+  ReadOnlyFile source;
+  IoResult result = file_.OpenReader(&source);
+  if (!result.ok) {
+    lastError_ = result.message;
+    return std::nullopt;
+  }
   // The image of the file as its own header describes it (its stored capacity).
-  uint64_t bytes = FileBytes(header_->capacity);
-  IoResult result =
-      WriteFileInChunks(CopyName(now), file_.Data(), static_cast<size_t>(bytes), kCopyChunkSize);
+  copyJournal_ = std::make_shared<LogCopyJournal>(*header_);
+  return LogCopy(std::move(target), std::move(source), FileBytes(header_->capacity), copyJournal_,
+                 kCopyChunkSize, now);
+}
+
+bool LogFile::ReplicateAt(int64_t now) {
+  if (!CopyDue(now)) return false;
+  std::optional<LogCopy> copy = StartCopy(now);
+  if (!copy) return false;
+  IoResult result = copy->Run();
   if (!result.ok) {
     lastError_ = result.message;
     return false;

@@ -1,14 +1,41 @@
 // A channel's log file: a fixed-size file, mapped into memory, holding a 12-byte header
 // and a ring of 8-byte (time, value) records (log_record.h). The periodic logger appends
-// and flushes, the history queries read Header()/Records() straight from the mapping,
-// and Replicate takes timestamped byte-for-byte copies of the whole file;
-// RemoveOldCopies bounds how many of them stay on disk.
+// and flushes, the history requests read the mapped records (ReadLocked), and
+// timestamped byte-for-byte copies of the whole file are taken (StartCopy: written by
+// the log copier's thread; ReplicateAt: on the caller's); RemoveOldCopies bounds how
+// many of them stay on disk.
 //
-// Every operation runs with ServerLock held (periodic logging, history requests, the log
-// settings dialog, registration), except Flush: the periodic logger flushes without it,
-// on the main thread, which is the only thread that opens, closes or appends to a log
-// (other threads only read the mapping). The object has no lock of its own. The file is
-// held with an exclusive lock while open, so a second server cannot use it.
+// Locks. Each log file has its own lock, the log lock: a leaf of the server's lock
+// order (ServerLock, then a log lock, then only a copy journal's mutex). It guards the
+// mapping, the header, the records and the RecordOrder, and it is held only for
+// bounded work in memory: one Append; Open and Close only to put the mapping in place
+// or take it away (opening, extending, mapping and unmapping the file run outside it);
+// the moment StartCopy needs to fix a copy's instant; and one history request's search
+// and encoding (ReadLocked, at most 131072 records). The exception is the first
+// ReadLocked after an open, which builds the RecordOrder in one pass over the slots in
+// use (tens of milliseconds for a full log; the file is read into the page cache
+// without the lock first). Never while calling a plug-in, writing to a socket or
+// waiting for the disk, and no other lock is taken under it (but the journal's).
+//  - Main thread, ServerLock held: Open and Close (registration, the log settings
+//    dialog, shutdown), Append (periodic logger), StartCopy. The settings fields
+//    (fileName, lastReplication, replicationPeriod) and lastError are ServerLock's and
+//    the main thread's, not the log lock's.
+//  - Client workers, without ServerLock: ReadLocked (ReadHistory). They reach the
+//    channel without ServerLock because channel records never move while serving.
+//  - Flush runs on the main thread and does NOT hold the log lock while msync waits for
+//    the disk (up to most of a second on a busy disk): holding it would stall every
+//    history request of the channel for that long, and it is not needed: msync writes
+//    back whatever the pages hold, concurrent reads and appends only dirty them again,
+//    and the mapping cannot go away under it because Open and Close run on the same
+//    (main) thread.
+//  - A copy reads the file through a descriptor of its own, outside the lock; what
+//    Append overwrites meanwhile is kept by the copy's journal (LogCopyJournal), so the
+//    copy is the log at the instant StartCopy ran. Close cancels a copy still reading.
+// IsOpen, Header, Records and MappedSlots read the mapping without the lock: for the
+// thread that opens and closes the log (main), or for a log no other thread uses
+// (tests, tools).
+//
+// The file is held with an exclusive lock while open, so a second server cannot use it.
 //
 // Failures to open are reported through the log-file error sink (a message box in the
 // operator window, an "Error: <text>" line on standard error headless) and leave the
@@ -19,8 +46,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
+#include "base/movable_mutex.h"
+#include "logging/log_copy.h"
+#include "logging/log_copy_journal.h"
 #include "logging/log_record.h"
 #include "logging/record_order.h"
 #include "platform/io_result.h"
@@ -36,7 +69,8 @@ class LogFile {
   LogFile() = default;
   explicit LogFile(std::string name) : fileName(std::move(name)) {}
   ~LogFile() { Close(); }
-  // Moving hands the open mapping over; the source is left closed.
+  // Moving hands the open mapping over; the source is left closed. Only while no other
+  // thread uses either object (registration, before serving).
   LogFile(LogFile&& other) noexcept;
   LogFile& operator=(LogFile&& other) noexcept;
   LogFile(const LogFile&) = delete;
@@ -52,17 +86,45 @@ class LogFile {
   // Stores (time, value x 256 truncated toward zero) in the next slot. Products beyond
   // the 32-bit range are stored saturated, NaN as 0. Nothing when closed.
   void Append(uint32_t time, float value);
-  // Writes the whole view back to the file (msync). Nothing when closed.
+  // Writes the whole view back to the file (msync). Nothing when closed. Main thread,
+  // without the log lock (see the header comment).
   void Flush();
   // Unmaps and closes; releases the exclusive lock.
   void Close();
   // Takes the copy when it is due at the current calendar time (see ReplicateAt).
   bool Replicate();
-  // When open, replicationPeriod is non-zero and now - lastReplication has reached it:
-  // writes the whole file image to fileName + local time as ".%d_%m_%Y_%H_%M_%S" in
-  // chunks of 10000 bytes, sets lastReplication = now and returns true. A copy that
-  // cannot be created or written completely is removed and false is returned.
+  // When CopyDue(now): writes the whole file image, as it stands now, to CopyName(now)
+  // on the calling thread (StartCopy, then LogCopy::Run), sets lastReplication = now and
+  // returns true. A copy that cannot be created or written completely is removed and
+  // false is returned.
   bool ReplicateAt(int64_t now);
+  // Open, replicationPeriod non-zero and now - lastReplication has reached it.
+  bool CopyDue(int64_t now) const;
+  // Fixes the instant of a copy named CopyName(now), to be written by LogCopy::Run on
+  // any thread: under the log lock, the header is kept, a journal of overwritten slots
+  // starts and a reader of the file is opened; no byte is copied here. Nothing (and
+  // LastError set) when closed, when another copy of this log is still reading, or when
+  // the file cannot be opened for reading. Main thread, ServerLock held.
+  std::optional<LogCopy> StartCopy(int64_t now);
+
+  // What a reader sees of the open log while it holds the log lock.
+  struct View {
+    const LogFileHeader* header;
+    const LogRecord* records;
+    uint32_t mappedSlots;
+    const RecordOrder* order;  // built by the first ReadLocked after an open
+  };
+  // Calls `read(view)` with the log lock held and returns true; false, without calling
+  // it, when the log is closed. `read` must be bounded work in memory (the log lock is
+  // a leaf: no plug-in call, no socket write, no other lock). Any thread.
+  template <typename Read>
+  bool ReadLocked(Read&& read) {
+    PageInForOrder();
+    std::lock_guard<MovableMutex> hold(mutex_);
+    if (header_ == nullptr) return false;
+    read(View{header_, records_, MappedSlots(), &Order()});
+    return true;
+  }
 
   // A channel logs exactly when its log file is open.
   bool IsOpen() const { return header_ != nullptr; }
@@ -79,6 +141,7 @@ class LogFile {
   }
   // Where the ring is in time order, for the history queries' bisection; built by the
   // first call after an open (one pass over the slots in use), then kept by Append.
+  // Log lock held (ReadLocked), or a log no other thread uses.
   const RecordOrder& Order();
   // The name the copy taken at `now` gets.
   std::string CopyName(int64_t now) const;
@@ -90,7 +153,8 @@ class LogFile {
   // copy not removable) is returned after trying the rest.
   static IoResult RemoveOldCopies(const std::string& logFileName, size_t keep,
                                   const std::string& newestCopy);
-  // Text of the last failure of Open or ReplicateAt ("" after a success).
+  // Text of the last failure of Open, StartCopy or ReplicateAt ("" after a success).
+  // Main thread.
   const std::string& LastError() const { return lastError_; }
 
   // The value stored for `value`: x 256 truncated toward zero, saturated to 32 bits,
@@ -112,12 +176,22 @@ class LogFile {
   int64_t replicationPeriod = 0;
 
  private:
+  // Before the first read after an open builds the RecordOrder (one pass over the slots
+  // in use, under the log lock), the file is read once into the page cache without the
+  // lock, so that the pass does not wait for a cold disk while the logger's Append
+  // waits for the pass. Nothing once the order is built.
+  void PageInForOrder();
   bool Fail(std::string text);
+  void CloseLocked();
 
+  // The log lock (see the header comment).
+  MovableMutex mutex_;
   MappedFile file_;
   LogFileHeader* header_ = nullptr;
   LogRecord* records_ = nullptr;
   RecordOrder order_;
+  // The journal of the copy still reading the file, if any.
+  std::shared_ptr<LogCopyJournal> copyJournal_;
   std::string lastError_;
 };
 

@@ -1,6 +1,6 @@
 // On-disk layout of a channel's log file: a 12-byte header followed by a ring of
 // 8-byte records, all little-endian (the host's order on x86-64). The history queries
-// read these structures directly from the mapped file, under ServerLock.
+// read these structures directly from the mapped file, under the log file's lock.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "base/server_lock.h"
@@ -85,21 +86,58 @@ bool PeriodicLogger::CopyStep(Pass& pass, bool wait) {
   const int64_t now = pass.now;
   std::unique_lock<std::recursive_mutex> hold(ServerLock(), std::defer_lock);
   if (!Take(hold, wait)) return false;
+  const bool copied = CollectCopies();
+  // Starting a copy only fixes its instant (a moment under the log lock); the copier's
+  // thread writes it, and removes the copies beyond MaxLogCopies once it is complete.
   const size_t count = channels_.ChannelCount();
-  bool copied = false;
   for (size_t index = 0; index < count; ++index) {
     LogFile& logFile = channels_.LoggedChannelAt(index).logFile;
-    if (!logFile.ReplicateAt(now)) continue;
-    copied = true;
-    IoResult pruned =
-        LogFile::RemoveOldCopies(logFile.fileName, maxLogCopies_, logFile.CopyName(now));
-    if (!pruned.ok)
-      std::fprintf(stderr, "Warning: old copies of %s not removed: %s\n", logFile.fileName.c_str(),
-                   pruned.message.c_str());
+    if (!logFile.CopyDue(now) || copier_.Busy(&logFile)) continue;
+    std::optional<LogCopy> copy = logFile.StartCopy(now);
+    if (copy) copier_.Submit(&logFile, std::move(*copy), logFile.fileName, maxLogCopies_);
   }
   pass.copied = copied;
   pass.stage = copied ? Stage::kSave : Stage::kDone;
   return true;
+}
+
+bool PeriodicLogger::CollectCopies() {
+  bool copied = false;
+  for (LogCopier::Outcome& outcome : copier_.TakeFinished()) {
+    if (!outcome.result.ok) {
+      // lastReplication stays, so the copy is started again on the next pass; a log whose
+      // copies keep failing is reported once, not every second.
+      if (failingCopies_.insert(outcome.log).second)
+        std::fprintf(stderr, "Warning: log copy %s not taken: %s\n", outcome.target.c_str(),
+                     outcome.result.message.c_str());
+      continue;
+    }
+    failingCopies_.erase(outcome.log);
+    // Log files never move while the server runs: the key still names the same channel.
+    for (size_t index = 0; index < channels_.ChannelCount(); ++index) {
+      LogFile& logFile = channels_.LoggedChannelAt(index).logFile;
+      if (&logFile != outcome.log) continue;
+      logFile.lastReplication = outcome.time;
+      copied = true;
+    }
+  }
+  return copied;
+}
+
+bool PeriodicLogger::FinishCopies() {
+  copier_.WaitIdle();
+  bool copied = false;
+  {
+    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    copied = CollectCopies();
+  }
+  if (copied && config_ != nullptr) SaveLoggingSettings(channels_, *config_);
+  return copied;
+}
+
+void PeriodicLogger::StopCopies() {
+  copier_.Stop();
+  FinishCopies();
 }
 
 bool SaveLoggingSettings(LoggedChannelList& channels, ConfigurationStore& config) {

@@ -1,22 +1,28 @@
 // The periodic logger: once a second (the main loop's one-second tick) it appends each
 // logging channel's value to its log file on the channel's fixed grid of
-// TimeBetweenLogs seconds, flushes it, takes the due timestamped copies of the log
-// files (then removes a channel's copies beyond the newest MaxLogCopies) and, when a
-// copy was taken, writes the logging settings back to orvexa.cfg so the new
-// LastLogReplicationDate survives a restart.
+// TimeBetweenLogs seconds, flushes it, starts the due timestamped copies of the log
+// files (written by its LogCopier's thread from the log as it stood when started; the
+// copier then removes a channel's copies beyond the newest MaxLogCopies) and, when a
+// copy has finished, sets the log's LastLogReplicationDate to the copy's time and
+// writes the logging settings back to orvexa.cfg so it survives a restart.
 //
 // Runs on the main thread (the tick is never re-entered). PeriodicLogPass and
-// SaveLoggingSettings take ServerLock themselves: it guards the channels, their log
-// files and every plug-in read; the flush of the appended records (msync, which waits for
-// the disk) runs after ServerLock is released. TryTick never waits for ServerLock (the
-// main thread must keep accepting while a burst holds the devices): each of its steps
-// that needs the lock only tries it, and the pass goes on from that step, with the time
-// it began at, when the caller tries again. The configuration tree is touched on the
-// main thread only (here and by the log settings dialog).
+// SaveLoggingSettings take ServerLock themselves: it guards the channels' settings and
+// every plug-in read; Append and StartCopy take the log file's own lock inside it. The
+// flush of the appended records (msync, which waits for the disk) runs after ServerLock
+// is released, and the copies run on the copier's thread, so neither stalls the other
+// threads. TryTick never waits for ServerLock (the main thread must keep accepting while
+// a burst holds the devices): each of its steps that needs the lock only tries it, and
+// the pass goes on from that step, with the time it began at, when the caller tries
+// again. The configuration tree is touched on the main thread only (here and by the log
+// settings dialog).
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <set>
+
+#include "logging/log_copier.h"
 
 namespace orvexa {
 
@@ -33,7 +39,7 @@ class PeriodicLogger {
   // Set at start-up, before the first tick.
   void SetMaxLogCopies(uint32_t keep) { maxLogCopies_ = keep; }
 
-  // One tick: PeriodicLogPass, then SaveLoggingSettings when a copy was taken.
+  // One tick: PeriodicLogPass, then SaveLoggingSettings when a copy has succeeded.
   void Tick();
   // The same tick without waiting for ServerLock. A pass that is not finished yet is
   // continued (with the time it began at, whatever `now`); otherwise one begins at
@@ -44,10 +50,18 @@ class PeriodicLogger {
 
   // Appends one record per channel whose next log time lies strictly before `now` (the
   // next log time then advances by exactly one period, so a stalled logger catches up
-  // one record per pass), flushes it, then takes the due copies and removes the copies
-  // beyond MaxLogCopies of each log file copied (a failure to remove one is a warning on
-  // standard error). True when a copy was taken.
+  // one record per pass), flushes it, then collects the copies finished since the last
+  // pass (setting each log's lastReplication to its copy's time) and starts the copies
+  // now due, one per log at a time (a failed copy is started again on a later pass). True
+  // when a copy has succeeded since the last pass.
   bool PeriodicLogPass(int64_t now);
+  // Waits for the copies started so far, collects them and, when one succeeded and there
+  // is a configuration, saves the logging settings. True when one succeeded.
+  bool FinishCopies();
+  // Shutdown: abandons a copy still running (its ".part" file is removed; the copy is
+  // taken again after the next start, as its date was not advanced), joins the copier's
+  // thread, then collects and saves what had finished. Before the channels go away.
+  void StopCopies();
 
  private:
   // A pass in steps: the appends (and their flush), the copies, the settings save.
@@ -63,12 +77,17 @@ class PeriodicLogger {
   bool Continue(Pass& pass, bool wait);
   bool AppendStep(Pass& pass, bool wait);
   bool CopyStep(Pass& pass, bool wait);
+  // Sets lastReplication from the copies finished since the last call (ServerLock held).
+  // True when one of them succeeded.
+  bool CollectCopies();
 
   LoggedChannelList& channels_;
   ConfigurationStore* config_;
   std::function<int64_t()> now_;
   uint32_t maxLogCopies_ = 0;
   Pass pending_{0, Stage::kDone, false};  // TryTick's pass; kDone when none is under way
+  std::set<const LogFile*> failingCopies_;  // reported on standard error once
+  LogCopier copier_;
 };
 
 // Writes every channel's logging settings into OrvexaConfig/LogingInfo and saves

@@ -7,7 +7,7 @@
 //
 // Owned by LogFile: built lazily by the first history query (one pass over the slots in
 // use), then kept current by Append, so a query costs no pass over the file. All calls
-// run with ServerLock held, like every other use of the log file.
+// run with the log file's lock held, like every other use of its mapping.
 #pragma once
 
 #include <cstddef>

@@ -3,12 +3,10 @@
 // experiment slot (not ring: a full queue refuses new samples). Each stored sample gets
 // the next 32-bit sequence number, so a client reading in windows knows what it has seen.
 //
-// No lock of its own: its owner's lock guards it. A channel's fast-sample buffer is
-// appended and read with ServerLock held (fast sampler, fast-sample requests); an
-// experiment slot's log with ExperimentLock held (fast sampler, experiment store and
-// requests). Samples live in a std::deque, which
-// keeps them in blocks: appending and dropping at either end move no other sample and
-// keep references to the other samples valid.
+// No lock of its own: its owner's lock covers every append and read (a channel's
+// fastSamplesLock for its fast-sample buffer; ExperimentLock for an experiment slot's).
+// Samples live in a std::deque, which keeps them in blocks: appending and dropping at
+// either end move no other sample and keep references to the other samples valid.
 #pragma once
 
 #include <cstdint>

@@ -74,7 +74,7 @@ void LogSettingsController::ApplyTo(LoggedChannel& channel, const LogDialogValue
   channel.logPeriod = static_cast<int32_t>(values.measureInterval);
   channel.alwaysReset = values.resetOnStart;
   channel.SetReplicationHours(values.backupHours);
-  channel.fastLogEnabled = values.fastLogging;
+  channel.SetFastLogEnabled(values.fastLogging);  // fast-sample requests read it too
   channel.fastLogFrequency = static_cast<int32_t>(values.fastFrequency);
   channel.fastLogSize = static_cast<int32_t>(values.fastSize);
 

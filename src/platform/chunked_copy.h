@@ -2,7 +2,7 @@
 // image is written chunk by chunk to "<target>.part" and renamed to the target only once
 // complete; a short chunk (a full disk), a failed close or rename removes it again, so
 // no partial copy is ever left behind, under either name.
-// Stateless; any thread.
+// Stateless (PartialFile does the writing); any thread.
 #pragma once
 
 #include <cstddef>

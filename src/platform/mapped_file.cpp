@@ -108,6 +108,21 @@ IoResult MappedFile::Sync() {
   return IoResult::Success();
 }
 
+IoResult MappedFile::OpenReader(ReadOnlyFile* reader) const {
+  if (fd_ < 0) return IoResult::Failure("OpenReader: no file open");
+  IoResult result = reader->Open(path_);
+  if (!result.ok) return result;
+  struct stat info {};
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  if (::fstat(fd_, &info) != 0 || !reader->Identity(&device, &inode) ||
+      device != static_cast<uint64_t>(info.st_dev) || inode != static_cast<uint64_t>(info.st_ino)) {
+    reader->Close();
+    return IoResult::Failure("open(" + path_ + "): the path names another file now");
+  }
+  return IoResult::Success();
+}
+
 void MappedFile::Close() {
   if (data_ != nullptr) {
     ::munmap(data_, size_);

@@ -4,8 +4,8 @@
 // (so a full disk is an error here, never a SIGBUS later), mmap(MAP_SHARED), and
 // msync(MS_SYNC) to write the view back.
 //
-// Used by LogFile under ServerLock; the object itself has no lock. Move-only; the
-// destructor unmaps and closes, which also releases the lock.
+// Used by LogFile (its header says which lock covers which call); the object itself
+// has no lock. Move-only; the destructor unmaps and closes, which also releases the lock.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/io_result.h"
+#include "platform/read_only_file.h"
 
 namespace orvexa {
 
@@ -43,6 +44,10 @@ class MappedFile {
   IoResult Sync();
   // Unmaps and closes, each only when present; releases the lock.
   void Close();
+  // Opens the same file once more, read-only, into `reader` (a descriptor of its own,
+  // which neither holds nor needs the exclusive lock and stays usable after Close).
+  // Fails when the path no longer names the open file.
+  IoResult OpenReader(ReadOnlyFile* reader) const;
 
   bool IsOpen() const { return fd_ >= 0; }
   void* Data() const { return data_; }

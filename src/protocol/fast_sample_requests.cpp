@@ -1,10 +1,11 @@
 // ReadFastSamples (12): the newest samples of a channel's fast-sample buffer, the last n
 // or all since a sequence number, at most a maximum, newest first, followed by the
-// newest sequence number so a client can poll without gaps. Worker threads; the buffer
-// is read under ServerLock (the fast sampler appends under it too).
+// newest sequence number so a client can poll without gaps. Worker threads; the
+// selection is copied under the channel's fastSamplesLock alone (the fast sampler
+// appends under it), never under ServerLock, so a burst or a slow plug-in does not hold
+// the request up; the reply is written after the lock is released.
 #include <mutex>
 
-#include "base/server_lock.h"
 #include "host/device_registry.h"
 #include "logging/fast_sample_query.h"
 #include "protocol/request_table.h"
@@ -19,16 +20,16 @@ void ReadFastSamples(RequestContext& c) {
   const uint8_t flags = ReadU8(c.in);
   const uint32_t countOrFirst = ReadU32(c.in);
   const uint16_t maximum = ReadU16(c.in);
-  // Nothing is written while ServerLock is held: a write may wait for a slow peer.
+  // Channel records never move while serving, so the channel is reached without
+  // ServerLock. Nothing is written while the buffer's lock is held: a write may wait for
+  // a slow peer.
   FastSampleSelection selection;
-  {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
-    DeviceRegistry* registry = c.env.registry;
-    if (registry != nullptr && number != 0 && number <= registry->ChannelCount() &&
-        registry->Channel(number - 1).fastLogEnabled) {
-      selection = SelectFastSamples(registry->Channel(number - 1).fastSamples, flags, countOrFirst,
-                                    maximum);
-    }
+  DeviceRegistry* registry = c.env.registry;
+  if (registry != nullptr && number != 0 && number <= registry->ChannelCount()) {
+    DeviceChannel& channel = registry->Channel(number - 1);
+    std::lock_guard<MovableMutex> hold(channel.fastSamplesLock);
+    if (channel.fastLogEnabled)
+      selection = SelectFastSamples(channel.fastSamples, flags, countOrFirst, maximum);
   }
   WriteU32(c.out, static_cast<uint32_t>(selection.samples.size()));
   const bool withTime = (flags & kFastSamplesWithTime) != 0;

@@ -1,14 +1,14 @@
 // ReadHistory (8): the logged values of one channel since a span back from now, or a
 // window from a start time, optionally thinned to the first sample of each stretch in
 // one local hour or to a minimum spacing; at most 131072 samples, oldest first, each as
-// (time, value / 256). Worker threads; the log file is read under ServerLock, the audit
-// line is written after it is released.
+// (time, value / 256). Worker threads; the log file is read under its own lock alone
+// (never ServerLock: a burst or a slow plug-in does not hold history up), the audit line
+// and the reply are written after it is released.
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "base/server_lock.h"
 #include "host/device_registry.h"
 #include "logging/history_query.h"
 #include "platform/clock.h"
@@ -75,28 +75,22 @@ void ReadHistory(RequestContext& c) {
     WriteU32(c.out, 0);
     return;
   }
-  // Nothing is written while ServerLock is held: a write may wait for a slow peer. The
-  // reply is encoded under the lock straight from the mapped log, then sent whole. The
-  // worker serves one connection, so its buffer is that connection's, kept for its next
-  // history request (at most a megabyte).
+  // Nothing is written while the log lock is held: a write may wait for a slow peer.
+  // The reply is encoded under the lock straight from the mapped log (a bounded search
+  // and copy of at most 131072 records), then sent whole. The worker serves one
+  // connection, so its buffer is that connection's, kept for its next history request
+  // (at most a megabyte). Channel records never move while serving and their IDs are
+  // fixed at start-up, so the channel is reached without ServerLock.
   thread_local std::vector<uint8_t> reply;
   reply.clear();
-  std::string id;
-  bool logged = false;
-  {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
-    DeviceChannel& channel = registry->Channel(number - 1);
-    logged = channel.logFile.IsOpen();
-    if (logged) {
-      const RecordOrder& order = channel.logFile.Order();
-      VisitHistory(
-          channel.logFile.Header(), channel.logFile.Records(), channel.logFile.MappedSlots(),
-          CalendarSeconds(), spanOrStart, mode, limit,
-          [](const LogRecord* first, uint32_t count) { EncodeHistory(first, count, &reply); },
-          &order);
-      id = channel.id;
-    }
-  }
+  DeviceChannel& channel = registry->Channel(number - 1);
+  const bool logged = channel.logFile.ReadLocked([&](const LogFile::View& log) {
+    VisitHistory(
+        log.header, log.records, log.mappedSlots, CalendarSeconds(), spanOrStart, mode, limit,
+        [](const LogRecord* first, uint32_t count) { EncodeHistory(first, count, &reply); },
+        log.order);
+  });
+  const std::string& id = channel.id;
   if (!logged) {
     WriteU32(c.out, 0);
     return;

@@ -2,8 +2,10 @@
 // connection, with a log file the test fills with known records and the Probe device's
 // fast-sample buffer: the three modes in a fixed time zone, fixed-point values, the
 // reply cap, the audit lines, and the cases that answer 0 or end the connection.
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <future>
 #include <mutex>
 
 #include "base/server_lock.h"
@@ -228,6 +230,39 @@ TEST_F(HistoryRequestsTest, FastSamplesLastNAndSinceASequence) {
   EXPECT_EQ(r.U32(), 0u);  // fast logging off
   EXPECT_EQ(r.U32(), 0u);
   EXPECT_EQ(r.U32(), 0u);
+  EXPECT_EQ(r.Left(), 0u);
+}
+
+// Neither read waits for the device lock: while another thread holds ServerLock (as a
+// 10 s burst does), history and fast samples are still served, each from its own lock.
+TEST_F(HistoryRequestsTest, HistoryAndFastSamplesServedWhileServerLockIsHeld) {
+  Start();
+  const uint32_t now = CalendarTime32();
+  Log(now - 20, 1.5f);
+  Log(now - 10, 2.5f);
+  {
+    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    for (uint32_t tick = 100; tick < 103; ++tick)
+      FastSampler::FastSample(registry->Channel(kCounter - 1), tick);
+  }
+  std::unique_lock<std::recursive_mutex> device(ServerLock());
+  RequestRun connection(env, 8);
+  std::future<Reply> reply = std::async(std::launch::async, [&] {
+    return connection.Run(History(kLevel, 100, 0, 0).bytes +
+                          Request().U8(12).U16(kCounter).U8(0).U32(2).U16(0).bytes);
+  });
+  const bool served = reply.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  device.unlock();  // a failed run can finish now
+  ASSERT_TRUE(served) << "a read waited for ServerLock";
+  Reply r = reply.get();
+  EXPECT_EQ(Samples(r),
+            (std::vector<std::pair<uint32_t, float>>{{now - 20, 1.5f}, {now - 10, 2.5f}}));
+  ASSERT_EQ(r.U32(), 2u);  // the two newest fast samples, newest first
+  EXPECT_EQ(r.U32(), 2u);
+  r.F32();
+  EXPECT_EQ(r.U32(), 1u);
+  r.F32();
+  EXPECT_EQ(r.U32(), 2u);
   EXPECT_EQ(r.Left(), 0u);
 }
 

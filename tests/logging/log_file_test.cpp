@@ -4,13 +4,16 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/mapped_file.h"
@@ -296,6 +299,53 @@ TEST_F(ReplicationTest, ShortWriteLeavesNoPartialCopy) {
   }
   EXPECT_FALSE(dir.Exists("tank.log.07_03_2016_09_05_30"));
   EXPECT_EQ(log.lastReplication, 0);
+}
+
+// A copy is the log exactly as it stood when it was started, although the logger goes on
+// appending (here it wraps the ring over the oldest records, and rewrites the header)
+// while the copy reads the file on another thread: the copy opens as a log file with the
+// header and every record of that instant, and no ".part" file stays. A copy stopped at
+// shutdown, or of a log closed while it still reads it, leaves nothing behind.
+TEST_F(ReplicationTest, CopyTakenWhileAppendsContinueIsTheLogAtItsInstant) {
+  constexpr uint32_t kCapacity = 50000;  // 400 KB: more than one chunk read
+  LogFile log(dir.File("busy.log"));
+  ASSERT_TRUE(log.Open(false, kCapacity));
+  for (uint32_t t = 0; t < 30000; ++t) log.Append(t, static_cast<float>(t));
+  log.replicationPeriod = 1;
+  std::optional<LogCopy> copy = log.StartCopy(kMarch7);
+  ASSERT_TRUE(copy);
+  const std::string instant(reinterpret_cast<const char*>(log.Header()), FileBytes(kCapacity));
+  EXPECT_FALSE(log.StartCopy(kMarch7 + 1));  // one copy of a log at a time
+  // Before the copy reads anything, and while it reads: 40000 more records wrap the ring.
+  for (uint32_t t = 30000; t < 50000; ++t) log.Append(t, -1.0f);
+  std::thread copier([&copy] { EXPECT_TRUE(copy->Run().ok); });
+  for (uint32_t t = 50000; t < 70000; ++t) log.Append(t, -2.0f);
+  copier.join();
+  EXPECT_EQ(log.Header()->nextIndex, 20000u);  // the live log went on
+  const std::string name = "busy.log.07_03_2016_09_05_30";
+  EXPECT_FALSE(dir.Exists(name + ".part"));
+  ASSERT_TRUE(dir.Read(name) == instant) << "the copy is not the log of its instant";
+  LogFile reopened(dir.File(name));
+  ASSERT_TRUE(reopened.Open(false, kCapacity));
+  EXPECT_EQ(reopened.Header()->count, 30000u);
+  EXPECT_EQ(reopened.Header()->nextIndex, 30000u);
+  EXPECT_EQ(reopened.Records()[29999].time, 29999u);
+  reopened.Close();
+
+  // Stopped (shutdown) or closed while the copy has not finished reading: dropped,
+  // nothing left behind under either name.
+  const std::atomic<bool> stopping{true};
+  std::optional<LogCopy> stopped = log.StartCopy(kMarch7 + 6);
+  ASSERT_TRUE(stopped);
+  EXPECT_FALSE(stopped->Run(&stopping).ok);
+  EXPECT_FALSE(dir.Exists("busy.log.07_03_2016_09_05_36"));
+  EXPECT_FALSE(dir.Exists("busy.log.07_03_2016_09_05_36.part"));
+  std::optional<LogCopy> dropped = log.StartCopy(kMarch7 + 7);
+  ASSERT_TRUE(dropped);
+  log.Close();
+  EXPECT_FALSE(dropped->Run().ok);
+  EXPECT_FALSE(dir.Exists("busy.log.07_03_2016_09_05_37"));
+  EXPECT_FALSE(dir.Exists("busy.log.07_03_2016_09_05_37.part"));
 }
 
 // A full disk: a small tmpfs of the test's own. A log that does not fit is refused when

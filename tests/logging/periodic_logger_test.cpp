@@ -1,7 +1,8 @@
 // The periodic logger over real log files: the fixed grid with its one-record catch-up,
 // records flushed with the pass's time and the plug-in's value, timestamped copies named
-// in local time, only the newest MaxLogCopies of them kept, the settings saved with the
-// new copy date, and the main thread's tick that never waits for ServerLock.
+// in local time (written by the copier's thread: FinishCopies waits for them), only the
+// newest MaxLogCopies of them kept, the settings saved with the new copy date, and the
+// main thread's tick that never waits for ServerLock.
 #include "logging/periodic_logger.h"
 
 #include <cstdlib>
@@ -120,7 +121,8 @@ TEST_F(PeriodicLoggerTest, CopyNamedInLocalTimeAndItsDateSaved) {
   const int64_t at = 1457337930;  // 7 March 2016 09:05:30 in that zone
   int64_t clock = at;
   PeriodicLogger logger(*registry, &config, [&clock] { return clock; });
-  logger.Tick();
+  logger.Tick();  // starts the copy
+  ASSERT_TRUE(logger.FinishCopies());
   EXPECT_TRUE(dir.Exists("level.log.07_03_2016_09_05_30"));
   EXPECT_EQ(std::filesystem::file_size(dir.File("level.log.07_03_2016_09_05_30")), 12u + 8u * 16u);
   const std::string saved = dir.Read("orvexa.cfg");
@@ -129,8 +131,10 @@ TEST_F(PeriodicLoggerTest, CopyNamedInLocalTimeAndItsDateSaved) {
   // Not due again for 24 hours.
   clock = at + 3600;
   EXPECT_FALSE(logger.PeriodicLogPass(clock));
+  EXPECT_FALSE(logger.FinishCopies());
   clock = at + 86400;
-  EXPECT_TRUE(logger.PeriodicLogPass(clock));
+  logger.PeriodicLogPass(clock);
+  EXPECT_TRUE(logger.FinishCopies());
   setenv("TZ", "UTC", 1);
   tzset();
 }
@@ -151,16 +155,19 @@ TEST_F(PeriodicLoggerTest, CopiesBeyondMaxLogCopiesAreRemovedNewestKept) {
   const int64_t at = 1457341530;  // 7 March 2016 09:05:30 UTC
   PeriodicLogger logger(*registry, &config, [] { return int64_t{0}; });
   // MaxLogCopies 0 keeps them all.
-  ASSERT_TRUE(logger.PeriodicLogPass(at - 7200));
+  logger.PeriodicLogPass(at - 7200);
+  ASSERT_TRUE(logger.FinishCopies());
   EXPECT_TRUE(dir.Exists("level.log.31_12_2015_23_59_59"));
   logger.SetMaxLogCopies(2);
-  ASSERT_TRUE(logger.PeriodicLogPass(at));
+  logger.PeriodicLogPass(at);
+  ASSERT_TRUE(logger.FinishCopies());
   EXPECT_TRUE(dir.Exists("level.log.07_03_2016_09_05_30"));
   EXPECT_TRUE(dir.Exists("level.log.07_03_2016_07_05_30"));
   EXPECT_FALSE(dir.Exists("level.log.01_03_2016_00_00_00"));
   EXPECT_FALSE(dir.Exists("level.log.15_02_2016_12_00_00"));
   EXPECT_FALSE(dir.Exists("level.log.31_12_2015_23_59_59"));
-  ASSERT_TRUE(logger.PeriodicLogPass(at + 3600));
+  logger.PeriodicLogPass(at + 3600);
+  ASSERT_TRUE(logger.FinishCopies());
   EXPECT_TRUE(dir.Exists("level.log.07_03_2016_10_05_30"));
   EXPECT_TRUE(dir.Exists("level.log.07_03_2016_09_05_30"));
   EXPECT_FALSE(dir.Exists("level.log.07_03_2016_07_05_30"));

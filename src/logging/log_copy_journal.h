@@ -1,0 +1,54 @@
+// LogCopyJournal: what a log copy needs to be exact while the logger goes on appending.
+// A copy is the log as it stood at one instant (its header then, and every record
+// slot's value then); the copy reads the file afterwards, on its own thread, without
+// holding the log lock. The journal keeps the header of that instant and, for each
+// slot that LogFile::Append overwrites while the copy is still reading, the value the
+// slot held at that instant; the copy writes those back over what it read (a slot read
+// while it was being rewritten may even be torn; it is in the journal too). Every
+// other slot did not change between the instant and its read.
+//
+// Created by LogFile::StartCopy with the log lock held; Overwriting and Cancel are
+// called by LogFile with its log lock held (main thread); FinishReading, Cancelled and
+// the accessors by the copying thread. Its own mutex is a leaf below the log lock: held
+// only for a map insert or a flag.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+
+#include "logging/log_record.h"
+
+namespace orvexa {
+
+class LogCopyJournal {
+ public:
+  explicit LogCopyJournal(const LogFileHeader& header) : header_(header) {}
+
+  // `slot` is about to be overwritten; `old` is what it holds. The first value seen for a
+  // slot is kept (that is its value at the copy's instant). False once reading is over
+  // or the copy is cancelled: the log file may then drop the journal.
+  bool Overwriting(uint32_t slot, const LogRecord& old);
+  // The file is being closed (or reopened): it may change from now on without the
+  // journal seeing it, so a copy still reading is dropped. Nothing after FinishReading.
+  void Cancel();
+  bool Cancelled() const;
+  // Neither finished reading nor cancelled.
+  bool Reading() const;
+  // The copy has read every byte, or gave up: the journal stops growing. False when
+  // cancelled first. After a true result Saved() no longer changes and is read without
+  // the lock. Calling it again changes nothing.
+  bool FinishReading();
+
+  const LogFileHeader& Header() const { return header_; }
+  const std::map<uint32_t, LogRecord>& Saved() const { return saved_; }
+
+ private:
+  mutable std::mutex mutex_;
+  const LogFileHeader header_;
+  std::map<uint32_t, LogRecord> saved_;
+  bool reading_ = true;
+  bool cancelled_ = false;
+};
+
+}  // namespace orvexa
