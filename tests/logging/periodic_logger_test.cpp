@@ -105,6 +105,7 @@ TEST_F(PeriodicLoggerTest, TryTickNeverWaitsAndKeepsTheDueTime) {
   EXPECT_TRUE(Times("Probe_level").empty());
   EXPECT_TRUE(logger.TryTick(kStart + 9));
   EXPECT_EQ(Times("Probe_level"), (std::vector<uint32_t>{kStart + 5}));
+  ASSERT_TRUE(logger.FinishCopies());  // the copy the continued pass started, at its time
   const std::string saved = dir.Read("orvexa.cfg");
   EXPECT_NE(saved.find("LastLogReplicationDate=" + std::to_string(kStart + 5)), std::string::npos)
       << saved;
