@@ -404,7 +404,10 @@ int main(int argc, char** argv) {
                   ? Format(">= %.1f MB: stopped after %d clients (%.1f MB each)", peak.rssAnonMb,
                            opened, (peak.rssAnonMb - idle.rssAnonMb) / std::max(opened, 1))
                   : Format("%.1f MB%s (RSS with mapped log pages %.1f MB)", peak.rssAnonMb,
-                           answered < opened ? " or more" : "", peak.rssMb),
+                           answered < opened
+                               ? Format(", but only %d of the replies began", answered).c_str()
+                               : "",
+                           peak.rssMb),
               idleText, "<= 100 MB",
               !capped && opened == o.holders && answered == opened && peak.rssAnonMb <= 100);
     table.Add("Server memory 10 s after they left", Format("%.1f MB", later.rssAnonMb), idleText,

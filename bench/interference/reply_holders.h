@@ -20,7 +20,8 @@ class ReplyHolders {
   // early (returning how many are open) when `keepGoing` says so or a connection fails.
   int Open(int count, const std::function<bool()>& keepGoing);
   // Waits until the server has begun every holder's reply (its first bytes are there to
-  // read); the number of holders answered when `timeoutMs` runs out.
+  // read); the number of holders whose reply began (a holder the server closed on does
+  // not count), short when `timeoutMs` runs out or `keepGoing` says stop.
   int WaitAnswered(int timeoutMs, const std::function<bool()>& keepGoing);
   // Closes every holder with its reply unread.
   void CloseAll() { clients_.clear(); }
