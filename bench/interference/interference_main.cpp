@@ -38,26 +38,22 @@
 #include <thread>
 #include <vector>
 
-#include "../soak/process_probe.h"
 #include "bench_context.h"
-#include "fast_stream_reader.h"
 #include "flood_client.h"
 #include "hello_probe.h"
 #include "latency_summary.h"
 #include "logging/log_file.h"
+#include "phase_runner.h"
 #include "reply_holders.h"
 #include "support/server_process.h"
 #include "target_table.h"
-#include "value_prober.h"
 
 using namespace orvexa;
 using namespace orvexa::interference;
 using soak::ProcessSample;
-using soak::SampleProcess;
 
 namespace {
 
-constexpr int kReadValuePauseMs = 2;
 constexpr int kBurstMs = 10000;
 constexpr int kBurstProbes = 9;
 constexpr int kSettleAfterHoldersMs = 10000;
@@ -152,132 +148,87 @@ bool Record(BenchContext& c) {
   }
 }
 
-struct PhaseResult {
-  FastStreamReader::Window slow, fast;
-  LatencySummary value;
-  uint64_t valueErrors = 0, lost = 0;
-  double cpuPercent = 0, rssMb = 0, rssAnonMb = 0;
-};
-
-class Bench {
- public:
-  Bench(const Options& o, BenchContext& c, pid_t pid)
-      : o_(o),
-        c_(c),
-        pid_(pid),
-        slow_(c, c.slow, c.slowHz),
-        fast_(c, c.fast, c.fastHz),
-        prober_(c) {}
-
-  bool Alive() const { return SampleProcess(pid_).has_value(); }
-  ProcessSample Sample() const { return SampleProcess(pid_).value_or(ProcessSample{}); }
-
-  bool StartReaders() {
-    slow_.Start();
-    fast_.Start();
-    const int64_t now = NowMs();
-    return slow_.WaitPast(now, 10000) && fast_.WaitPast(now, 10000);
-  }
-  void StopReaders() {
-    slow_.Stop();
-    fast_.Stop();
-  }
-
-  PhaseResult Measure(double seconds) {
-    PhaseResult r;
-    const ProcessSample before = Sample();
-    const uint64_t lostBefore = slow_.lost() + fast_.lost();
-    const uint64_t errorsBefore = prober_.errors();
-    const int64_t from = NowMs();
-    r.value = LatencySummary::Of(prober_.Measure(seconds, kReadValuePauseMs));
-    const int64_t to = NowMs();
-    const ProcessSample after = Sample();
-    // The samples stamped up to `to` are read by the first poll that starts after it.
-    slow_.WaitPast(to + 20, 60000);
-    fast_.WaitPast(to + 20, 60000);
-    r.slow = slow_.Measure(from, to);
-    r.fast = fast_.Measure(from, to);
-    r.valueErrors = prober_.errors() - errorsBefore;
-    r.lost = slow_.lost() + fast_.lost() - lostBefore;
-    r.cpuPercent = 100.0 * (after.cpuSeconds - before.cpuSeconds) / ((to - from) / 1000.0);
-    r.rssMb = after.rssMb;
-    r.rssAnonMb = after.rssAnonMb;
-    return r;
-  }
-
-  // `count` flooders, kinds taken in turn from `kinds`; the phase is measured after a
-  // second of flooding. Prints what the flooders did.
-  PhaseResult Loaded(const std::vector<FloodKind>& kinds, int count, bool print) {
-    std::vector<std::unique_ptr<FloodClient>> flooders;
-    for (int i = 0; i < count; ++i) {
-      flooders.push_back(std::make_unique<FloodClient>(c_, kinds[i % kinds.size()],
-                                                       static_cast<uint32_t>(7919 * (i + 1))));
-      flooders.back()->Start();
-    }
-    const int64_t begin = NowMs();
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    PhaseResult r = Measure(o_.loadedSeconds);
-    for (auto& f : flooders) f->RequestStop();
-    for (auto& f : flooders) f->Join();
-    const double seconds = (NowMs() - begin) / 1000.0;
-    if (print) {
-      std::printf("  %-38s %8s %8s %9s %9s %7s\n", "flood (all clients of a kind)", "clients",
-                  "cycles/s", "p50 ms", "max ms", "errors");
-      for (FloodKind kind : kinds) {
-        int clients = 0;
-        uint64_t cycles = 0, errors = 0;
-        std::vector<double> durations;
-        for (const auto& f : flooders) {
-          if (f->kind() != kind) continue;
-          ++clients;
-          cycles += f->cycles();
-          errors += f->errors();
-          durations.insert(durations.end(), f->durations().begin(), f->durations().end());
-        }
-        const LatencySummary s = LatencySummary::Of(durations);
-        std::printf("  %-38s %8d %8.1f %9.2f %9.2f %7llu\n", FloodKindName(kind), clients,
-                    cycles / seconds, s.p50, s.max, (unsigned long long)errors);
-      }
-    }
-    return r;
-  }
-
- private:
-  const Options& o_;
-  BenchContext& c_;
-  const pid_t pid_;
-  FastStreamReader slow_, fast_;
-  ValueProber prober_;
-};
-
-void PrintComparison(const BenchContext& c, const PhaseResult& a, const PhaseResult& l) {
-  auto row = [](const char* name, double alone, double loaded, const char* format) {
-    char line[200];
-    std::snprintf(line, sizeof line, "  %%-34s %s %s   %%8.3f\n", format, format);
-    std::printf(line, name, alone, loaded, alone != 0 ? loaded / alone : 0.0);
+// The server's own memory idle, with `o.holders` clients each holding an unread
+// 4 M-sample reply, and 10 s after they left.
+void MemoryPhase(const Options& o, const BenchContext& c, const PhaseRunner& runner, pid_t server,
+                 TargetTable& table) {
+  std::printf("\n== %d clients each holding an unread 4 M-sample reply ==\n", o.holders);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const ProcessSample idle = runner.Sample();
+  ProcessSample peak = idle;
+  bool capped = false;
+  auto watch = [&] {
+    const std::optional<ProcessSample> s = soak::SampleProcess(server);
+    if (!s) return false;
+    peak.rssMb = std::max(peak.rssMb, s->rssMb);
+    peak.rssAnonMb = std::max(peak.rssAnonMb, s->rssAnonMb);
+    if (s->rssMb > o.rssCapMb) capped = true;
+    return !capped;
   };
-  std::printf("  %-34s %10s %10s   %8s\n", "", "alone", "loaded", "loaded/alone");
-  const std::string slowName = std::to_string(c.slowHz) + " Hz";
-  const std::string fastName = std::to_string(c.fastHz) + " Hz";
-  row(("fast rate " + slowName + " (%)").c_str(), a.slow.ratePercent, l.slow.ratePercent, "%10.2f");
-  row(("fast rate " + fastName + " (%)").c_str(), a.fast.ratePercent, l.fast.ratePercent, "%10.2f");
-  row(("largest gap " + slowName + " (periods)").c_str(), a.slow.largestGapPeriods,
-      l.slow.largestGapPeriods, "%10.1f");
-  row(("step p99 " + slowName + " (ms)").c_str(), a.slow.stepP99Ms, l.slow.stepP99Ms, "%10.0f");
-  row(("largest gap " + fastName + " (ms)").c_str(), a.fast.largestGapMs, l.fast.largestGapMs,
-      "%10.0f");
-  row("ReadValue p50 (ms)", a.value.p50, l.value.p50, "%10.3f");
-  row("ReadValue p99 (ms)", a.value.p99, l.value.p99, "%10.3f");
-  row("ReadValue max (ms)", a.value.max, l.value.max, "%10.1f");
-  row("ReadValue round trips", static_cast<double>(a.value.count),
-      static_cast<double>(l.value.count), "%10.0f");
-  row("server CPU (% of one core)", a.cpuPercent, l.cpuPercent, "%10.0f");
-  row("server RSS at the end (MB)", a.rssMb, l.rssMb, "%10.1f");
+  const int64_t openStart = NowMs();
+  ReplyHolders holders(c);
+  const int opened = holders.Open(o.holders, watch);
+  const int answered = holders.WaitAnswered(60000, watch);
+  const double openSeconds = (NowMs() - openStart) / 1000.0;
+  for (int k = 0; k < 20 && watch(); ++k)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  holders.CloseAll();
+  const int64_t left = NowMs();
+  std::printf("  idle: RSS %.1f MB (own memory %.1f MB, the rest mapped log pages)\n", idle.rssMb,
+              idle.rssAnonMb);
   std::printf(
-      "  samples the readers missed: %llu alone, %llu loaded; ReadValue failures: %llu "
-      "alone, %llu loaded\n",
-      (unsigned long long)a.lost, (unsigned long long)l.lost, (unsigned long long)a.valueErrors,
-      (unsigned long long)l.valueErrors);
+      "  %d opened, %d answered in %.1f s%s; peak RSS %.1f MB (own memory %.1f MB, %.1f MB "
+      "per client)\n",
+      opened, answered, openSeconds,
+      capped ? Format(" (stopped at the %.0f MB cap)", o.rssCapMb).c_str() : "", peak.rssMb,
+      peak.rssAnonMb, opened > 0 ? (peak.rssAnonMb - idle.rssAnonMb) / opened : 0.0);
+  ProcessSample later = idle;
+  std::string trail = "  after they left, own memory each second:";
+  for (int second = 1; second * 1000 <= kSettleAfterHoldersMs; ++second) {
+    std::this_thread::sleep_until(std::chrono::steady_clock::now() +
+                                  std::chrono::milliseconds(left + second * 1000 - NowMs()));
+    later = runner.Sample();
+    trail += Format(" %.0f", later.rssAnonMb);
+  }
+  std::printf("%s MB\n", trail.c_str());
+  const std::string idleText = Format("idle: %.1f MB", idle.rssAnonMb);
+  table.Add(Format("Server memory, %d clients holding unread 4 M-sample replies", o.holders),
+            capped || opened < o.holders
+                ? Format(">= %.1f MB: stopped after %d clients (%.1f MB each)", peak.rssAnonMb,
+                         opened, (peak.rssAnonMb - idle.rssAnonMb) / std::max(opened, 1))
+                : Format("%.1f MB%s (RSS with mapped log pages %.1f MB)", peak.rssAnonMb,
+                         answered < opened
+                             ? Format(", but only %d of the replies began", answered).c_str()
+                             : "",
+                         peak.rssMb),
+            idleText, "<= 100 MB",
+            !capped && opened == o.holders && answered == opened && peak.rssAnonMb <= 100);
+  table.Add("Server memory 10 s after they left", Format("%.1f MB", later.rssAnonMb), idleText,
+            Format("<= %.1f MB (idle + 20)", idle.rssAnonMb + 20),
+            later.rssAnonMb <= idle.rssAnonMb + 20);
+}
+
+// A new client's connect + Hello time while another client runs a burst.
+void BurstPhase(const BenchContext& c, const LatencySummary& idleHello, TargetTable& table) {
+  std::printf("\n== New clients during a %d s burst ==\n", kBurstMs / 1000);
+  const BurstHellos b = MeasureHellosDuringBurst(c, kBurstMs, kBurstProbes);
+  std::vector<double> answered;
+  std::string list;
+  for (double h : b.hellos) {
+    if (h >= 0) answered.push_back(h);
+    list += h >= 0 ? Format(" %.1f", h) : std::string(" none");
+  }
+  const LatencySummary s = LatencySummary::Of(answered);
+  std::printf("  burst answered %s after %.0f ms; connect + Hello (ms):%s\n",
+              b.burstAnswered ? "with an experiment" : "WITHOUT an experiment", b.burstMs,
+              list.c_str());
+  const bool all = answered.size() == b.hellos.size();
+  table.Add(
+      "New client's connect + Hello during a 10 s burst, slowest",
+      all ? Format("%.1f ms (median %.1f ms, %zu probes)", s.max, s.p50, answered.size())
+          : Format("%zu of %zu not answered", b.hellos.size() - answered.size(), b.hellos.size()),
+      Format("alone: %.1f ms (median of %zu)", idleHello.p50, idleHello.count), "<= 100 ms",
+      all && b.burstAnswered && s.max <= 100);
 }
 
 }  // namespace
@@ -292,6 +243,18 @@ int main(int argc, char** argv) {
 
   char folderTemplate[] = "/tmp/orvexa-interference-XXXXXX";
   const std::string folder = ::mkdtemp(folderTemplate);
+  // Removed at the end (after the server, declared later, is gone) unless kept: the log
+  // alone takes 120 MB.
+  struct FolderGuard {
+    std::string path;
+    bool keep;
+    ~FolderGuard() {
+      if (keep)
+        std::printf("server folder kept: %s\n", path.c_str());
+      else
+        std::filesystem::remove_all(path);
+    }
+  } guard{folder, o.keep};
   std::filesystem::copy_file(std::string(ORVEXA_BUILD_DIR) + "/Simulator.ldp",
                              folder + "/Simulator.ldp");
   std::ofstream(folder + "/orvexa.cfg") << Config(c, o.holders + o.flooders + 20);
@@ -331,7 +294,7 @@ int main(int argc, char** argv) {
               server.pid(), c.port, c.experimentId, c.experimentStored,
               kMaxReadSamples / c.experimentStored);
 
-  Bench bench(o, c, server.pid());
+  PhaseRunner bench(c, server.pid());
   if (!bench.StartReaders()) {
     std::printf("INTERFERENCE FAILED: the fast samples could not be read\n");
     return 1;
@@ -358,62 +321,7 @@ int main(int argc, char** argv) {
               alone.slow.ratePercent, alone.fast.ratePercent, alone.value.p99);
 
   // Memory with unread maximal replies.
-  if (checkAlive("in the alone phase")) {
-    std::printf("\n== %d clients each holding an unread 4 M-sample reply ==\n", o.holders);
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    const ProcessSample idle = bench.Sample();
-    ProcessSample peak = idle;
-    bool capped = false;
-    auto watch = [&] {
-      const std::optional<ProcessSample> s = SampleProcess(server.pid());
-      if (!s) return false;
-      peak.rssMb = std::max(peak.rssMb, s->rssMb);
-      peak.rssAnonMb = std::max(peak.rssAnonMb, s->rssAnonMb);
-      if (s->rssMb > o.rssCapMb) capped = true;
-      return !capped;
-    };
-    const int64_t openStart = NowMs();
-    ReplyHolders holders(c);
-    const int opened = holders.Open(o.holders, watch);
-    const int answered = holders.WaitAnswered(60000, watch);
-    const double openSeconds = (NowMs() - openStart) / 1000.0;
-    for (int k = 0; k < 20 && watch(); ++k)
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    holders.CloseAll();
-    const int64_t left = NowMs();
-    std::printf("  idle: RSS %.1f MB (own memory %.1f MB, the rest mapped log pages)\n", idle.rssMb,
-                idle.rssAnonMb);
-    std::printf(
-        "  %d opened, %d answered in %.1f s%s; peak RSS %.1f MB (own memory %.1f MB, %.1f MB "
-        "per client)\n",
-        opened, answered, openSeconds,
-        capped ? Format(" (stopped at the %.0f MB cap)", o.rssCapMb).c_str() : "", peak.rssMb,
-        peak.rssAnonMb, opened > 0 ? (peak.rssAnonMb - idle.rssAnonMb) / opened : 0.0);
-    ProcessSample later = idle;
-    std::string trail = "  after they left, own memory each second:";
-    for (int second = 1; second * 1000 <= kSettleAfterHoldersMs; ++second) {
-      std::this_thread::sleep_until(std::chrono::steady_clock::now() +
-                                    std::chrono::milliseconds(left + second * 1000 - NowMs()));
-      later = bench.Sample();
-      trail += Format(" %.0f", later.rssAnonMb);
-    }
-    std::printf("%s MB\n", trail.c_str());
-    const std::string idleText = Format("idle: %.1f MB", idle.rssAnonMb);
-    table.Add(Format("Server memory, %d clients holding unread 4 M-sample replies", o.holders),
-              capped || opened < o.holders
-                  ? Format(">= %.1f MB: stopped after %d clients (%.1f MB each)", peak.rssAnonMb,
-                           opened, (peak.rssAnonMb - idle.rssAnonMb) / std::max(opened, 1))
-                  : Format("%.1f MB%s (RSS with mapped log pages %.1f MB)", peak.rssAnonMb,
-                           answered < opened
-                               ? Format(", but only %d of the replies began", answered).c_str()
-                               : "",
-                           peak.rssMb),
-              idleText, "<= 100 MB",
-              !capped && opened == o.holders && answered == opened && peak.rssAnonMb <= 100);
-    table.Add("Server memory 10 s after they left", Format("%.1f MB", later.rssAnonMb), idleText,
-              Format("<= %.1f MB (idle + 20)", idle.rssAnonMb + 20),
-              later.rssAnonMb <= idle.rssAnonMb + 20);
-  }
+  if (checkAlive("in the alone phase")) MemoryPhase(o, c, bench, server.pid(), table);
 
   // Loaded.
   PhaseResult loaded;
@@ -422,7 +330,7 @@ int main(int argc, char** argv) {
                                            FloodKind::kChurn};
   if (checkAlive("in the memory phase")) {
     std::printf("\n== Loaded: %d flooders (%.0f s) ==\n", o.flooders, o.loadedSeconds);
-    loaded = bench.Loaded(allKinds, o.flooders, true);
+    loaded = bench.Loaded(allKinds, o.flooders, o.loadedSeconds, true);
     std::printf("\n== Alone and loaded ==\n");
     PrintComparison(c, alone, loaded);
     const auto rate = [&](const FastStreamReader::Window& a, const FastStreamReader::Window& l) {
@@ -456,7 +364,7 @@ int main(int argc, char** argv) {
     std::printf("  %-38s %9s %9s %8s %9s %9s %9s %6s\n", "flood", "rate slow", "rate fast",
                 "gap slow", "RV p50", "RV p99", "RV max", "CPU %");
     for (FloodKind kind : allKinds) {
-      const PhaseResult r = bench.Loaded({kind}, o.flooders, false);
+      const PhaseResult r = bench.Loaded({kind}, o.flooders, o.loadedSeconds, false);
       std::printf("  %-38s %8.2f%% %8.2f%% %8.1f %9.3f %9.3f %9.1f %6.0f\n", FloodKindName(kind),
                   r.slow.ratePercent, r.fast.ratePercent, r.slow.largestGapPeriods, r.value.p50,
                   r.value.p99, r.value.max, r.cpuPercent);
@@ -465,27 +373,7 @@ int main(int argc, char** argv) {
   }
 
   // Burst.
-  if (checkAlive("in the loaded phase")) {
-    std::printf("\n== New clients during a %d s burst ==\n", kBurstMs / 1000);
-    const BurstHellos b = MeasureHellosDuringBurst(c, kBurstMs, kBurstProbes);
-    std::vector<double> answered;
-    std::string list;
-    for (double h : b.hellos) {
-      if (h >= 0) answered.push_back(h);
-      list += h >= 0 ? Format(" %.1f", h) : std::string(" none");
-    }
-    const LatencySummary s = LatencySummary::Of(answered);
-    std::printf("  burst answered %s after %.0f ms; connect + Hello (ms):%s\n",
-                b.burstAnswered ? "with an experiment" : "WITHOUT an experiment", b.burstMs,
-                list.c_str());
-    const bool all = answered.size() == b.hellos.size();
-    table.Add(
-        "New client's connect + Hello during a 10 s burst, slowest",
-        all ? Format("%.1f ms (median %.1f ms, %zu probes)", s.max, s.p50, answered.size())
-            : Format("%zu of %zu not answered", b.hellos.size() - answered.size(), b.hellos.size()),
-        Format("alone: %.1f ms (median of %zu)", idleHello.p50, idleHello.count), "<= 100 ms",
-        all && b.burstAnswered && s.max <= 100);
-  }
+  if (checkAlive("before the burst")) BurstPhase(c, idleHello, table);
   bench.StopReaders();
 
   // The server must still run, and stop cleanly.
@@ -510,9 +398,6 @@ int main(int argc, char** argv) {
   table.Print();
   std::printf("\n%d of the targets missed%s\n", table.misses(),
               crashed ? "; the server crashed" : "");
-  if (o.keep || status != 0)
-    std::printf("server folder kept: %s\n", folder.c_str());
-  else
-    std::filesystem::remove_all(folder);
+  if (status != 0) guard.keep = true;
   return status;
 }
