@@ -16,9 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <random>
-#include <string>
 #include <thread>
 #include <vector>
 
