@@ -11,3 +11,14 @@ if(TARGET orvexa_test_support AND TARGET orvexa_client)
   target_link_libraries(soak PRIVATE orvexa_core orvexa_client orvexa_test_support)
   set_target_properties(soak PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endif()
+
+# The interference benchmark (build/bench/interference): the real server's sampler, a
+# well-behaved client and admissions, alone and under hostile clients.
+if(TARGET orvexa_test_support AND TARGET orvexa_client)
+  file(GLOB interference_sources CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/interference/*.cpp)
+  add_executable(interference ${interference_sources}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/soak/process_probe.cpp)
+  target_link_libraries(interference PRIVATE orvexa_core orvexa_client orvexa_test_support)
+  set_target_properties(interference PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endif()

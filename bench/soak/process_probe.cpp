@@ -17,6 +17,7 @@ std::optional<ProcessSample> SampleProcess(pid_t pid) {
   std::string line;
   while (std::getline(status, line)) {
     if (line.rfind("VmRSS:", 0) == 0) sample.rssMb = std::stod(line.substr(6)) / 1024.0;
+    if (line.rfind("RssAnon:", 0) == 0) sample.rssAnonMb = std::stod(line.substr(8)) / 1024.0;
     if (line.rfind("Threads:", 0) == 0) sample.threads = std::stoi(line.substr(8));
     if (line.rfind("State:", 0) == 0 && line.find('Z') != std::string::npos) return std::nullopt;
   }

@@ -1,5 +1,6 @@
 // Reads the server process's resident memory, thread count and open descriptors from
-// /proc/<pid>, for the soak's once-a-second report and its leak checks. Any thread.
+// /proc/<pid>, for the soak's once-a-second report and its leak checks and for the
+// interference benchmark's memory figures. Any thread.
 #pragma once
 
 #include <sys/types.h>
@@ -10,6 +11,7 @@ namespace orvexa::soak {
 
 struct ProcessSample {
   double rssMb = 0;
+  double rssAnonMb = 0;  // the process's own memory: RSS without mapped files (logs)
   int threads = 0;
   int fds = 0;
   double cpuSeconds = 0;  // user + system time so far
