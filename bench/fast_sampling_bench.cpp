@@ -77,7 +77,7 @@ Result RunScenario(DeviceRegistry& registry, const std::vector<int>& frequencies
   Channels channels(registry);
   std::vector<std::pair<DeviceChannel*, int>> placed;
   {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     for (int f : frequencies)
       for (int k = 0; k < channelsPerFrequency; ++k) {
         DeviceChannel& c = channels.Add();
@@ -135,7 +135,7 @@ Result RunScenario(DeviceRegistry& registry, const std::vector<int>& frequencies
   Result result;
   double fractionSum = 0;
   {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     for (auto& [channel, f] : placed) {
       const double expected = elapsed / 1e9 * f;
       fractionSum += std::min(1.0, channel->fastSamples.NextSequence() / expected);

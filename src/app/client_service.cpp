@@ -90,7 +90,7 @@ void ClientService::ApplySettings() {
 
 bool ClientService::TryNotifyPresence() {
   if (registry_ == nullptr) return true;
-  std::unique_lock<std::recursive_mutex> devices(ServerLock(), std::try_to_lock);
+  std::unique_lock<PriorityInheritanceMutex> devices(ServerLock(), std::try_to_lock);
   if (!devices.owns_lock()) return false;
   users_.NotifyPresence();  // its broadcast takes the lock again, held here already
   return true;

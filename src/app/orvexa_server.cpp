@@ -5,7 +5,7 @@
 namespace orvexa {
 
 bool OrvexaServer::SaveConfiguration() {
-  std::lock_guard<std::recursive_mutex> guard(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> guard(ServerLock());
   return config.Save();
 }
 

@@ -65,7 +65,7 @@ void ServerApplication::CloseShutdownEvents() {
 }
 
 void ServerApplication::SaveSettings() {
-  std::lock_guard<std::recursive_mutex> guard(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> guard(ServerLock());
   ConfigurationStore& config = server_->config;
   if (config.Root() == nullptr) return;
   if (StructValue* section = config.OrvexaConfig()) {

@@ -227,7 +227,7 @@ void ServerApplication::SetServerRunning() {
   server_->serverRunning.store(true);
   {
     // The fast schedule starts from this moment; the sampling thread is woken for it.
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     server_->fastSchedule.RestartActiveGroups();
   }
   std::printf("Server running\n");

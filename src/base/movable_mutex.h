@@ -1,4 +1,5 @@
-// MovableMutex: a std::mutex that lets the object holding it be moved. A move gives the
+// MovableMutex: a mutex (with priority inheritance: the real-time sampler takes the
+// fast-sample buffers' one) that lets the object holding it be moved. A move gives the
 // target a fresh, unlocked mutex of its own and leaves the source's alone, which is
 // right only while nobody else can reach either object: the records that carry one
 // (log files, channel logging state) are moved into the registry at start-up, before
@@ -7,7 +8,7 @@
 // Used like std::mutex (lock_guard, unique_lock); any thread.
 #pragma once
 
-#include <mutex>
+#include "platform/priority_inheritance_mutex.h"
 
 namespace orvexa {
 
@@ -24,7 +25,7 @@ class MovableMutex {
   void unlock() { mutex_.unlock(); }
 
  private:
-  std::mutex mutex_;
+  PriorityInheritanceMutex mutex_;
 };
 
 }  // namespace orvexa

@@ -2,8 +2,8 @@
 
 namespace orvexa {
 
-std::recursive_mutex& ServerLock() {
-  static std::recursive_mutex lock;
+PriorityInheritanceMutex& ServerLock() {
+  static PriorityInheritanceMutex lock(PriorityInheritanceMutex::Kind::kRecursive);
   return lock;
 }
 

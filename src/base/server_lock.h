@@ -14,13 +14,16 @@
 //
 // Recursive, so that a plug-in calling the experiment-stopped callback from inside a
 // host call (made with the lock held on the same thread) does not deadlock. Always
-// released by the thread that took it.
+// released by the thread that took it. With priority inheritance: the real-time fast
+// sampler takes it every pass, and must not wait for a preempted ordinary holder.
 #pragma once
 
 #include <mutex>
 
+#include "platform/priority_inheritance_mutex.h"
+
 namespace orvexa {
 
-std::recursive_mutex& ServerLock();
+PriorityInheritanceMutex& ServerLock();
 
 }  // namespace orvexa

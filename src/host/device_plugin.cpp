@@ -57,7 +57,7 @@ void DevicePlugin::Unload() {
   if (!loaded_) return;
   // No host thread may be inside the plug-in while its instance is released, and none
   // may enter it afterwards: every operation checks loaded_ under the same lock.
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   if (!loaded_) return;
   loaded_ = false;
   done(handle);

@@ -74,7 +74,7 @@ void DeviceRegistry::ApplyLoggingSettings(DeviceChannel& channel, StructValue* s
 }
 
 void DeviceRegistry::BroadcastMessage(int code, int arg) {
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   DevicePlugin* previous = nullptr;
   for (DeviceChannel& channel : channels_) {
     if (channel.owner != previous && channel.owner != nullptr) {
@@ -86,7 +86,7 @@ void DeviceRegistry::BroadcastMessage(int code, int arg) {
 
 void DeviceRegistry::ConfigureSelected(const DeviceTreeSelection& selection,
                                        ConfigurationStore& config) {
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   DevicePlugin* plugin = nullptr;
   int what = ConfigPluginDialog;
   if (selection.kind == DeviceTreeSelection::Kind::Plugin) {

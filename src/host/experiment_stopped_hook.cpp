@@ -17,12 +17,12 @@ ExperimentStoppedHandler& Handler() {
 }  // namespace
 
 void SetExperimentStoppedHandler(ExperimentStoppedHandler handler) {
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   Handler() = std::move(handler);
 }
 
 void HostExperimentStopped(uint32_t experimentId) {
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   if (Handler()) Handler()(experimentId);
 }
 

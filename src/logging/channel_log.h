@@ -11,7 +11,7 @@
 // fields are ServerLock's. The log file's mapping has the log file's own lock (see
 // log_file.h). The fast-sample buffer has fastSamplesLock, a leaf of the lock order
 // (taken after ServerLock, never before it, and no other lock under it): the fast
-// sampler holds it for one Append (after its plug-in read, not during it), and
+// sampler only tries it for its appends (after its plug-in read, not during it), and
 // ReadFastSamples holds it, without ServerLock, for one bounded copy of the selection
 // (at most the buffer's capacity), never while writing to its socket. fastLogEnabled is
 // written under both ServerLock and fastSamplesLock (SetFastLogEnabled), so it may be
@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <list>
 #include <string>
+#include <vector>
 
 #include "base/movable_mutex.h"
 #include "logging/log_file.h"
@@ -61,6 +62,10 @@ class ChannelLog {
   bool alwaysReset = false;
   SampleLog fastSamples{SampleLog::kDefaultCapacity, true};  // ring mode; fastSamplesLock
   mutable MovableMutex fastSamplesLock;
+  // Samples the sampler took while a reader held fastSamplesLock, appended (in order,
+  // before the next one) once the sampler gets the lock: the sampler never waits for a
+  // reader's copy. Sampling thread only.
+  std::vector<SampleLog::Sample> pendingFastSamples;
   // Slots of running experiments fed by this channel: the list and the logs it points to
   // are guarded by ExperimentLock (logging/experiment_lock.h), not by ServerLock.
   std::list<SampleLog*> recordings;

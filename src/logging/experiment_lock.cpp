@@ -2,8 +2,8 @@
 
 namespace orvexa {
 
-std::mutex& ExperimentLock() {
-  static std::mutex lock;
+PriorityInheritanceMutex& ExperimentLock() {
+  static PriorityInheritanceMutex lock;
   return lock;
 }
 

@@ -14,13 +14,15 @@
 // A leaf lock: held only for a bounded copy or change of the data, never while calling a
 // plug-in, writing to a socket, waiting on the disk or taking any other lock. Order:
 // user-table lock -> ServerLock -> ExperimentLock. Not recursive: nothing that holds it
-// calls back into code that takes it.
+// calls back into code that takes it. Priority inheritance: the real-time sampler takes it.
 #pragma once
 
 #include <mutex>
 
+#include "platform/priority_inheritance_mutex.h"
+
 namespace orvexa {
 
-std::mutex& ExperimentLock();
+PriorityInheritanceMutex& ExperimentLock();
 
 }  // namespace orvexa

@@ -11,27 +11,50 @@
 #include "platform/clock.h"
 
 namespace orvexa {
+namespace {
+
+// Samples a channel may hold back while readers keep its buffer's lock (a quarter of a
+// second at 3999 Hz).
+constexpr size_t kMaxPendingFastSamples = 1000;
+
+}  // namespace
 
 FastSampler::FastSampler(FastSchedule& schedule) : schedule_(schedule) {}
 
 void FastSampler::FastSample(LoggedChannel& channel, uint32_t tick) {
-  if (!channel.fastLogEnabled) return;
+  std::vector<SampleLog::Sample>& pending = channel.pendingFastSamples;
+  if (!channel.fastLogEnabled) {
+    pending.clear();
+    return;
+  }
   const float value = channel.Read(0);
   {
-    // The buffer's own lock, for the append alone (never around the plug-in read), so a
-    // fast-sample request waits for one append at most.
-    std::lock_guard<MovableMutex> hold(channel.fastSamplesLock);
-    // A negative size from the configuration means no samples, not four billion.
-    channel.fastSamples.SetCapacity(static_cast<uint32_t>(std::max(channel.fastLogSize, 0)));
-    channel.fastSamples.Append(tick, value);
+    // The buffer's own lock, for the appends alone (never around the plug-in read). Many
+    // clients copying whole buffers keep it busy most of the time: then the sample waits
+    // in the pending list instead of the sampler waiting for a copy (at 3999 Hz a period
+    // is 250 us), and goes into the buffer, in order, at the next pass that gets the lock.
+    // Past kMaxPendingFastSamples the sampler waits for the lock, so a reader never sees
+    // the buffer more than that many samples behind.
+    std::unique_lock<MovableMutex> hold(channel.fastSamplesLock, std::try_to_lock);
+    if (!hold.owns_lock() && pending.size() < kMaxPendingFastSamples) {
+      pending.push_back({0, tick, value});
+    } else {
+      if (!hold.owns_lock()) hold.lock();
+      // A negative size from the configuration means no samples, not four billion.
+      channel.fastSamples.SetCapacity(static_cast<uint32_t>(std::max(channel.fastLogSize, 0)));
+      for (const SampleLog::Sample& sample : pending)
+        channel.fastSamples.Append(sample.time, sample.value);
+      pending.clear();
+      channel.fastSamples.Append(tick, value);
+    }
   }
   // Taken after the plug-in call: ExperimentLock is a leaf, held for the appends alone.
-  std::lock_guard<std::mutex> hold(ExperimentLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ExperimentLock());
   for (SampleLog* recording : channel.recordings) recording->Append(tick * 100u, value);
 }
 
 std::optional<int64_t> FastSampler::FastPass() {
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   if (!schedule_.HasActiveGroups()) return std::nullopt;
   int64_t now = 0;
   if (!schedule_.ReadCounter(&now)) return std::nullopt;

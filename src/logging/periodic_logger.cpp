@@ -24,7 +24,7 @@ bool PeriodicLogger::TryTick(int64_t now) {
   if (pending_.stage == Stage::kDone) pending_ = Pass{now, Stage::kAppend, false};
   if (!Continue(pending_, false)) return false;
   if (pending_.stage == Stage::kSave && config_ != nullptr) {
-    std::unique_lock<std::recursive_mutex> hold(ServerLock(), std::try_to_lock);
+    std::unique_lock<PriorityInheritanceMutex> hold(ServerLock(), std::try_to_lock);
     if (!hold.owns_lock()) return false;
     SaveLoggingSettings(channels_, *config_);
   }
@@ -41,7 +41,7 @@ bool PeriodicLogger::PeriodicLogPass(int64_t now) {
 namespace {
 
 // Takes ServerLock, or only tries it when the caller must not wait.
-bool Take(std::unique_lock<std::recursive_mutex>& hold, bool wait) {
+bool Take(std::unique_lock<PriorityInheritanceMutex>& hold, bool wait) {
   if (!wait) return hold.try_lock();
   hold.lock();
   return true;
@@ -59,7 +59,7 @@ bool PeriodicLogger::AppendStep(Pass& pass, bool wait) {
   const int64_t now = pass.now;
   std::vector<LogFile*> appended;
   {
-    std::unique_lock<std::recursive_mutex> hold(ServerLock(), std::defer_lock);
+    std::unique_lock<PriorityInheritanceMutex> hold(ServerLock(), std::defer_lock);
     if (!Take(hold, wait)) return false;
     const size_t count = channels_.ChannelCount();
     for (size_t index = 0; index < count; ++index) {
@@ -84,7 +84,7 @@ bool PeriodicLogger::AppendStep(Pass& pass, bool wait) {
 
 bool PeriodicLogger::CopyStep(Pass& pass, bool wait) {
   const int64_t now = pass.now;
-  std::unique_lock<std::recursive_mutex> hold(ServerLock(), std::defer_lock);
+  std::unique_lock<PriorityInheritanceMutex> hold(ServerLock(), std::defer_lock);
   if (!Take(hold, wait)) return false;
   const bool copied = CollectCopies();
   // Starting a copy only fixes its instant (a moment under the log lock); the copier's
@@ -128,7 +128,7 @@ bool PeriodicLogger::FinishCopies() {
   copier_.WaitIdle();
   bool copied = false;
   {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     copied = CollectCopies();
   }
   if (copied && config_ != nullptr) SaveLoggingSettings(channels_, *config_);
@@ -141,7 +141,7 @@ void PeriodicLogger::StopCopies() {
 }
 
 bool SaveLoggingSettings(LoggedChannelList& channels, ConfigurationStore& config) {
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   StructValue* orvexaConfig = config.OrvexaConfig();
   if (orvexaConfig == nullptr) return false;
   ConfigValue* loggingInfo = FindOrCreate(orvexaConfig, "LogingInfo", ValueKind::Struct);

@@ -100,7 +100,7 @@ bool LogSettingsController::ConfigureLogForSelected(const DeviceTreeSelection& s
   if (selection.kind == DeviceTreeSelection::Kind::None) return false;
   bool accepted = false;
   {
-    std::lock_guard<std::recursive_mutex> guard(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> guard(ServerLock());
     DeviceChannel* channel =
         selection.kind == DeviceTreeSelection::Kind::Channel ? selection.channel : nullptr;
     if (channel != nullptr && dialog) {

@@ -78,7 +78,7 @@ void ReadValue(RequestContext& c) {
   float value = 0.0f;
   uint32_t time;
   {
-    std::lock_guard<std::recursive_mutex> guard(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> guard(ServerLock());
     if (number >= 1 && number <= ChannelCount(c))
       value = c.env.registry->Channel(number - 1).Read(1);
     time = CalendarTime32();
@@ -92,7 +92,7 @@ void ReadValue(RequestContext& c) {
 void WriteChecked(RequestContext& c, uint16_t number, float value) {
   if (c.observer || !c.env.users || !c.env.users->IsInControl(c.socketRef)) return;
   std::lock_guard<std::mutex> tableGuard(c.env.users->Lock());
-  std::lock_guard<std::recursive_mutex> guard(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> guard(ServerLock());
   if (number < 1 || number > ChannelCount(c)) return;
   if (!c.env.users->IsInControlLocked(c.socketRef)) return;
   DeviceChannel& channel = c.env.registry->Channel(number - 1);

@@ -98,7 +98,7 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
 
   // The close path, in its order.
   if (session) {
-    std::lock_guard<std::recursive_mutex> guard(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> guard(ServerLock());
     for (CloseHook hook : table.CloseHooks()) {
       try {
         hook(*session);

@@ -7,7 +7,7 @@
 
 namespace orvexa {
 
-using Hold = std::lock_guard<std::mutex>;
+using Hold = std::lock_guard<PriorityInheritanceMutex>;
 
 size_t SlotOfChannelNumber(uint16_t channelNumber) {
   if (channelNumber >= kFirstBurstSlotNumber) return channelNumber - kFirstBurstSlotNumber;

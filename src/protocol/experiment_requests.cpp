@@ -48,7 +48,7 @@ void StartRecording(RequestContext& c) {
   uint32_t previous = 0;
   bool previousKept = false;
   if (service != nullptr) {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     ExperimentStore& store = service->Store();
     previous = store.RecordingOf(c.serial);
     if (previous != 0) {
@@ -93,7 +93,7 @@ void StartRecording(RequestContext& c) {
     return;
   }
   {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     ExperimentStore& store = service->Store();
     const uint32_t candidate = requestedId != 0 ? requestedId : store.NewId();
     if (service->StartAll(candidate, argument)) {
@@ -114,7 +114,7 @@ void StopRecording(RequestContext& c) {
   uint32_t id = 0;
   bool stopped = false;
   if (service != nullptr) {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     ExperimentStore& store = service->Store();
     id = store.RecordingOf(c.serial);
     // A plug-in that refuses keeps the recording going, still this connection's.

@@ -42,7 +42,7 @@ bool ExperimentService::StopAll(uint32_t id) {
 void ExperimentService::OnExperimentStopped(uint32_t id) {
   // ServerLock (taken by the host hook) keeps this out of the middle of a start or stop
   // sequence of a request, which holds it around its plug-in calls and store changes.
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   store_.FinishAndUnmap(id);
   // The audit lock comes after ServerLock in the lock order, so the line may be
   // written while the host hook still holds it.
@@ -57,7 +57,7 @@ void ExperimentService::OnConnectionClosed(uint32_t serial) {
 
 uint32_t ExperimentService::RunBurstExperiment(const char* name, uint32_t duration,
                                                const ClientAddress& clientAddress) {
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   DevicePlugin* recorder = nullptr;
   for (int slot = 0; slot < registry_.PluginCount() && recorder == nullptr; ++slot) {
     if (registry_.Plugin(slot).BurstSupported(name)) recorder = &registry_.Plugin(slot);

@@ -7,7 +7,7 @@
 
 namespace orvexa {
 
-using Hold = std::lock_guard<std::mutex>;
+using Hold = std::lock_guard<PriorityInheritanceMutex>;
 
 ExperimentStore::ExperimentStore(RecordingTargets& targets, Clock clock)
     : targets_(targets), clock_(std::move(clock)) {}

@@ -58,7 +58,7 @@ class ExperimentRequestsTest : public ProbeTest {
   static Request IsRec(uint32_t id) { return Request().U8(18).U32(id); }
   // One fast sample of every fast-logged channel, as the sampler takes it.
   void SampleCounter(int times) {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     for (int k = 0; k < times; ++k) {
       FastSampler::FastSample(registry->Channel(0), tick);
       ++tick;
@@ -109,7 +109,7 @@ TEST_F(ExperimentRequestsTest, RequestedIdIsUsedAndSkippedLater) {
   EXPECT_EQ(r.U32(), 0xFFFFFFFFu);
   EXPECT_EQ(r.U8(), 0);
   EXPECT_EQ(r.U32(), 0xFFFFFFFFu);  // no recording left to stop
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   EXPECT_FALSE(service->Store().IsRecording(0x80000000));  // stopped by the second start
   EXPECT_EQ(service->Store().Find(0xFFFFFFFF), nullptr);
 }
@@ -155,7 +155,7 @@ TEST_F(ExperimentRequestsTest, CapacityBeyondLimitIsCappedAndZeroRecordsNothing)
   ASSERT_EQ(a.Run(Start(5, 0, 0xFFFFFFFF, 0, false, {kCounter}).bytes).U32(), 1u);
   ASSERT_EQ(b.Run(Start(5, 0, 0, 0, false, {kCounter}).bytes).U32(), 2u);
   SampleCounter(3);
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   EXPECT_EQ(service->Store().Find(1)->slots[0].log.Capacity(), 30000u);
   EXPECT_EQ(service->Store().Find(1)->slots[0].log.Count(), 3u);
   EXPECT_EQ(service->Store().Find(2)->slots[0].log.Count(), 0u);
@@ -275,7 +275,7 @@ TEST_F(ExperimentRequestsTest, UnknownOrFailingBurstEndsTheConnectionWithoutRepl
   }
   EXPECT_EQ(service->Store().Count(), 0u);
   EXPECT_EQ(AuditText().find("burts"), std::string::npos);
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   EXPECT_EQ(service->Store().NewId(), 1u);
 }
 

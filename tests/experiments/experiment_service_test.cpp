@@ -29,7 +29,7 @@ class ExperimentServiceTest : public ProbeTest {
     ProbeTest::TearDown();
   }
   uint32_t Record(std::vector<size_t> channels, uint32_t param = 0, uint32_t serial = 1) {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     ExperimentStore& store = service->Store();
     const uint32_t id = store.NewId();
     if (!service->StartAll(id, param)) return 0;
@@ -49,7 +49,7 @@ TEST_F(ExperimentServiceTest, PluginsAgreeOrRefuseStartAndStop) {
   EXPECT_EQ(Read("Probe_starts"), 1.0f);
   const uint32_t id = Record({0}, 2);  // agrees, refuses the next stop
   ASSERT_NE(id, 0u);
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   EXPECT_FALSE(service->StopAll(id));
   EXPECT_TRUE(service->StopAll(id));
   EXPECT_EQ(Read("Probe_stops"), 2.0f);
@@ -58,7 +58,7 @@ TEST_F(ExperimentServiceTest, PluginsAgreeOrRefuseStartAndStop) {
 TEST_F(ExperimentServiceTest, PluginWithoutExperimentSupportNeverBlocks) {
   AddPlugin("NoFree");
   Start();
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   EXPECT_TRUE(service->StartAll(1, 1));
   EXPECT_TRUE(service->StopAll(1));
 }
@@ -70,7 +70,7 @@ TEST_F(ExperimentServiceTest, CallbackFromInsideTheStartCallDoesNotDeadlock) {
   Start();
   const uint32_t previous = Record({0});
   auto done = std::async(std::launch::async, [&] {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     return service->StartAll(previous, 3);
   });
   ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready)
@@ -89,12 +89,12 @@ TEST_F(ExperimentServiceTest, PluginThreadStopsTheExperimentThroughTheCallback) 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   // The plug-in's thread changes the store under ServerLock; so is it read here.
   auto recording = [&] {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     return service->Store().IsRecording(id);
   };
   while (recording() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   EXPECT_FALSE(service->Store().IsRecording(id));
   EXPECT_EQ(service->Store().RecordingOf(9), 0u);
   EXPECT_TRUE(registry->Channel(0).recordings.empty());
@@ -108,7 +108,7 @@ TEST_F(ExperimentServiceTest, ClosedConnectionStopsItsRecordingWithoutAskingPlug
   service->OnConnectionClosed(4);
   service->OnConnectionClosed(4);  // a second close finds nothing
   service->OnConnectionClosed(5);
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   std::shared_ptr<Experiment> e = service->Store().Find(id);
   ASSERT_NE(e, nullptr);
   EXPECT_FALSE(e->recording);
@@ -125,7 +125,7 @@ TEST_F(ExperimentServiceTest, BurstIsCopiedIntoEightSlotsAndFreedOnce) {
   ASSERT_NE(id, 0u);
   EXPECT_EQ(Read("Probe_frees"), 1.0f);
   EXPECT_EQ(Read("Probe_outstanding"), 0.0f);
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   std::shared_ptr<Experiment> e = service->Store().Find(id);
   ASSERT_NE(e, nullptr);
   EXPECT_FALSE(e->recording);
@@ -153,7 +153,7 @@ TEST_F(ExperimentServiceTest, EmptyFailedAndUnknownBursts) {
   const uint32_t empty = service->RunBurstExperiment("probe", 0, ClientAddress{});
   ASSERT_NE(empty, 0u);
   {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     std::shared_ptr<Experiment> e = service->Store().Find(empty);
     EXPECT_EQ(e->startTick, 0u);
     EXPECT_TRUE(e->slots[3].selected);
@@ -164,7 +164,7 @@ TEST_F(ExperimentServiceTest, EmptyFailedAndUnknownBursts) {
   EXPECT_EQ(service->RunBurstExperiment("sweep", 10, ClientAddress{}), 0u);
   EXPECT_EQ(Read("Probe_frees"), 0.0f);  // nothing was handed out
   // No id was used up by the failures.
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   EXPECT_EQ(service->Store().NewId(), empty + 1);
 }
 
@@ -175,7 +175,7 @@ TEST_F(ExperimentServiceTest, BurstFromPluginWithoutFreeFunction) {
   Start();
   const uint32_t id = service->RunBurstExperiment("nofree", 1, ClientAddress{});
   ASSERT_NE(id, 0u);
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   std::shared_ptr<Experiment> e = service->Store().Find(id);
   EXPECT_EQ(e->startTick, 50u);
   EXPECT_EQ(e->slots[7].log.Count(), 3u);

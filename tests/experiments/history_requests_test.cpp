@@ -60,7 +60,7 @@ class HistoryRequestsTest : public ProbeTest {
     env.audit = &audit;
   }
   void Log(uint32_t time, float value) {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     registry->Channel(kLevel - 1).logFile.Append(time, value);
   }
   static Request History(uint16_t channel, uint32_t spanOrStart, uint16_t mode, uint32_t limit) {
@@ -165,7 +165,7 @@ TEST_F(HistoryRequestsTest, WindowFromMidnightThinnedToOnePerHour) {
 TEST_F(HistoryRequestsTest, ReplyIsCappedAt131072) {
   Start(140000);
   {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     for (uint32_t k = 0; k < 140000; ++k)
       registry->Channel(kLevel - 1).logFile.Append(1'000'000 + k, static_cast<float>(k % 100));
   }
@@ -195,7 +195,7 @@ TEST_F(HistoryRequestsTest, ZeroRepliesAndTheNegativeSpan) {
 TEST_F(HistoryRequestsTest, FastSamplesLastNAndSinceASequence) {
   Start();
   {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     for (uint32_t tick = 100; tick < 110; ++tick)
       FastSampler::FastSample(registry->Channel(kCounter - 1), tick);
   }
@@ -241,11 +241,11 @@ TEST_F(HistoryRequestsTest, HistoryAndFastSamplesServedWhileServerLockIsHeld) {
   Log(now - 20, 1.5f);
   Log(now - 10, 2.5f);
   {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     for (uint32_t tick = 100; tick < 103; ++tick)
       FastSampler::FastSample(registry->Channel(kCounter - 1), tick);
   }
-  std::unique_lock<std::recursive_mutex> device(ServerLock());
+  std::unique_lock<PriorityInheritanceMutex> device(ServerLock());
   RequestRun connection(env, 8);
   std::future<Reply> reply = std::async(std::launch::async, [&] {
     return connection.Run(History(kLevel, 100, 0, 0).bytes +

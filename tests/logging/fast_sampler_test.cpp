@@ -152,14 +152,14 @@ TEST(FastSamplerLoopTest, SamplesOnTheRealClockAndStops) {
   ASSERT_TRUE(threads->StartSampling());
   std::this_thread::sleep_for(std::chrono::milliseconds(20));  // idle, nothing active
   {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     schedule.AddChannelToGroup(&channel, 2000);
   }
   EXPECT_EQ(wakes.load(), 1);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (;;) {
     {
-      std::lock_guard<std::recursive_mutex> hold(ServerLock());
+      std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
       if (channel.fastSamples.Count() >= 50) break;
     }
     ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no samples arrived";
@@ -170,7 +170,7 @@ TEST(FastSamplerLoopTest, SamplesOnTheRealClockAndStops) {
   sampler.Stop();
   EXPECT_TRUE(samplingFinished.WaitFor(std::chrono::seconds(10)));
   threads.reset();
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   schedule.RemoveChannelFromGroup(&channel, 2000);
   schedule.AddChannelToGroup(&channel, 2000);  // active again: the listener hears it
   EXPECT_EQ(wakes.load(), 2);

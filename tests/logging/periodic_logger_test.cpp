@@ -28,7 +28,7 @@ class PeriodicLoggerTest : public ProbeTest {
     SetInt(level, "LastLogReplicationDate", lastReplication);
   }
   std::vector<LogRecord> Records(const std::string& id) {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     LogFile& file = registry->Channel(Index(id)).logFile;
     std::vector<LogRecord> out;
     const LogFileHeader* h = file.Header();
@@ -54,7 +54,7 @@ TEST_F(PeriodicLoggerTest, FixedGridFirstPassStrictlyAfterEachPoint) {
             (std::vector<uint32_t>{kStart + 1, kStart + 61, kStart + 121, kStart + 181}));
   EXPECT_EQ(Records("Probe_level")[0].value, 384);  // 1.5 x 256
   // Channels without logging enabled write nothing, and their files stay closed.
-  std::lock_guard<std::recursive_mutex> hold(ServerLock());
+  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   EXPECT_FALSE(registry->Channel(Index("Probe_counter")).logFile.IsOpen());
 }
 
@@ -93,7 +93,7 @@ TEST_F(PeriodicLoggerTest, TryTickNeverWaitsAndKeepsTheDueTime) {
   PeriodicLogger logger(*registry, &config, [] { return int64_t{0}; });
   std::promise<void> held, release;
   std::thread burst([&] {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     held.set_value();
     release.get_future().wait();
   });
@@ -182,7 +182,7 @@ TEST_F(PeriodicLoggerTest, SettingsWrittenBackForEveryChannel) {
   LogLevel(7, 1, 1234);
   Discover();
   {
-    std::lock_guard<std::recursive_mutex> hold(ServerLock());
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     DeviceChannel& counter = registry->Channel(Index("Probe_counter"));
     counter.fastLogEnabled = true;
     counter.fastLogFrequency = 250;

@@ -204,7 +204,7 @@ TEST(RequestsTest, BatchingHoldsRepliesBackAndUnknownCodesEndTheConnection) {
 // at once for a while: with the two locks taken in opposite orders this would hang.
 TEST(RequestsTest, WritesAndControlChangesTakeTheLocksInOneOrder) {
   UserTable users(nullptr,
-                  [](int, int) { std::lock_guard<std::recursive_mutex> guard(ServerLock()); });
+                  [](int, int) { std::lock_guard<PriorityInheritanceMutex> guard(ServerLock()); });
   UserTableSettings limited;
   limited.limitMultipleControl = true;
   users.ApplySettings(limited);
