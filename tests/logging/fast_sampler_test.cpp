@@ -1,6 +1,7 @@
 // The fast pass on a hand-moved counter: due groups only, one sample per pass, missed
 // samples skipped, recordings fed with the tick x 100, plug-in ticks, buffers sized by
 // FastLogSize; and the sampling thread on the real clock (samples arrive, stop ends it).
+#include <future>
 #include "logging/fast_sampler.h"
 
 #include <atomic>
@@ -102,6 +103,34 @@ TEST_F(FastSamplerTest, BufferFollowsFastLogSizeAndNegativeSizeKeepsNothing) {
   counter.fastLogSize = -1;
   FastSampler::FastSample(counter, 22);
   EXPECT_EQ(counter.fastSamples.Count(), 0u);
+}
+
+// A reader copying the buffer never holds the sampler up: what is sampled meanwhile
+// waits, and enters the buffer in order, with its own times, once the lock is free.
+TEST_F(FastSamplerTest, SamplesTakenWhileAReaderHoldsTheBufferFollowInOrder) {
+  AddPlugin("Probe");
+  FastLog("Probe_counter", 3999, 100);
+  Discover();
+  DeviceChannel& counter = registry->Channel(Index("Probe_counter"));
+  FastSampler::FastSample(counter, 1);
+  std::promise<void> held, release;
+  std::thread reader([&] {
+    std::lock_guard<MovableMutex> hold(counter.fastSamplesLock);
+    held.set_value();
+    release.get_future().wait();
+  });
+  held.get_future().wait();
+  FastSampler::FastSample(counter, 2);  // returns at once: the reader has the lock
+  FastSampler::FastSample(counter, 3);
+  release.set_value();
+  reader.join();
+  EXPECT_EQ(counter.fastSamples.Count(), 1u);
+  FastSampler::FastSample(counter, 4);
+  ASSERT_EQ(counter.fastSamples.Count(), 4u);
+  for (uint32_t k = 0; k < 4; ++k) {
+    EXPECT_EQ(counter.fastSamples.FromOldest(k).sequence, k);
+    EXPECT_EQ(counter.fastSamples.FromOldest(k).time, k + 1);
+  }
 }
 
 TEST_F(FastSamplerTest, PluginsThatAskForTicksGetThemAtTheirFrequency) {
