@@ -85,7 +85,7 @@ class PeriodicLogger {
   ConfigurationStore* config_;
   std::function<int64_t()> now_;
   uint32_t maxLogCopies_ = 0;
-  Pass pending_{0, Stage::kDone, false};  // TryTick's pass; kDone when none is under way
+  Pass pending_{0, Stage::kDone, false};    // TryTick's pass; kDone when none is under way
   std::set<const LogFile*> failingCopies_;  // reported on standard error once
   LogCopier copier_;
 };

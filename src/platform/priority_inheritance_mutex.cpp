@@ -21,8 +21,8 @@ namespace {
 PriorityInheritanceMutex::PriorityInheritanceMutex(Kind kind) {
   pthread_mutexattr_t attributes;
   pthread_mutexattr_init(&attributes);
-  pthread_mutexattr_settype(&attributes, kind == Kind::kRecursive ? PTHREAD_MUTEX_RECURSIVE
-                                                                  : PTHREAD_MUTEX_NORMAL);
+  pthread_mutexattr_settype(
+      &attributes, kind == Kind::kRecursive ? PTHREAD_MUTEX_RECURSIVE : PTHREAD_MUTEX_NORMAL);
   // Where the kernel lacks priority inheritance the mutex stays an ordinary one.
   if (pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_INHERIT) != 0)
     pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_NONE);
@@ -31,7 +31,9 @@ PriorityInheritanceMutex::PriorityInheritanceMutex(Kind kind) {
   if (error != 0) LockFailure("pthread_mutex_init", error);
 }
 
-PriorityInheritanceMutex::~PriorityInheritanceMutex() { pthread_mutex_destroy(&mutex_); }
+PriorityInheritanceMutex::~PriorityInheritanceMutex() {
+  pthread_mutex_destroy(&mutex_);
+}
 
 void PriorityInheritanceMutex::lock() {
   const int error = pthread_mutex_lock(&mutex_);

@@ -28,8 +28,7 @@ std::optional<uint32_t> ConnectionTracker::Admit(uint32_t maxClients, SocketHand
   if (counted && OpeningFromLocked(address) >= maxOpening_.load()) return std::nullopt;
   ++activeClientCount_;
   // No deadline until Track: the accepting thread tracks it before anything else runs.
-  live_.push_back(
-      {handle, nullptr, address, counted, std::numeric_limits<int64_t>::max(), true});
+  live_.push_back({handle, nullptr, address, counted, std::numeric_limits<int64_t>::max(), true});
   return ++connectionSerial_;
 }
 

@@ -1,12 +1,12 @@
 // The fast pass on a hand-moved counter: due groups only, one sample per pass, missed
 // samples skipped, recordings fed with the tick x 100, plug-in ticks, buffers sized by
 // FastLogSize; and the sampling thread on the real clock (samples arrive, stop ends it).
-#include <future>
 #include "logging/fast_sampler.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
