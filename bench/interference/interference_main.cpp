@@ -13,6 +13,8 @@
 //            (history mode 1 and 2 over the whole log, unread 4 M-sample experiment
 //            reads, whole fast-sample buffers, connect/disconnect churn); the ratios
 //            loaded/alone;
+//   floor    the same count of threads only spinning in this process: ReadValue with both
+//            cores busy but no flood, the part of the loaded latency that is scheduling;
 //   by kind  (--by-kind) the loaded phase once per kind of flood, to see which request
 //            stalls what;
 //   burst    a 10 s RunBurst while new clients connect: each one's connect + Hello time.
@@ -355,10 +357,19 @@ int main(int argc, char** argv) {
               Format("%.3f ms (x%.1f)", loaded.value.p99,
                      alone.value.p99 > 0 ? loaded.value.p99 / alone.value.p99 : 0),
               Format("alone: %.3f ms", alone.value.p99), "<= 5 ms", loaded.value.p99 <= 5);
+    const double floorSeconds = std::max(3.0, o.loadedSeconds / 2);
+    std::printf("\n== Scheduling floor: %d spinning threads, no flood (%.0f s) ==\n", o.flooders,
+                floorSeconds);
+    const PhaseResult floor = bench.Spinning(o.flooders, floorSeconds);
+    std::printf("  ReadValue p50 %.3f ms, p99 %.3f ms, max %.1f ms; fast rates %.2f %% / %.2f %%\n",
+                floor.value.p50, floor.value.p99, floor.value.max, floor.slow.ratePercent,
+                floor.fast.ratePercent);
     table.AddInfo("ReadValue p50 of a well-behaved client, flooded",
                   Format("%.3f ms (x%.1f)", loaded.value.p50,
                          alone.value.p50 > 0 ? loaded.value.p50 / alone.value.p50 : 0),
                   Format("alone: %.3f ms", alone.value.p50));
+    table.AddInfo("ReadValue p99, both cores busy with spinning threads, no flood",
+                  Format("%.3f ms", floor.value.p99), "the scheduling floor of this machine");
   }
 
   if (o.byKind && checkAlive("in the loaded phase")) {

@@ -1,5 +1,6 @@
 #include "phase_runner.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -95,6 +96,20 @@ PhaseResult PhaseRunner::Loaded(const std::vector<FloodKind>& kinds, int count, 
     std::printf("  %-38s %8d %8.1f %9.2f %9.2f %7llu\n", FloodKindName(kind), clients,
                 cycles / flooded, s.p50, s.max, (unsigned long long)errors);
   }
+  return r;
+}
+
+PhaseResult PhaseRunner::Spinning(int threads, double seconds) {
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> spinners;
+  for (int i = 0; i < threads; ++i)
+    spinners.emplace_back([&stop] {
+      while (!stop.load(std::memory_order_relaxed)) {
+      }
+    });
+  PhaseResult r = Measure(seconds);
+  stop = true;
+  for (auto& t : spinners) t.join();
   return r;
 }
 

@@ -43,6 +43,9 @@ class PhaseRunner {
   // `count` flooders, kinds taken in turn from `kinds`, flooding for a second before the
   // phase of `seconds` and until its end. With `print`, a line per kind of what they did.
   PhaseResult Loaded(const std::vector<FloodKind>& kinds, int count, double seconds, bool print);
+  // The scheduling floor: a phase while `threads` threads of this process only spin, so
+  // that both cores are as busy as under a flood but the server has nothing else to do.
+  PhaseResult Spinning(int threads, double seconds);
 
  private:
   const BenchContext& c_;
