@@ -109,8 +109,8 @@ IoResult RewriteFileInPlace(const std::string& path, const std::string& data) {
   if (fd < 0) return IoResult::Failure(ErrnoMessage("open", path, errno));
   size_t written = 0;
   while (written < data.size()) {
-    ssize_t n = ::pwrite(fd, data.data() + written, data.size() - written,
-                         static_cast<off_t>(written));
+    ssize_t n =
+        ::pwrite(fd, data.data() + written, data.size() - written, static_cast<off_t>(written));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       IoResult result = IoResult::Failure(ErrnoMessage("write", path, n < 0 ? errno : ENOSPC));
@@ -163,6 +163,21 @@ namespace orvexa {
 bool MayReplaceFile(const std::string& path) {
   if (!FileExists(path)) return true;
   return ::access(path.c_str(), W_OK) == 0;
+}
+
+IoResult ReadFullyAt(int fd, const std::string& path, uint64_t offset, void* buffer, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pread(fd, static_cast<char*>(buffer) + done, size - done,
+                              static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return IoResult::Failure(ErrnoMessage("pread", path, errno));
+    }
+    if (n == 0) return IoResult::Failure("pread(" + path + "): unexpected end of file");
+    done += static_cast<size_t>(n);
+  }
+  return IoResult::Success();
 }
 
 }  // namespace orvexa

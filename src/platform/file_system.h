@@ -4,6 +4,8 @@
 // Stateless; safe from any thread.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -32,6 +34,9 @@ IoResult RenameFile(const std::string& from, const std::string& to, bool* missin
 IoResult RemoveFile(const std::string& path, bool* missing = nullptr);
 std::string CurrentDirectory();
 bool FileExists(const std::string& path);
+// Reads exactly `size` bytes at `offset` of the open descriptor `fd` (named `path` in
+// the messages); an end of file before them is a failure.
+IoResult ReadFullyAt(int fd, const std::string& path, uint64_t offset, void* buffer, size_t size);
 // False when `path` exists but this process may not write it (a read-only file the
 // operator protected); true when it is writable or does not exist.
 bool MayReplaceFile(const std::string& path);

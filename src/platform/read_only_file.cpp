@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <utility>
 
+#include "platform/file_system.h"
+
 namespace orvexa {
 
 ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
@@ -31,18 +33,7 @@ IoResult ReadOnlyFile::Open(const std::string& path) {
 }
 
 IoResult ReadOnlyFile::ReadAt(uint64_t offset, void* buffer, size_t size) const {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::pread(fd_, static_cast<char*>(buffer) + done, size - done,
-                              static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return IoResult::Failure(ErrnoMessage("pread", path_, errno));
-    }
-    if (n == 0) return IoResult::Failure("pread(" + path_ + "): unexpected end of file");
-    done += static_cast<size_t>(n);
-  }
-  return IoResult::Success();
+  return ReadFullyAt(fd_, path_, offset, buffer, size);
 }
 
 void ReadOnlyFile::Close() {
