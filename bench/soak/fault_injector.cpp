@@ -203,8 +203,8 @@ void FaultInjector::SlowReader() {
                            : "not closed");
 }
 
-// Silent connections lose their place after ConectionExpirationDelay (checked every
-// 5 s), not before.
+// Silent connections lose their place after OpeningTimeout (set to the expiry delay
+// here), not before.
 void FaultInjector::NoHello() {
   const int variant = Uniform(0, 2);
   ProtocolClient client;

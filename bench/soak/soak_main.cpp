@@ -85,6 +85,7 @@ std::string Config(const SoakContext& c) {
               "FastLogSize = 10000\n    }\n";
   return "OrvexaConfig {\n  MaxClientCount = " + std::to_string(c.maxClients) +
          "\n  ConectionExpirationDelay = " + std::to_string(c.expirySeconds) +
+         "\n  OpeningTimeout = " + std::to_string(c.expirySeconds) +
          "\n  LimitMultipleControl = true\n  LimitUsage = true\n  MaxUsageTime = 6\n"
          "  LogingInfo = struct {\n" +
          logged + "  }\n}\n";

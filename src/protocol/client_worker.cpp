@@ -72,9 +72,9 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
       session->proxied = named && writer.framed();  // plain TCP names the socket's peer
     }
     // A local connection was not counted at accept (behind the local proxy all come from
-    // 127.0.0.1); from here it counts under the client's own address, which may already
-    // have its fill.
-    if (session->local && env.tracker && !env.tracker->Readdress(&socket, session->clientAddress))
+    // 127.0.0.1); one the proxy names counts from here under the client's own address,
+    // which may already have its fill. The lab PC's own clients are not counted.
+    if (session->proxied && env.tracker && !env.tracker->Readdress(&socket, session->clientAddress))
       ThrowTransportError();
     // Hello marks the connection opened in the tracker as soon as it has answered.
     if (Hello(*session) == HelloResult::kWrongVersion) {

@@ -39,9 +39,9 @@ class ConnectionTracker {
   // The same for an accepted socket from `address`, which is also refused when that
   // address already has MaxOpeningPerAddress connections in their opening. An admitted
   // socket enters the live set at once, in its opening, until Track gives its deadline.
-  // A socket from 127.0.0.1 is not counted yet: behind the local proxy every client
-  // comes from there (a page opening many connections at once must not be refused for
-  // the proxy's sake); Readdress counts it once its handshake names its address.
+  // A socket from 127.0.0.1 is not counted: behind the local proxy every client comes
+  // from there (a page opening many connections at once must not be refused for the
+  // proxy's sake); Readdress counts it once its handshake names the client's address.
   std::optional<uint32_t> Admit(uint32_t maxClients, SocketHandle handle, const Address& address);
   // Counts one connection out (the last step of its worker).
   void Leave();
@@ -55,8 +55,7 @@ class ConnectionTracker {
   // if it has not finished its opening. Joins the entry Admit made for the same handle.
   void Track(ConnectionSocket* socket, int64_t deadlineMs);
   // The worker read the client's own address from the handshake (a local proxy's
-  // X-Real-IP, or 127.0.0.1 itself when there is none): the opening counts under that
-  // address from now on. False, leaving the count unchanged, when that address already
+  // X-Real-IP): the opening counts under that address from now on. False, leaving the count unchanged, when that address already
   // has the maximum in their opening (the worker then ends the connection).
   bool Readdress(ConnectionSocket* socket, const Address& address);
   // The opening is done (Hello answered): from now on the user table's idle time-out
