@@ -90,8 +90,8 @@ void ClientService::ApplySettings() {
 
 bool ClientService::TryNotifyPresence() {
   if (registry_ == nullptr) return true;
-  std::unique_lock<PriorityInheritanceMutex> devices(ServerLock(), std::try_to_lock);
-  if (!devices.owns_lock()) return false;
+  std::unique_lock<PriorityInheritanceMutex> devices(ServerLock(), std::defer_lock);
+  if (!devices.try_lock_for(kMainThreadLockWait)) return false;
   users_.NotifyPresence();  // its broadcast takes the lock again, held here already
   return true;
 }

@@ -18,6 +18,7 @@
 // sampler takes it every pass, and must not wait for a preempted ordinary holder.
 #pragma once
 
+#include <chrono>
 #include <mutex>
 
 #include "platform/priority_inheritance_mutex.h"
@@ -25,5 +26,11 @@
 namespace orvexa {
 
 PriorityInheritanceMutex& ServerLock();
+
+// How long the main thread waits for ServerLock before it leaves a tick step for later:
+// long enough to take its turn among busy clients (a bare try can lose to them for
+// seconds, and a logging pass would be lost), short enough that accepting goes on while a
+// burst holds the devices.
+inline constexpr std::chrono::milliseconds kMainThreadLockWait{5};
 
 }  // namespace orvexa

@@ -24,8 +24,8 @@ bool PeriodicLogger::TryTick(int64_t now) {
   if (pending_.stage == Stage::kDone) pending_ = Pass{now, Stage::kAppend, false};
   if (!Continue(pending_, false)) return false;
   if (pending_.stage == Stage::kSave && config_ != nullptr) {
-    std::unique_lock<PriorityInheritanceMutex> hold(ServerLock(), std::try_to_lock);
-    if (!hold.owns_lock()) return false;
+    std::unique_lock<PriorityInheritanceMutex> hold(ServerLock(), std::defer_lock);
+    if (!hold.try_lock_for(kMainThreadLockWait)) return false;
     SaveLoggingSettings(channels_, *config_);
   }
   pending_.stage = Stage::kDone;
@@ -40,9 +40,9 @@ bool PeriodicLogger::PeriodicLogPass(int64_t now) {
 
 namespace {
 
-// Takes ServerLock, or only tries it when the caller must not wait.
+// Takes ServerLock, or waits for it only briefly when the caller must not wait.
 bool Take(std::unique_lock<PriorityInheritanceMutex>& hold, bool wait) {
-  if (!wait) return hold.try_lock();
+  if (!wait) return hold.try_lock_for(kMainThreadLockWait);
   hold.lock();
   return true;
 }

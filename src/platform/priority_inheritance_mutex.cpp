@@ -1,6 +1,10 @@
 #include "platform/priority_inheritance_mutex.h"
 
+#include <time.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +49,23 @@ bool PriorityInheritanceMutex::try_lock() {
   if (error == 0) return true;
   if (error == EBUSY) return false;
   LockFailure("pthread_mutex_trylock", error);
+}
+
+bool PriorityInheritanceMutex::try_lock_for(std::chrono::nanoseconds timeout) {
+  // pthread_mutex_timedlock takes a wall-clock deadline; a clock step during these few
+  // milliseconds only lengthens or shortens one wait.
+  timespec deadline{};
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  const int64_t end = int64_t{deadline.tv_sec} * 1'000'000'000 + deadline.tv_nsec +
+                      std::max<int64_t>(timeout.count(), 0);
+  deadline.tv_sec = static_cast<time_t>(end / 1'000'000'000);
+  deadline.tv_nsec = static_cast<long>(end % 1'000'000'000);
+  for (;;) {
+    const int error = pthread_mutex_timedlock(&mutex_, &deadline);
+    if (error == 0) return true;
+    if (error == ETIMEDOUT) return false;
+    if (error != EINTR) LockFailure("pthread_mutex_timedlock", error);
+  }
 }
 
 void PriorityInheritanceMutex::unlock() {

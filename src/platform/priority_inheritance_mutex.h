@@ -6,11 +6,13 @@
 // milliseconds on a loaded two-core machine). Inheritance lets the holder finish its
 // short hold at once.
 //
-// Meets the Lockable requirements (std::lock_guard, std::unique_lock); any thread; never
+// Meets the TimedLockable requirements (std::lock_guard, std::unique_lock); any thread; never
 // copied or moved. Recursive when constructed so (the device lock).
 #pragma once
 
 #include <pthread.h>
+
+#include <chrono>
 
 namespace orvexa {
 
@@ -25,6 +27,9 @@ class PriorityInheritanceMutex {
 
   void lock();
   bool try_lock();
+  // Waits at most `timeout` for the lock, queued among the other waiters (a bare
+  // try_lock can lose to busy threads again and again).
+  bool try_lock_for(std::chrono::nanoseconds timeout);
   void unlock();
 
  private:
