@@ -10,7 +10,7 @@
 // a log's lock and the fast-sample buffers' lock (logging/), the admission lock
 // (transport/connection_tracker.h) and the audit-log lock. Data the server already
 // holds is read under its leaf lock alone, so a burst holds up no reader; the main
-// thread never waits for ServerLock (its tick passes only try it).
+// thread waits for ServerLock at most kMainThreadLockWait at a time (its tick passes).
 //
 // Recursive, so that a plug-in calling the experiment-stopped callback from inside a
 // host call (made with the lock held on the same thread) does not deadlock. Always

@@ -11,10 +11,10 @@
 // every plug-in read; Append and StartCopy take the log file's own lock inside it. The
 // flush of the appended records (msync, which waits for the disk) runs after ServerLock
 // is released, and the copies run on the copier's thread, so neither stalls the other
-// threads. TryTick never waits for ServerLock (the main thread must keep accepting while
-// a burst holds the devices): each of its steps that needs the lock only tries it, and
-// the pass goes on from that step, with the time it began at, when the caller tries
-// again. The configuration tree is touched on the main thread only (here and by the log
+// threads. TryTick waits for ServerLock at most kMainThreadLockWait (the main thread must
+// keep accepting while a burst holds the devices): a step that does not get the lock by
+// then returns, and the pass goes on from that step, with the time it began at, when the
+// caller tries again. The configuration tree is touched on the main thread only (here and by the log
 // settings dialog).
 #pragma once
 
@@ -41,9 +41,10 @@ class PeriodicLogger {
 
   // One tick: PeriodicLogPass, then SaveLoggingSettings when a copy has succeeded.
   void Tick();
-  // The same tick without waiting for ServerLock. A pass that is not finished yet is
-  // continued (with the time it began at, whatever `now`); otherwise one begins at
-  // `now`. False while another thread holds ServerLock: call again shortly.
+  // The same tick, waiting at most kMainThreadLockWait for ServerLock. A pass that is
+  // not finished yet is continued (with the time it began at, whatever `now`); otherwise
+  // one begins at `now`. False when the lock stayed held by another thread: call again
+  // shortly.
   bool TryTick(int64_t now);
   // The logger's clock, for the time of a tick.
   int64_t Now() const { return now_(); }
