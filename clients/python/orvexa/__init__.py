@@ -12,13 +12,15 @@ exchange and returns a ``Client`` with one method per request of the protocol.
 import ssl as _ssl
 from urllib.parse import urlsplit
 
-from .client import (FIRST_BURST_SLOT, HISTORY_ALL, HISTORY_FIRST_IN_HOUR, HISTORY_WINDOW,
-                     MAX_HISTORY, THIN_10_MINUTES, THIN_3_HOURS, THIN_6_HOURS, THIN_HOUR,
-                     THIN_MINUTE, THIN_NONE, Client, Pending, window_limit)
+from .batch import Pending
+from .client import Client, window_limit
 from .csv_output import write_csv
 from .errors import (ChannelNotFound, ConnectError, ConnectionLost, NotInControl, OrvexaError,
                      ProtocolError, Refused)
 from .experiment import Experiment
+from .protocol import (FIRST_BURST_SLOT, HISTORY_ALL, HISTORY_FIRST_IN_HOUR, HISTORY_WINDOW,
+                       MAX_HISTORY, THIN_10_MINUTES, THIN_3_HOURS, THIN_6_HOURS, THIN_HOUR,
+                       THIN_MINUTE, THIN_NONE)
 from .records import (RECORDING_TICKS_PER_SECOND, Channel, ControlStatus, ExperimentInfo,
                       ExperimentSample, ExperimentSlot, FastSample, FastSamples, History,
                       HistorySample, Reading, iso_time)

@@ -14,20 +14,12 @@ import struct
 from . import wire
 from .batch import Batch, Pending
 from .errors import ChannelNotFound, ConnectionLost, Refused
+from .experiment import Experiment
+from .fast_stream import FastStream
+from .protocol import (FAST_SINCE, FAST_WITH_TIME, HISTORY_ALL, KINDS, MAX_RECORDING_CAPACITY,
+                       PROTOCOL_VERSION, THIN_NONE)
 from .records import (Channel, ControlStatus, ExperimentInfo, ExperimentSlot, FastSample,
                       FastSamples, History, Reading, address_text)
-
-PROTOCOL_VERSION = 100
-KINDS = {"controller": 1, "observer": 3}
-
-# ReadHistory modes and the thinning codes of mode 2 (bits 24-28 of the limit).
-HISTORY_ALL, HISTORY_FIRST_IN_HOUR, HISTORY_WINDOW = 0, 1, 2
-THIN_NONE, THIN_MINUTE, THIN_10_MINUTES, THIN_HOUR, THIN_3_HOURS, THIN_6_HOURS = 24, 25, 26, 27, 28, 29
-MAX_HISTORY = 131072
-FIRST_BURST_SLOT = 1001
-MAX_RECORDING_CAPACITY = 30000
-# ReadFastSamples flags.
-FAST_SINCE, FAST_WITH_TIME = 1, 2
 
 _FIND_READABLE, _FIND_WRITABLE, _FIND_ANY = 3, 4, 20
 _KIND_NAMES = {_FIND_READABLE: "readable channel", _FIND_WRITABLE: "writable channel",
@@ -199,7 +191,6 @@ class Client:
     def fast_stream(self, channel, seconds=None, interval=0.05, on_gap=None):
         """A ``FastStream``: every fast sample from the newest + 1 on, oldest first,
         gaps reported (see FastStream)."""
-        from .fast_stream import FastStream
         return FastStream(self, self._number(channel), seconds, interval, on_gap)
 
     # -- experiments and bursts -----------------------------------------------------------
@@ -279,7 +270,6 @@ class Client:
     def experiment(self, channels, **options):
         """An ``Experiment`` helper for `channels` (not started yet; use it in a with
         block or call start())."""
-        from .experiment import Experiment
         return Experiment(self, channels, **options)
 
     # -- batches --------------------------------------------------------------------------

@@ -10,8 +10,8 @@
 burst. Used on the client's thread.
 """
 
-from .client import FIRST_BURST_SLOT, MAX_RECORDING_CAPACITY
 from .errors import Refused
+from .protocol import FIRST_BURST_SLOT, MAX_RECORDING_CAPACITY
 from .records import RECORDING_TICKS_PER_SECOND
 
 BURST_SLOTS = [f"burst_{k}" for k in range(8)]

@@ -1,0 +1,22 @@
+"""Numbers of the request protocol that more than one module of the client needs: the
+opening exchange (version, client kinds), history modes and thinning
+codes, fast-sample flags and the limits of recordings and bursts.
+
+Plain constants, imported by the client, the experiment helper and the command line
+tool; they import nothing of the package, so no module needs another just for these.
+"""
+
+PROTOCOL_VERSION = 100
+KINDS = {"controller": 1, "observer": 3}
+
+# ReadHistory modes and the thinning codes of mode 2 (bits 24-28 of the limit).
+HISTORY_ALL, HISTORY_FIRST_IN_HOUR, HISTORY_WINDOW = 0, 1, 2
+THIN_NONE, THIN_MINUTE, THIN_10_MINUTES, THIN_HOUR, THIN_3_HOURS, THIN_6_HOURS = 24, 25, 26, 27, 28, 29
+MAX_HISTORY = 131072
+
+# ReadFastSamples flags.
+FAST_SINCE, FAST_WITH_TIME = 1, 2
+
+# Channel numbers 1001..1008 name the eight columns of a burst ("burst_0".."burst_7").
+FIRST_BURST_SLOT = 1001
+MAX_RECORDING_CAPACITY = 30000
