@@ -5,7 +5,9 @@ A ``Client`` comes from ``orvexa.connect`` and belongs to one thread. Channels a
 given by wire number (int) or by channel ID (str); an ID is looked up once per client
 with the find request that fits the method (the server's channel table is fixed while
 it runs). Every request is answered before the next is sent, except inside
-``batch()``, where requests are queued and their replies come back together.
+``batch()``, where requests are queued and their replies come back together. The
+transport hands each reply to its decoder (``reply``); over WebSocket a reply is
+exactly one message.
 """
 
 import functools
@@ -44,7 +46,8 @@ class Client:
 
     def __init__(self, transport, url, kind):
         self._transport = transport
-        self._read = transport.read
+        self._reply = transport.reply
+        self._read_reply = transport.read_reply
         self.url = url
         self.kind = kind
         self._numbers = {}
@@ -56,7 +59,7 @@ class Client:
         """The opening exchange; called by connect()."""
         request = wire.U16.pack(PROTOCOL_VERSION) + bytes((KINDS[self.kind],)) + wire.string(credential)
         self._transport.send(request)
-        answer = self._read(1)[0]
+        answer = self._read_reply(1)[0]
         if answer == 3:
             self.close()
             raise Refused(f"the server refused protocol version {PROTOCOL_VERSION}")
@@ -85,12 +88,12 @@ class Client:
             self._queue.append((request, decode, pending))
             return pending
         self._transport.send(request)
-        return decode(self._read)
+        return self._reply(decode)
 
     def _now(self, request, decode):
         """A request sent at once even inside a batch (channel look-ups)."""
         self._transport.send(request)
-        return decode(self._read)
+        return self._reply(decode)
 
     def _number(self, channel, find=_FIND_READABLE):
         if isinstance(channel, str):
@@ -137,7 +140,7 @@ class Client:
         if self._queue is not None:
             return self._call(request, _decode_reading)
         self._transport.send(request)
-        return _new_reading(_unpack_reading(self._read(8)))
+        return _new_reading(_unpack_reading(self._read_reply(8)))
 
     def write_value(self, channel, value):
         """WriteValue (6). The server ignores writes of observers and of clients not in
@@ -258,7 +261,7 @@ class Client:
             self._transport.set_timeout(timeout + duration / 1000.0)
         try:
             self._transport.send(request)
-            return wire.U32.unpack(self._read(4))[0]
+            return wire.U32.unpack(self._read_reply(4))[0]
         except ConnectionLost as e:
             self.close()
             raise Refused(f"the server ended the connection: no plug-in records burst {name!r}"
@@ -285,7 +288,7 @@ class Client:
         if self._queue is not None:
             return self._call(data, decode)
         self._transport.send(data, pieces)
-        return decode(self._read)
+        return self._reply(decode)
 
     def _send_batch(self, queue):
         """Sends queued requests under BatchReplies (at most 255 per batch) and fills in
@@ -294,11 +297,7 @@ class Client:
             part = queue[start:start + 255]
             pieces = [b"\x0a" + bytes((len(part),))] + [request for request, _, _ in part]
             self._transport.send(b"".join(pieces), pieces)
-            for _, decode, pending in part:
-                try:
-                    pending._set(decode(self._read))
-                except Refused as e:  # the reply was read whole; the rest still follow
-                    pending._fail(e)
+            self._reply(functools.partial(_decode_batch, part))
 
 
 _SLOT_HEAD = struct.Struct(">HII")
@@ -306,6 +305,15 @@ _READ_VALUE = struct.Struct(">BH")
 _unpack_reading = wire.F32_U32.unpack
 # tuple.__new__ straight away: Reading._make adds a Python-level length check.
 _new_reading = functools.partial(tuple.__new__, Reading)
+
+
+def _decode_batch(part, read):
+    """The replies of one BatchReplies, one after the other in one message."""
+    for _, decode, pending in part:
+        try:
+            pending._set(decode(read))
+        except Refused as e:  # the reply was read whole; the rest still follow
+            pending._fail(e)
 
 
 def _read_u16(read):

@@ -2,12 +2,18 @@
 
 Created by ``orvexa.connect`` for tcp:// addresses; used by one ``Client`` on the
 caller's thread. Also the raw stream under the WebSocket transport.
+
+A plain stream has no message boundaries: a reply is as long as its decoder reads.
 """
 
 import socket
 import struct
 
 from .errors import ConnectError, ConnectionLost
+
+# Largest single receive: a reply announces its own length, and a bogus count must not
+# make the client allocate it before the bytes are there.
+MAX_RECEIVE = 1 << 20
 
 
 class TcpTransport:
@@ -53,7 +59,7 @@ class TcpTransport:
             # Nothing buffered: a small reply usually comes in one piece (a larger
             # receive buffer costs more to allocate than the rare second call).
             try:
-                data = self._recv(n if n > 4096 else 4096)
+                data = self._recv(4096 if n < 4096 else min(n, MAX_RECEIVE))
             except OSError as e:
                 raise self._lost("receiving failed", e) from e
             if len(data) == n:
@@ -67,6 +73,13 @@ class TcpTransport:
         start = self._pos
         self._pos = start + n
         return bytes(self._buf[start:self._pos])
+
+    # One reply of exactly n bytes: on a plain stream the same as read(n).
+    read_reply = read
+
+    def reply(self, decode):
+        """decode(read) on the reply that comes next."""
+        return decode(self.read)
 
     def read_line(self, limit=8192):
         """One line up to LF (HTTP answers of the WebSocket upgrade)."""

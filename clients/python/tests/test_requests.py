@@ -1,7 +1,8 @@
 """The client library against the real server with Simulator.ldp, over plain TCP and
 WebSocket: every request's reply decoded (grouped by area: channels and batches,
 history and fast samples, experiments, bursts), a 131072-sample history reply, and a
-gap-free fast stream of 10 s at 1000 Hz.
+gap-free fast stream of 10 s at 1000 Hz. A stand-in server sends the WebSocket replies
+the real one does not: fragments with a ping between them, replies of the wrong length.
 """
 
 import contextlib
@@ -13,6 +14,7 @@ import unittest
 
 import orvexa
 from orvexa_server import OrvexaServer, wait_for, write_log
+from stand_in_server import StandIn
 
 TRANSPORTS = ("tcp", "ws")
 LOGGED = 150000  # records in the prepared log: more than one reply holds
@@ -200,6 +202,47 @@ class RequestTests(unittest.TestCase):
                 with self.assertRaises(orvexa.Refused):
                     c.run_burst("no such burst", 10)
                 self.assertTrue(c.closed)  # the server ends the connection on that
+
+    def test_websocket_reply_is_one_message(self):
+        def fragmented(peer):
+            peer.hello()
+            peer.request(7)  # WriteValue: answered by an empty message
+            peer.send(b"")
+            peer.request(3)
+            peer.send(struct.pack(">f", 1.25), struct.pack(">I", 77), ping_between=True)
+            peer.wait_for_close()
+            assert peer.pongs == [b"ping"], peer.pongs
+
+        stand_in = StandIn(fragmented, websocket=True)
+        with orvexa.connect(stand_in.url, timeout=30) as c:
+            c.write_value(3, 2.0)
+            self.assertEqual(c.read_value(1), orvexa.Reading(1.25, 77))
+        stand_in.join()
+
+        def batch_of_two(c):
+            with c.batch():
+                c.read_value(1)
+                c.read_value(2)
+
+        # A reply longer than its request's is malformed at once, and so is a shorter
+        # one: the stand-in keeps the connection open, so only the message's end tells.
+        for name, request, reply, call in (
+                ("extra bytes", 3, struct.pack(">fIf", 1.25, 77, -6.26e18), lambda c: c.read_value(1)),
+                ("short", 1, b"\0\0\0\0", lambda c: c.control_status()),
+                ("batch with extra bytes", 8, bytes(19), batch_of_two)):
+            with self.subTest(name):
+                def serve(peer):
+                    peer.hello()
+                    peer.request(request)
+                    peer.send(reply)
+                    peer.wait_for_close()
+
+                stand_in = StandIn(serve, websocket=True)
+                c = orvexa.connect(stand_in.url, timeout=30)
+                with self.assertRaisesRegex(orvexa.ProtocolError, "malformed reply"):
+                    call(c)
+                self.assertTrue(c.closed)
+                stand_in.join()
 
     def test_fast_stream_is_gap_free_for_ten_seconds_at_1000_hz(self):
         self._open = []
