@@ -252,7 +252,8 @@ class Client:
         """RunBurst (17): a plug-in records burst `name` for `duration` (its unit; ms
         for the simulator's "sweep") and the result is stored as an experiment whose
         columns are the channels 1001..1008; answers the id. A name no plug-in knows
-        makes the server close the connection: Refused, and the client is closed."""
+        makes the server close the connection: Refused, and the client is closed. A
+        server that dies or stops answering meanwhile is a ConnectionLost."""
         if self._queue is not None:
             raise RuntimeError("run_burst cannot be batched")
         request = b"\x11" + wire.string(name) + wire.U32.pack(duration)
@@ -264,6 +265,8 @@ class Client:
             return wire.U32.unpack(self._read_reply(4))[0]
         except ConnectionLost as e:
             self.close()
+            if not self._transport.ended_on_purpose():
+                raise
             raise Refused(f"the server ended the connection: no plug-in records burst {name!r}"
                           f" ({e})") from e
         finally:

@@ -32,7 +32,9 @@ class TcpTransport:
             sock.close()
             raise ConnectError(f"cannot connect to {host}:{port}: {_reason(e)}") from e
         self._sock = sock
+        self._address = (host, port)
         self._tls = ssl_context is not None
+        self._ended_by_peer = False
         self._timeout = None
         self.set_timeout(timeout)
         # Bound once: the polling path is one sendall and one recv. After close() they
@@ -81,6 +83,19 @@ class TcpTransport:
         """decode(read) on the reply that comes next."""
         return decode(self.read)
 
+    def ended_on_purpose(self):
+        """After a ConnectionLost: whether the server closed this connection itself and
+        still runs (a request it ends the connection for), rather than having died.
+        An orderly end of the stream alone cannot tell; a server still listening on
+        its port can."""
+        if not self._ended_by_peer:
+            return False
+        try:
+            socket.create_connection(self._address, timeout=min(self._timeout or 5.0, 5.0)).close()
+        except OSError:
+            return False
+        return True
+
     def read_line(self, limit=8192):
         """One line up to LF (HTTP answers of the WebSocket upgrade)."""
         while True:
@@ -114,6 +129,7 @@ class TcpTransport:
         if was_closed:
             return ConnectionLost("the connection is closed")
         if error is None:
+            self._ended_by_peer = True
             return ConnectionLost("the server closed the connection")
         return ConnectionLost(f"{what}: {_reason(error)}")
 

@@ -60,6 +60,7 @@ class WebSocketTransport:
         self._raw = TcpTransport(host, port, timeout, ssl_context)
         self._message = b""  # the reply being decoded and the bytes of it taken
         self._pos = 0
+        self._close_frame = False
         try:
             self._handshake(host, port, path or "/", extra_headers)
         except ConnectionLost as e:
@@ -176,6 +177,7 @@ class WebSocketTransport:
 
     def _control(self, opcode, payload):
         if opcode == _OP_CLOSE:
+            self._close_frame = True
             self.close()
             raise ConnectionLost("the server closed the connection")
         if opcode == _OP_PING:
@@ -183,6 +185,11 @@ class WebSocketTransport:
         elif opcode != _OP_PONG:
             self.close()
             raise ProtocolError(f"unexpected WebSocket opcode {opcode}")
+
+    def ended_on_purpose(self):
+        """After a ConnectionLost: whether the server ended this connection itself
+        (it sends a Close frame first; a server that died sends none)."""
+        return self._close_frame
 
     def set_timeout(self, seconds):
         self._raw.set_timeout(seconds)

@@ -1,7 +1,8 @@
 """orvexa-cli as a script sees it, against the real server: the CSV files it writes
 read back to the values the library reads, and every exit code (0 done, 2 usage,
 3 cannot connect / connection lost, 4 refused), each with one line on standard error
-and never a traceback. ORVEXA_CLI names the installed command (build/venv); without
+and never a traceback; a stand-in server for the endings the real one does not produce
+on demand. ORVEXA_CLI names the installed command (build/venv); without
 it the package is run with ``python3 -m orvexa``.
 """
 
@@ -19,6 +20,7 @@ from datetime import datetime, timezone
 
 import orvexa
 from orvexa_server import CLIENT_ROOT, OrvexaServer, closed_port, wait_for, write_log
+from stand_in_server import StandIn
 
 LOGGED = 5000
 
@@ -181,6 +183,21 @@ class CliTests(unittest.TestCase):
             self.assertRegex(err.strip(), r"^orvexa-cli: connection to ws://\S+ lost: .+$")
         finally:
             server.stop()
+
+    def test_server_dying_during_a_burst_is_a_lost_connection(self):
+        # The stand-in takes the burst request and dies without a word: the connection
+        # is lost (3), which is not the refusal of an unknown burst (4, checked above
+        # against the real server, which stays up).
+        def die_in_burst(peer):
+            peer.hello()
+            peer.request(1 + 2 + len("sweep") + 4)
+
+        for scheme in ("tcp", "ws"):
+            with self.subTest(transport=scheme):
+                stand_in = StandIn(die_in_burst, websocket=scheme == "ws")
+                done = self.run_cli("burst", "sweep", "--duration", "5000", url=stand_in.url, expect=3)
+                stand_in.join()
+                self.assertIn("lost", done.stderr)
 
 
 if __name__ == "__main__":
