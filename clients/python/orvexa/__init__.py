@@ -12,11 +12,12 @@ exchange and returns a ``Client`` with one method per request of the protocol.
 import ssl as _ssl
 from urllib.parse import urlsplit
 
+from . import wire
 from .batch import Pending
 from .client import Client, window_limit
 from .csv_output import write_csv
-from .errors import (ChannelNotFound, ConnectError, ConnectionLost, NotInControl, OrvexaError,
-                     ProtocolError, Refused)
+from .errors import (ChannelNotFound, ConnectError, ConnectionLost, NotAuthorised, NotInControl,
+                     OrvexaError, ProtocolError, Refused)
 from .experiment import Experiment
 from .protocol import (FIRST_BURST_SLOT, HISTORY_ALL, HISTORY_FIRST_IN_HOUR, HISTORY_WINDOW,
                        MAX_HISTORY, THIN_10_MINUTES, THIN_3_HOURS, THIN_6_HOURS, THIN_HOUR,
@@ -55,16 +56,22 @@ def parse_url(url):
     return scheme, parts.hostname, port, path
 
 
-def connect(url=DEFAULT_URL, kind="controller", credential=b"", timeout=10.0, ssl_context=None):
+def connect(url=DEFAULT_URL, kind="controller", credential=b"", timeout=10.0, ssl_context=None,
+            token=None):
     """Opens a connection and runs the opening exchange.
 
     kind: "controller" (may set outputs when in control) or "observer" (reads only).
-    credential: sent in the opening; the server does not check it.
+    credential, or token (the same, by its usual name): the credential string of the
+    opening, str or bytes, at most 253 bytes in UTF-8; a server with authentication
+    on admits only a valid token of the lab's booking service.
     timeout: seconds any single send or receive may take.
     ssl_context: for wss://; the default verifies the proxy's certificate.
-    Raises ConnectError when the server cannot be reached or refuses the opening."""
+    Raises ConnectError when the server cannot be reached or refuses the opening,
+    NotAuthorised (a ConnectError) when it refuses the credential, ValueError for an
+    unusable argument (before anything is sent)."""
     if kind not in ("controller", "observer"):
         raise ValueError('kind must be "controller" or "observer"')
+    credential = _credential(credential, token)
     scheme, host, port, path = parse_url(url)
     if scheme == "tcp":
         transport = TcpTransport(host, port, timeout)
@@ -85,10 +92,22 @@ def connect(url=DEFAULT_URL, kind="controller", credential=b"", timeout=10.0, ss
     return client
 
 
+def _credential(credential, token):
+    if token is not None and credential:
+        raise ValueError("give a credential or a token, not both")
+    if token is not None:
+        credential = token
+    data = credential.encode() if isinstance(credential, str) else bytes(credential)
+    if len(data) > wire.MAX_STRING:
+        raise ValueError(f"the token is {len(data)} bytes long (UTF-8); the server takes at most "
+                         f"{wire.MAX_STRING}")
+    return data
+
+
 __all__ = [
     "connect", "parse_url", "Client", "Pending", "Experiment", "write_csv", "window_limit",
     "iso_time", "OrvexaError", "ConnectError", "ConnectionLost", "ProtocolError", "Refused",
-    "ChannelNotFound", "NotInControl", "Channel", "ControlStatus", "ExperimentInfo",
+    "NotAuthorised", "ChannelNotFound", "NotInControl", "Channel", "ControlStatus", "ExperimentInfo",
     "ExperimentSample", "ExperimentSlot", "FastSample", "FastSamples", "History",
     "HistorySample", "Reading", "HISTORY_ALL", "HISTORY_FIRST_IN_HOUR", "HISTORY_WINDOW",
     "THIN_NONE", "THIN_MINUTE", "THIN_10_MINUTES", "THIN_HOUR", "THIN_3_HOURS",

@@ -1,9 +1,10 @@
 """orvexa-cli: the Orvexa server from the shell (also ``python3 -m orvexa``).
 
-    orvexa-cli [--url URL] [--observer] COMMAND ...
+    orvexa-cli [--url URL] [--observer] [--token TOKEN] COMMAND ...
 
 Exit codes: 0 done, 2 usage, 3 cannot connect or connection lost, 4 refused by the
-server (not in control, no such channel, a 0xFFFFFFFF answer). Failures print one
+server (not in control, no such channel, a 0xFFFFFFFF answer), 5 not authorised (the
+server turned the token down, or wants one). Failures print one
 line on standard error, never a traceback. Tables go to standard output tab-separated;
 data goes out as CSV (header row, ISO-8601 UTC times where the server gives calendar
 time, float32 values written so that they read back exactly).
@@ -17,12 +18,12 @@ import time
 from datetime import datetime, timezone
 
 from . import (DEFAULT_URL, FIRST_BURST_SLOT, HISTORY_WINDOW, THIN_NONE, ConnectError,
-               ConnectionLost, Experiment, OrvexaError, Refused, connect, iso_time)
+               ConnectionLost, Experiment, NotAuthorised, OrvexaError, Refused, connect, iso_time)
 from .csv_output import CsvSink
 from .errors import ChannelNotFound, NotInControl
 from .wire import float32_text
 
-EXIT_OK, EXIT_USAGE, EXIT_CONNECTION, EXIT_REFUSED = 0, 2, 3, 4
+EXIT_OK, EXIT_USAGE, EXIT_CONNECTION, EXIT_REFUSED, EXIT_NOT_AUTHORISED = 0, 2, 3, 4, 5
 
 THINNING_NAMES = {"none": 24, "minute": 25, "10min": 26, "hour": 27, "3h": 28, "6h": 29}
 
@@ -71,10 +72,14 @@ def _positive(kind):
 def build_parser():
     p = argparse.ArgumentParser(
         prog="orvexa-cli", description="Talk to an Orvexa measurement server.",
-        epilog="Exit codes: 0 done, 2 usage, 3 cannot connect / connection lost, 4 refused by the server.")
+        epilog="Exit codes: 0 done, 2 usage, 3 cannot connect / connection lost, 4 refused by the server, "
+               "5 not authorised.")
     p.add_argument("--url", default=os.environ.get("ORVEXA_URL", DEFAULT_URL),
                    help="tcp://host:port, ws://host:port/path or wss://... (default $ORVEXA_URL or %(default)s)")
     p.add_argument("--observer", action="store_true", help="connect as an observer (read only)")
+    p.add_argument("--token", default=os.environ.get("ORVEXA_TOKEN", ""),
+                   help="the access token the lab gave you (default $ORVEXA_TOKEN, which keeps it "
+                        "out of the process list)")
     p.add_argument("--timeout", type=_positive(float), default=10.0, help="seconds per network step")
     p.add_argument("--cafile", metavar="FILE", help="wss://: certificate(s) to trust besides the system's")
     sub = p.add_subparsers(dest="command", required=True, metavar="COMMAND")
@@ -360,7 +365,7 @@ def main(argv=None):
             parser.error(f"cannot use {args.cafile}: {getattr(e, 'strerror', None) or e}")
     try:
         with connect(args.url, kind="observer" if args.observer else "controller",
-                     timeout=args.timeout, ssl_context=context) as client:
+                     token=args.token.strip(), timeout=args.timeout, ssl_context=context) as client:
             COMMANDS[args.command](client, args, out)
         return EXIT_OK
     except UsageError as e:
@@ -370,6 +375,9 @@ def main(argv=None):
     except ValueError as e:  # an argument the protocol cannot carry
         print(f"orvexa-cli: error: {e}", file=sys.stderr)
         return EXIT_USAGE
+    except NotAuthorised as e:
+        print(f"orvexa-cli: {e}", file=sys.stderr)
+        return EXIT_NOT_AUTHORISED
     except ConnectError as e:
         print(f"orvexa-cli: cannot connect: {e}", file=sys.stderr)
         return EXIT_CONNECTION

@@ -15,10 +15,11 @@ import struct
 
 from . import wire
 from .batch import Batch, Pending
-from .errors import ChannelNotFound, ConnectionLost, Refused
+from .errors import ChannelNotFound, ConnectionLost, NotAuthorised, Refused
 from .experiment import Experiment
 from .fast_stream import FastStream
-from .protocol import (FAST_SINCE, FAST_WITH_TIME, HISTORY_ALL, KINDS, MAX_RECORDING_CAPACITY,
+from .protocol import (FAST_SINCE, FAST_WITH_TIME, HELLO_ADMITTED, HELLO_NOT_AUTHORISED,
+                       HELLO_WRONG_VERSION, HISTORY_ALL, KINDS, MAX_RECORDING_CAPACITY,
                        PROTOCOL_VERSION, THIN_NONE)
 from .records import (Channel, ControlStatus, ExperimentInfo, ExperimentSlot, FastSample,
                       FastSamples, History, Reading, address_text)
@@ -56,16 +57,20 @@ class Client:
     # -- life ---------------------------------------------------------------------------
 
     def hello(self, credential=b""):
-        """The opening exchange; called by connect()."""
+        """The opening exchange; called by connect(). `credential` (str or bytes, at
+        most 253 bytes) is the token a server with authentication checks."""
         request = wire.U16.pack(PROTOCOL_VERSION) + bytes((KINDS[self.kind],)) + wire.string(credential)
         self._transport.send(request)
         answer = self._read_reply(1)[0]
-        if answer == 3:
-            self.close()
+        if answer == HELLO_ADMITTED:
+            return
+        self.close()
+        if answer == HELLO_NOT_AUTHORISED:
+            given = "did not accept this token" if credential else "asks for a token"
+            raise NotAuthorised(f"not authorised: the server {given} for {_KIND_ARTICLES[self.kind]}")
+        if answer == HELLO_WRONG_VERSION:
             raise Refused(f"the server refused protocol version {PROTOCOL_VERSION}")
-        if answer != 0:
-            self.close()
-            raise Refused(f"the server refused the opening (answer {answer})")
+        raise Refused(f"the server refused the opening (answer {answer})")
 
     def close(self):
         self._transport.close()
@@ -303,6 +308,7 @@ class Client:
             self._reply(functools.partial(_decode_batch, part))
 
 
+_KIND_ARTICLES = {"controller": "a controller", "observer": "an observer"}
 _SLOT_HEAD = struct.Struct(">HII")
 _READ_VALUE = struct.Struct(">BH")
 _unpack_reading = wire.F32_U32.unpack

@@ -1,9 +1,10 @@
 """Exceptions of the Orvexa client.
 
 Every failure the client reports is an ``OrvexaError``. The command line tool turns
-the three kinds below into its exit codes: ``ConnectError`` and ``ConnectionLost``
-give 3 (the server cannot be reached or went away), ``Refused`` gives 4 (the server
-answered, but would not or could not do what was asked).
+the kinds below into its exit codes: ``ConnectError`` and ``ConnectionLost`` give 3
+(the server cannot be reached or went away), ``Refused`` gives 4 (the server answered,
+but would not or could not do what was asked), ``NotAuthorised`` gives 5 (the server
+turned the credential of the opening down).
 """
 
 
@@ -13,6 +14,11 @@ class OrvexaError(Exception):
 
 class ConnectError(OrvexaError):
     """The connection could not be opened: no server, upgrade or opening refused."""
+
+
+class NotAuthorised(ConnectError):
+    """The server refused the opening: no credential, or one it did not accept for
+    this kind of client. The connection is closed."""
 
 
 class ConnectionLost(OrvexaError):

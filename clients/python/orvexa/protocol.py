@@ -1,13 +1,16 @@
 """Numbers of the request protocol that more than one module of the client needs: the
-opening exchange (version, client kinds), history modes and thinning
+opening exchange (version, client kinds, its answers), history modes and thinning
 codes, fast-sample flags and the limits of recordings and bursts.
 
-Plain constants, imported by the client, the experiment helper and the command line
-tool; they import nothing of the package, so no module needs another just for these.
+Plain constants, imported by the client, the experiment helper and the package's top
+level; they import nothing of the package, so no module needs another just for these.
 """
 
 PROTOCOL_VERSION = 100
 KINDS = {"controller": 1, "observer": 3}
+
+# Answers to the opening exchange.
+HELLO_ADMITTED, HELLO_WRONG_VERSION, HELLO_NOT_AUTHORISED = 0, 3, 4
 
 # ReadHistory modes and the thinning codes of mode 2 (bits 24-28 of the limit).
 HISTORY_ALL, HISTORY_FIRST_IN_HOUR, HISTORY_WINDOW = 0, 1, 2

@@ -1,8 +1,8 @@
 """orvexa-cli as a script sees it, against the real server: the CSV files it writes
 read back to the values the library reads, and every exit code (0 done, 2 usage,
-3 cannot connect / connection lost, 4 refused), each with one line on standard error
-and never a traceback; a stand-in server for the endings the real one does not produce
-on demand. ORVEXA_CLI names the installed command (build/venv); without
+3 cannot connect / connection lost, 4 refused, 5 not authorised), each with one line on
+standard error and never a traceback; a stand-in server for the endings the real one
+does not produce on demand. ORVEXA_CLI names the installed command (build/venv); without
 it the package is run with ``python3 -m orvexa``.
 """
 
@@ -34,6 +34,7 @@ def cli_env():
     env = dict(os.environ)
     env["PYTHONPATH"] = CLIENT_ROOT + os.pathsep + env.get("PYTHONPATH", "")
     env.pop("ORVEXA_URL", None)
+    env.pop("ORVEXA_TOKEN", None)
     return env
 
 
@@ -62,9 +63,10 @@ class CliTests(unittest.TestCase):
         cls.server.stop()
         cls.files.cleanup()
 
-    def run_cli(self, *args, url=None, expect=0):
+    def run_cli(self, *args, url=None, expect=0, env=None):
         command = cli_command() + ["--url", url or self.server.url("tcp"), *args]
-        done = subprocess.run(command, capture_output=True, text=True, env=cli_env(), timeout=60)
+        done = subprocess.run(command, capture_output=True, text=True, env={**cli_env(), **(env or {})},
+                              timeout=60)
         self.assertEqual(done.returncode, expect, f"{args}: {done.stderr}")
         self.assertNotIn("Traceback", done.stderr)
         if expect not in (0, 2):
@@ -198,6 +200,24 @@ class CliTests(unittest.TestCase):
                 done = self.run_cli("burst", "sweep", "--duration", "5000", url=stand_in.url, expect=3)
                 stand_in.join()
                 self.assertIn("lost", done.stderr)
+
+    def test_token_and_not_authorised(self):
+        openings = []
+
+        def refuse(peer):
+            openings.append(peer.hello(answer=4))
+
+        for scheme, args, env in (("tcp", ["--token", "eyJ.a.b"], {}),
+                                  ("ws", ["--observer"], {"ORVEXA_TOKEN": "eyJ.c.d"})):
+            with self.subTest(transport=scheme):
+                stand_in = StandIn(refuse, websocket=scheme == "ws")
+                done = self.run_cli(*args, "list", url=stand_in.url, env=env, expect=5)
+                stand_in.join()
+                self.assertIn("not authorised", done.stderr)
+        self.assertEqual(openings, [(1, b"eyJ.a.b"), (3, b"eyJ.c.d")])
+        # Longer than the opening carries: a usage error before any connection is tried.
+        done = self.run_cli("--token", "x" * 254, "list", url=f"tcp://127.0.0.1:{closed_port()}", expect=2)
+        self.assertIn("at most 253", done.stderr)
 
 
 if __name__ == "__main__":
