@@ -96,11 +96,13 @@ class Session {
     } catch (error) {
       if (!this.wanted) return;
       report(error);
-      if (error.code === NOT_AUTHORISED) {
-        // The same token would be refused again (and count as a guess): wait for the user.
+      if (error.code === NOT_AUTHORISED || error instanceof RangeError) {
+        // Trying the same again cannot help (and a refused token counts as a guess against
+        // this address): wait for the user.
         this.wanted = false;
         disconnect.disabled = true;
-        setState('unauthorised', this.token ? 'not authorised: the server refused this token' : 'not authorised: this server needs a token (open the link of your booking)');
+        if (error instanceof RangeError) setState('disconnected', `not connected: ${error.message}`);
+        else setState('unauthorised', this.token ? `not authorised: the server refused this token for a ${this.kind}` : 'not authorised: this server needs a token (open the link of your booking)');
         return;
       }
       this.#retry(error);
