@@ -12,8 +12,8 @@ const RATE_WINDOW_MS = 2000;
 // The first read takes what the buffer holds, up to this many samples (the most one
 // ReadFastSamples can be limited to).
 const HELD_SAMPLES = 0xffff;
-// The server's clock is asked this often until its offset is known to a few milliseconds,
-// then now and then.
+// The server's clock is asked about once a second until its offset is known to a few
+// milliseconds, then now and then.
 const CLOCK_SYNC_MS = 1000;
 const CLOCK_CHECK_MS = 15000;
 const CLOCK_GOOD_ENOUGH_MS = 20;
@@ -132,7 +132,7 @@ export class FastChart {
     this.latest = undefined;
     this.arrivals = [];
     Object.assign(this.stats, { received: 0, gaps: 0, restarts: 0, firstSequence: null, lastSequence: null });
-    const clock = new ServerClock();
+    const clock = (this.clock = new ServerClock());
     let lastTick = null; // tick of the newest sample shown
     let ms = 0; // the same, unwrapped: milliseconds since the first sample, across tick wrap-around
     let offset = 0; // calendar milliseconds minus `ms`, as the shown samples were placed
@@ -198,7 +198,7 @@ export class FastChart {
   async #syncClock(signal, read, observe, clock) {
     try {
       while (!signal.aborted) {
-        const wait = clock.uncertainty > CLOCK_GOOD_ENOUGH_MS ? CLOCK_SYNC_MS : CLOCK_CHECK_MS;
+        const wait = this.#syncWait(clock);
         await new Promise((resolve) => {
           const timer = setTimeout(resolve, wait);
           signal.addEventListener('abort', () => (clearTimeout(timer), resolve()), { once: true });
@@ -209,6 +209,16 @@ export class FastChart {
     } catch {
       // The poll reports the connection's failures.
     }
+  }
+
+  // The next read is timed to reach the server when its second turns by the present
+  // estimate, so that each answer halves the interval known to hold the offset.
+  #syncWait(clock) {
+    if (clock.offset === null || this.latest === undefined) return CLOCK_SYNC_MS;
+    if (clock.uncertainty <= CLOCK_GOOD_ENOUGH_MS) return CLOCK_CHECK_MS;
+    const now = this.latest * 1000 + (performance.now() - this.latestArrival);
+    const wait = 1000 - (now % 1000);
+    return wait < CLOCK_SYNC_MS / 4 ? wait + CLOCK_SYNC_MS : wait;
   }
 
   #showRate() {
