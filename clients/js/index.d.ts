@@ -3,7 +3,10 @@
 export interface ConnectOptions {
   /** "controller" (may set outputs when in control) or "observer" (only watches). */
   kind?: 'controller' | 'observer' | 1 | 3;
-  /** Sent in the opening exchange; the server does not check it. */
+  /**
+   * Sent in the opening exchange: the access token of a server that checks them (at most
+   * 253 bytes of UTF-8; a longer one is refused before connecting).
+   */
   credential?: string;
   /** A WebSocket constructor (e.g. the ws package's in Node); default: the global one, else ws. */
   WebSocket?: unknown;
@@ -55,6 +58,15 @@ export interface FastBatch {
   values: Float32Array;
   /** Samples lost since the previous batch (0: none). */
   gap: number;
+  /** The buffer's numbering began again at 0 before this batch; what came in between is lost. */
+  restarted: boolean;
+}
+
+export interface PollOptions {
+  intervalMs?: number;
+  signal?: AbortSignal;
+  /** Sequence number of the first sample wanted; default: the one after the newest now. */
+  since?: number;
 }
 
 export interface RecordingOptions {
@@ -75,6 +87,7 @@ export interface ExperimentEntry {
   /** Channel number, or 1001-1008 for the columns of a burst. */
   channel: number;
   first?: number;
+  /** Default: every sample from `first` to the newest. */
   count?: number;
 }
 
@@ -99,6 +112,8 @@ export interface ExperimentInfo {
 export class OrvexaError extends Error {
   /** Name of the request that failed. */
   request: string;
+  /** A refused opening exchange: the server's answer (3 wrong protocol version, 4 not authorised). */
+  code?: number;
 }
 
 export class OrvexaClient {
@@ -132,13 +147,13 @@ export class OrvexaClient {
   /** The requests made on `batch` share one frame and one reply message (BatchReplies). */
   batch(build: (batch: OrvexaClient) => unknown): Promise<unknown[]>;
   /** Gap-free fast samples of a channel, batch by batch. */
-  poll(channel: number, options?: { intervalMs?: number; signal?: AbortSignal }): AsyncGenerator<FastBatch>;
+  poll(channel: number, options?: PollOptions): AsyncGenerator<FastBatch>;
 }
 
 export function pollFastSamples(
   client: OrvexaClient,
   channel: number,
-  options?: { intervalMs?: number; signal?: AbortSignal },
+  options?: PollOptions,
 ): AsyncGenerator<FastBatch>;
 
 /** The limit of a mode-2 history read: window length (s) and thinning code (24 = none). */

@@ -2,7 +2,9 @@
 // waiting time, the controllers' addresses). While connected it polls every readable
 // channel, ControlStatus and ListControllers in one BatchReplies message twice a second;
 // write controls are enabled only for a controller that ControlStatus says is in control.
-// Runs on the page's thread; console.js attaches it to each new connection.
+// When the connection is lost the last values stay, greyed and marked as not live, until
+// a new connection brings fresh ones. Runs on the page's thread; console.js attaches it to
+// each new connection.
 
 const POLL_MS = 500;
 const BATCH_LIMIT = 250; // BatchReplies takes at most 255 requests
@@ -29,8 +31,10 @@ export class ChannelTable {
     this.body = root.querySelector('[data-testid="channels"] tbody');
     this.controlState = root.querySelector('[data-testid="control-state"]');
     this.controllers = root.querySelector('[data-testid="controllers"]');
+    this.staleNote = root.querySelector('[data-testid="channels-stale"]');
     this.report = report;
     this.generation = 0;
+    this.lastUpdate = null; // page time of the last values received
   }
 
   attach(client, channels) {
@@ -38,6 +42,8 @@ export class ChannelTable {
     this.client = client;
     this.channels = channels;
     this.inControl = false;
+    // What the last connection showed stays (marked stale) until this one's first answer.
+    const previous = new Map([...this.body.rows].map((row) => [row.dataset.channel, row]));
     this.cells = new Map();
     this.body.replaceChildren();
     for (const ch of channels) {
@@ -49,7 +55,13 @@ export class ChannelTable {
       row.querySelector('.rw').textContent = `${ch.readable ? 'R' : '-'}${ch.writable ? 'W' : '-'}`;
       const value = row.querySelector('.value');
       value.dataset.testid = `value-${ch.id}`;
-      const cells = { value, time: row.querySelector('.time') };
+      const cells = { row, value, time: row.querySelector('.time') };
+      const before = previous.get(ch.id);
+      if (before?.classList.contains('stale')) {
+        row.classList.add('stale');
+        value.textContent = before.querySelector('.value').textContent;
+        cells.time.textContent = before.querySelector('.time').textContent;
+      }
       if (ch.writable) {
         const form = document.createElement('form');
         form.innerHTML = '<input type="number" step="any" required> <button type="submit">Set</button>';
@@ -76,11 +88,16 @@ export class ChannelTable {
     this.client = null;
     this.#setWritable(false);
     this.controlState.textContent = '–';
+    if (this.lastUpdate === null) return;
+    for (const row of this.body.rows) row.classList.add('stale');
+    this.controllers.classList.add('stale');
+    this.staleNote.textContent = `Not live since ${this.lastUpdate.toLocaleTimeString()}: no connection. The greyed values are the last ones received; each row shows the server's time of its value.`;
+    this.staleNote.hidden = false;
   }
 
   async #write(channel, value) {
     const client = this.client;
-    if (!client || !this.inControl) return;
+    if (!client || !this.inControl) return this.report(`Set ${channel.id}: nothing was sent, ${client ? 'this client is not in control' : 'not connected'}`);
     try {
       await client.writeValue(channel.number, value);
       if (channel.readable) this.#show(channel.number, await client.readValue(channel.number));
@@ -123,6 +140,10 @@ export class ChannelTable {
         );
         if (generation !== this.generation) return;
         replies.forEach((reply, g) => groups[g].forEach((ch, i) => this.#show(ch.number, reply[i])));
+        this.lastUpdate = new Date();
+        this.staleNote.hidden = true;
+        for (const row of this.body.rows) row.classList.remove('stale');
+        this.controllers.classList.remove('stale');
         const first = replies[0];
         const status = first[groups[0].length];
         const addresses = first[groups[0].length + 1];

@@ -1,6 +1,8 @@
 // Entry point of the lab console: the connect form, the connection state and the
 // reconnection with back-off, and the panels that each new connection is handed to.
-// Errors of any panel are shown in the header; the page stays usable. Page thread only.
+// Errors of any panel go to a short list in the header; the page stays usable. The access
+// token comes from the page address's fragment (a booking page links to "#token=...") or
+// the token field; it lives in the page's memory only. Page thread only.
 import { OrvexaClient } from 'orvexa-client';
 import { ChannelTable } from './channel-table.js';
 import { HistoryPanel } from './history-panel.js';
@@ -9,23 +11,54 @@ import { ExperimentsPanel } from './experiments-panel.js';
 
 const FIRST_RETRY_MS = 500;
 const LAST_RETRY_MS = 8000;
+const ERRORS_SHOWN = 5;
+// The server's answer to a Hello whose token it does not accept.
+const NOT_AUTHORISED = 4;
 
 const $ = (id) => document.querySelector(`[data-testid="${id}"]`);
 const stateText = $('state');
-const errorText = $('error');
+const errorList = $('errors');
 
 function setState(state, text) {
   stateText.dataset.state = state;
   stateText.textContent = text;
 }
 
+// The newest error first; one that repeats the newest (a server that stays away) only
+// updates its time and count, so it does not push the others out.
 function report(error) {
   const message = error?.message ?? String(error);
-  errorText.textContent = `${new Date().toLocaleTimeString()}: ${message}`;
   console.warn(message);
+  let item = errorList.firstElementChild;
+  if (item?.dataset.message === message) {
+    item.dataset.repeats = String(Number(item.dataset.repeats) + 1);
+  } else {
+    item = document.createElement('li');
+    item.dataset.message = message;
+    item.dataset.repeats = '1';
+    errorList.prepend(item);
+    while (errorList.children.length > ERRORS_SHOWN) errorList.lastElementChild.remove();
+  }
+  const time = document.createElement('time');
+  time.textContent = new Date().toLocaleTimeString();
+  const repeats = Number(item.dataset.repeats);
+  item.replaceChildren(time, ` ${message}${repeats > 1 ? ` (${repeats} times)` : ''}`);
 }
 
-const panels = [ChannelTable, HistoryPanel, FastChart, ExperimentsPanel].map((Panel) => new Panel(document, report));
+const OFFLINE_REASONS = {
+  disconnected: 'not connected',
+  connecting: 'still connecting',
+  reconnecting: 'the connection was lost; reconnecting',
+  unauthorised: 'not authorised by the server',
+  connected: 'the connection is being set up',
+};
+
+// What a panel says when it is asked to do something while there is no connection.
+function offline(action) {
+  report(`${action}: nothing was sent, ${OFFLINE_REASONS[stateText.dataset.state] ?? 'not connected'}`);
+}
+
+const panels = [ChannelTable, HistoryPanel, FastChart, ExperimentsPanel].map((Panel) => new Panel(document, report, offline));
 
 class Session {
   wanted = false;
@@ -33,11 +66,12 @@ class Session {
   timer = null;
   client = null;
 
-  start(url, kind) {
+  start(url, kind, token) {
     this.stop();
     this.wanted = true;
     this.url = url;
     this.kind = kind;
+    this.token = token;
     this.attempt = 0;
     this.#open();
   }
@@ -58,10 +92,19 @@ class Session {
     setState('connecting', this.attempt === 0 ? `connecting to ${this.url}…` : `reconnecting to ${this.url} (attempt ${this.attempt})…`);
     let client;
     try {
-      client = await OrvexaClient.connect(this.url, { kind: this.kind, timeoutMs: 15000 });
+      client = await OrvexaClient.connect(this.url, { kind: this.kind, credential: this.token, timeoutMs: 15000 });
     } catch (error) {
       if (!this.wanted) return;
       report(error);
+      if (error.code === NOT_AUTHORISED || error instanceof RangeError) {
+        // Trying the same again cannot help (and a refused token counts as a guess against
+        // this address): wait for the user.
+        this.wanted = false;
+        disconnect.disabled = true;
+        if (error instanceof RangeError) setState('disconnected', `not connected: ${error.message}`);
+        else setState('unauthorised', this.token ? `not authorised: the server refused this token for a ${this.kind}` : 'not authorised: this server needs a token (open the link of your booking)');
+        return;
+      }
       this.#retry(error);
       return;
     }
@@ -101,9 +144,16 @@ const disconnect = $('disconnect');
 const params = new URLSearchParams(location.search);
 form.elements.url.value = params.get('url') ?? `${location.protocol === 'https:' ? 'wss' : 'ws'}://${location.host}/ws`;
 if (params.get('kind')) form.elements.kind.value = params.get('kind');
+// The token of a booking link: taken into the field and wiped from the address bar, so it
+// is neither in the history nor in a bookmark or a copied address.
+const fragment = new URLSearchParams(location.hash.slice(1));
+if (fragment.has('token')) {
+  form.elements.token.value = fragment.get('token');
+  history.replaceState(history.state, '', location.pathname + location.search);
+}
 form.addEventListener('submit', (event) => {
   event.preventDefault();
-  session.start(form.elements.url.value.trim(), form.elements.kind.value);
+  session.start(form.elements.url.value.trim(), form.elements.kind.value, form.elements.token.value.trim());
   disconnect.disabled = false;
 });
 disconnect.addEventListener('click', () => {

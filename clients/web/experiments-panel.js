@@ -9,7 +9,7 @@ import { csvText, download, localTime } from './csv.js';
 const BURST_COLUMNS = 8;
 
 export class ExperimentsPanel {
-  constructor(root, report) {
+  constructor(root, report, offline) {
     this.form = root.querySelector('#recording-form');
     this.checks = root.querySelector('[data-testid="record-channels"]');
     this.status = root.querySelector('[data-testid="experiment-status"]');
@@ -18,6 +18,7 @@ export class ExperimentsPanel {
     this.csvButton = root.querySelector('[data-testid="csv"]');
     this.chartBox = root.querySelector('[data-testid="experiment-chart"]');
     this.report = report;
+    this.offline = offline;
     this.bursts = new Set(); // ids returned by RunBurst: read through the burst columns
     this.form.addEventListener('submit', (event) => {
       event.preventDefault();
@@ -66,7 +67,7 @@ export class ExperimentsPanel {
 
   async #startRecording() {
     const client = this.client;
-    if (!client) return;
+    if (!client) return this.offline('Start recording');
     const ids = [...this.checks.querySelectorAll('input:checked')].map((c) => c.value);
     const channels = this.channels.filter((c) => ids.includes(c.id)).map((c) => c.number);
     if (channels.length === 0) {
@@ -81,7 +82,7 @@ export class ExperimentsPanel {
 
   async #stopRecording() {
     const client = this.client;
-    if (!client) return;
+    if (!client) return this.offline('Stop recording');
     const id = await client.stopRecording();
     this.status.textContent = id === null ? 'nothing was recording' : `experiment ${id} stopped`;
     await this.refresh();
@@ -90,7 +91,7 @@ export class ExperimentsPanel {
 
   async #runBurst(fields) {
     const client = this.client;
-    if (!client) return;
+    if (!client) return this.offline('Run burst');
     this.status.textContent = `running burst ${fields.name.value}…`;
     const id = await client.runBurst(fields.name.value, Number(fields.duration.value));
     this.bursts.add(id);
@@ -126,7 +127,7 @@ export class ExperimentsPanel {
   /** Reads every channel of an experiment (the eight columns of a burst) and charts it. */
   async read(id) {
     const client = this.client;
-    if (!client) return;
+    if (!client) return this.offline(`Read experiment ${id}`);
     const burst = this.bursts.has(id);
     const slots = burst
       ? Array.from({ length: BURST_COLUMNS }, (_, k) => ({ channel: FIRST_BURST_SLOT + k, name: `burst_${k}` }))

@@ -1,10 +1,22 @@
-// The live fast-sample chart: polls a channel's fast samples without gaps (the library's
-// poll helper), keeps a scrolling window of them and redraws the uPlot chart once per
-// display frame; shows the rate it receives and any gap.
-// Runs on the page's thread; console.js attaches it to each new connection.
+// The live fast-sample chart: starts with the samples the server's buffer already holds,
+// then polls on from the newest without gaps (the library's poll helper), keeps a
+// scrolling window of them and redraws the uPlot chart once per display frame; shows the
+// rate it receives and any gap. The time axis is the server's: each sample's tick placed
+// on the server's calendar time (ServerClock). Runs on the page's thread; console.js
+// attaches it to each new connection.
+import { FastFlags } from 'orvexa-client';
 import { Chart } from './chart.js';
+import { ServerClock } from './server-clock.js';
 
 const RATE_WINDOW_MS = 2000;
+// The first read takes what the buffer holds, up to this many samples (the most one
+// ReadFastSamples can be limited to).
+const HELD_SAMPLES = 0xffff;
+// The server's clock is asked about once a second until its offset is known to a few
+// milliseconds, then now and then.
+const CLOCK_SYNC_MS = 1000;
+const CLOCK_CHECK_MS = 15000;
+const CLOCK_GOOD_ENOUGH_MS = 20;
 
 // A growable pair of columns whose front is dropped as the window scrolls; the live part
 // is always contiguous, so the chart gets it as two subarrays without copying.
@@ -33,6 +45,11 @@ class SampleWindow {
     this.ys[this.end++] = y;
   }
 
+  /** Moves every x by `dx` (a better estimate of the server's clock). */
+  shift(dx) {
+    for (let i = this.start; i < this.end; i++) this.xs[i] += dx;
+  }
+
   dropBefore(x) {
     while (this.start < this.end && this.xs[this.start] < x) this.start++;
   }
@@ -43,14 +60,18 @@ class SampleWindow {
 }
 
 export class FastChart {
-  constructor(root, report) {
+  constructor(root, report, offline) {
     this.select = root.querySelector('[data-testid="fast-channel"]');
     this.windowSelect = root.querySelector('[data-testid="fast-window"]');
     this.rateText = root.querySelector('[data-testid="fast-rate"]');
     this.chartBox = root.querySelector('[data-testid="fast-chart"]');
     this.report = report;
-    /** Counters the benchmark reads: display frames, redraws, samples, lost samples. */
-    this.stats = { frames: 0, draws: 0, received: 0, gaps: 0, firstSequence: null, lastSequence: null };
+    this.offline = offline;
+    /**
+     * Counters the tests and the benchmark read: display frames, redraws, samples shown,
+     * samples lost, restarts of the buffer's numbering, first and last sequence shown.
+     */
+    this.stats = { frames: 0, draws: 0, received: 0, gaps: 0, restarts: 0, firstSequence: null, lastSequence: null };
     this.select.addEventListener('change', () => this.#start());
     // Every display frame the window scrolls on from the newest sample by the time since it
     // arrived (at most a poll or two), so the chart moves smoothly between polls.
@@ -88,47 +109,116 @@ export class FastChart {
   detach() {
     this.client = null;
     this.abort?.abort();
+    if (!this.arrivals) return;
+    // The chart stops where the connection ended and says so.
+    this.arrivals = null;
+    this.chartBox.classList.add('stale');
+    this.rateText.dataset.rate = '0';
+    this.rateText.textContent = `not live since ${new Date().toLocaleTimeString()}: no connection (${this.stats.received} samples received)`;
   }
 
   async #start() {
     this.abort?.abort();
     const client = this.client;
     const channel = Number(this.select.value);
-    if (!client || !channel) return;
+    if (!channel) return;
+    if (!client) return this.offline('Show live samples');
     const abort = (this.abort = new AbortController());
     const id = this.select.selectedOptions[0].textContent;
     this.chart?.destroy();
+    this.chartBox.classList.remove('stale');
     this.chart = new Chart(this.chartBox, { labels: [id] });
     this.samples = new SampleWindow();
     this.latest = undefined;
     this.arrivals = [];
-    Object.assign(this.stats, { received: 0, gaps: 0, firstSequence: null, lastSequence: null });
-    let lastTick = null;
-    let ms = 0; // server milliseconds since the first sample, across tick wrap-around
-    let offset = 0; // wall-clock milliseconds of the first sample
+    Object.assign(this.stats, { received: 0, gaps: 0, restarts: 0, firstSequence: null, lastSequence: null });
+    const clock = (this.clock = new ServerClock());
+    let lastTick = null; // tick of the newest sample shown
+    let ms = 0; // the same, unwrapped: milliseconds since the first sample, across tick wrap-around
+    let offset = 0; // calendar milliseconds minus `ms`, as the shown samples were placed
+
+    const show = (sequences, times, values, gap = 0) => {
+      const n = values.length;
+      if (n === 0) return;
+      for (let i = 0; i < n; i++) {
+        if (lastTick !== null) ms += (times[i] - lastTick) >>> 0;
+        lastTick = times[i];
+        this.samples.push((offset + ms) / 1000, values[i]);
+      }
+      this.latest = (offset + ms) / 1000;
+      this.latestArrival = performance.now();
+      this.stats.received += n;
+      this.stats.gaps += gap;
+      this.stats.firstSequence ??= sequences[0];
+      this.stats.lastSequence = sequences[n - 1];
+      this.arrivals?.push([performance.now(), n]);
+      this.dirty = true;
+    };
+    // One batch: the newest `count` samples and the server's calendar time just after them.
+    const read = (count) =>
+      client.batch((b) => {
+        b.readFastSamples(channel, FastFlags.withTime, count, 0);
+        b.readValue(0); // channel 0: the server's time, no device involved
+      });
+    const observe = (fast, now) => {
+      if (fast.count === 0 || lastTick === null) return;
+      clock.observe(ms + ((fast.times[0] - lastTick) | 0), now.time);
+      const dx = clock.offset - offset;
+      if (dx === 0) return;
+      offset = clock.offset;
+      this.samples.shift(dx / 1000);
+      if (this.latest !== undefined) this.latest += dx / 1000;
+      this.dirty = true;
+    };
+
     try {
-      for await (const batch of client.poll(channel, { signal: abort.signal })) {
+      const [held, now] = await read(HELD_SAMPLES);
+      if (abort.signal.aborted) return;
+      if (held.count > 0) {
+        const n = held.count;
+        const sequences = Uint32Array.from({ length: n }, (_, i) => (held.newest - (n - 1) + i) >>> 0);
+        show(sequences, held.times.slice().reverse(), held.values.slice().reverse());
+        this.arrivals = []; // what was held says nothing about the rate
+        observe(held, now);
+      }
+      this.#syncClock(abort.signal, read, observe, clock);
+      const since = held.count > 0 ? (held.newest + 1) >>> 0 : undefined;
+      for await (const batch of client.poll(channel, { signal: abort.signal, since })) {
         if (abort.signal.aborted) break;
-        const n = batch.values.length;
-        for (let i = 0; i < n; i++) {
-          const tick = batch.times[i];
-          if (lastTick === null) offset = Date.now();
-          else ms += (tick - lastTick) >>> 0;
-          lastTick = tick;
-          this.samples.push((offset + ms) / 1000, batch.values[i]);
-        }
-        this.latest = (offset + ms) / 1000;
-        this.latestArrival = performance.now();
-        this.stats.received += n;
-        this.stats.gaps += batch.gap;
-        this.stats.firstSequence ??= batch.sequences[0];
-        this.stats.lastSequence = batch.sequences[n - 1];
-        this.arrivals.push([performance.now(), n]);
-        this.dirty = true;
+        if (batch.restarted) this.stats.restarts++;
+        show(batch.sequences, batch.times, batch.values, batch.gap);
+        if (clock.offset === null) observe(...(await read(1)));
       }
     } catch (error) {
       if (!abort.signal.aborted && client.connected) this.report(error);
     }
+  }
+
+  // Asks for the server's time now and then while the chart runs.
+  async #syncClock(signal, read, observe, clock) {
+    try {
+      while (!signal.aborted) {
+        const wait = this.#syncWait(clock);
+        await new Promise((resolve) => {
+          const timer = setTimeout(resolve, wait);
+          signal.addEventListener('abort', () => (clearTimeout(timer), resolve()), { once: true });
+        });
+        if (signal.aborted) return;
+        observe(...(await read(1)));
+      }
+    } catch {
+      // The poll reports the connection's failures.
+    }
+  }
+
+  // The next read is timed to reach the server when its second turns by the present
+  // estimate, so that each answer halves the interval known to hold the offset.
+  #syncWait(clock) {
+    if (clock.offset === null || this.latest === undefined) return CLOCK_SYNC_MS;
+    if (clock.uncertainty <= CLOCK_GOOD_ENOUGH_MS) return CLOCK_CHECK_MS;
+    const now = this.latest * 1000 + (performance.now() - this.latestArrival);
+    const wait = 1000 - (now % 1000);
+    return wait < CLOCK_SYNC_MS / 4 ? wait + CLOCK_SYNC_MS : wait;
   }
 
   #showRate() {

@@ -17,13 +17,14 @@ const THINNING = [
 ];
 
 export class HistoryPanel {
-  constructor(root, report) {
+  constructor(root, report, offline) {
     this.form = root.querySelector('#history-form');
     this.select = root.querySelector('[data-testid="history-channel"]');
     this.info = root.querySelector('[data-testid="history-info"]');
     this.chartBox = root.querySelector('[data-testid="history-chart"]');
     this.csvButton = root.querySelector('[data-testid="history-csv"]');
     this.report = report;
+    this.offline = offline;
     const thinning = this.form.elements.thinning;
     for (const [code, label] of THINNING) thinning.append(new Option(label, code));
     const start = new Date(Date.now() - 86400000);
@@ -53,7 +54,7 @@ export class HistoryPanel {
   /** Reads the history the form describes and charts it. */
   async load() {
     const client = this.client;
-    if (!client) return;
+    if (!client) return this.offline('Load history');
     const f = this.form.elements;
     const channel = Number(f.channel.value);
     const mode = Number(f.mode.value);

@@ -4,6 +4,8 @@
 // consecutive. Called through OrvexaClient.poll; runs on the caller's event loop.
 import { FastFlags } from './requests.js';
 
+const HALF_CIRCLE = 2 ** 31;
+
 function sleep(ms, signal) {
   return new Promise((resolve) => {
     if (signal?.aborted) return resolve();
@@ -18,15 +20,20 @@ function sleep(ms, signal) {
 }
 
 /**
- * Yields {sequences, times, values, gap} batches, oldest sample first; `times` are the
- * server's millisecond tick. `gap` counts the samples the buffer dropped before they could
- * be read (the polls came too slowly for the buffer's size); 0 when none was missed.
+ * Yields {sequences, times, values, gap, restarted} batches, oldest sample first; `times`
+ * are the server's millisecond tick. `gap` counts the samples the buffer dropped before
+ * they could be read (the polls came too slowly for the buffer's size); 0 when none was
+ * missed. `restarted` is true on the first batch after the buffer's numbering began again
+ * at 0 (the server restarted, or fast logging was switched off and on): what the old
+ * numbering held after the last batch is lost uncounted.
  * @param {import('./orvexa-client.js').OrvexaClient} client
  * @param {number} channel
- * @param {{intervalMs?: number, signal?: AbortSignal}} [options]
+ * @param {{intervalMs?: number, signal?: AbortSignal, since?: number}} [options] `since`:
+ *   sequence number of the first sample wanted (default: the one after the newest now)
  */
-export async function* pollFastSamples(client, channel, { intervalMs = 40, signal } = {}) {
-  let next = null; // sequence number of the next sample wanted
+export async function* pollFastSamples(client, channel, { intervalMs = 40, signal, since } = {}) {
+  let next = since ?? null; // sequence number of the next sample wanted
+  let restarted = false;
   while (!signal?.aborted) {
     const reply =
       next === null
@@ -49,7 +56,18 @@ export async function* pollFastSamples(client, channel, { intervalMs = 40, signa
         values[i] = reply.values[from];
       }
       next = (newest + 1) >>> 0;
-      yield { sequences, times, values, gap };
+      yield { sequences, times, values, gap, restarted };
+      restarted = false;
+    } else if (next !== null && next !== 0 && !signal?.aborted) {
+      // Nothing since `next`: either nothing new yet, or a buffer numbered from 0 again,
+      // which would answer nothing until its numbering caught up. Its newest tells.
+      const probe = await client.readFastSamples(channel, 0, 1, 0);
+      const behind = probe.newest === null ? 0 : (next - 1 - probe.newest) >>> 0;
+      if (behind > 0 && behind < HALF_CIRCLE) {
+        next = 0;
+        restarted = true;
+        continue;
+      }
     }
     await sleep(intervalMs, signal);
   }

@@ -23,6 +23,9 @@ async function findWebSocket(given) {
   }
 }
 
+// The reply byte of a refused opening exchange, and what it means.
+const HELLO_REFUSALS = { 3: 'protocol version refused by the server', 4: 'not authorised' };
+
 function toBytes(data) {
   if (data instanceof ArrayBuffer) return data;
   if (ArrayBuffer.isView(data)) return data;
@@ -41,8 +44,12 @@ for (const name of Object.keys(REQUESTS)) {
     const bytes = encodeRequest(name, args);
     let part;
     const promise = new Promise((resolve, reject) => {
-      part = { name, args, bytes, resolve, reject };
+      part = { name, args, bytes, resolve, reject, promise: null };
     });
+    // The batch's own Promise reports a failure; a caller that drops this one must not
+    // get an unhandled rejection for it.
+    promise.catch(() => {});
+    part.promise = promise;
     this.parts.push(part);
     return promise;
   };
@@ -64,10 +71,13 @@ export class OrvexaClient {
    */
   static async connect(url, options = {}) {
     const WebSocketImpl = await findWebSocket(options.WebSocket);
-    const hello = encodeHello(options); // checks the kind before anything is opened
+    const hello = encodeHello(options); // checks the kind and the credential before anything is opened
     const timeoutMs = options.timeoutMs ?? 30000;
     const ws = new WebSocketImpl(url);
     ws.binaryType = 'arraybuffer';
+    // The ws package throws an 'error' event nobody listens to (a refused or aborted
+    // connection would end Node): one listener stays for the life of the socket.
+    ws.addEventListener('error', () => {});
     await new Promise((resolve, reject) => {
       const timer = setTimeout(() => {
         fail(new OrvexaError('connect', `no connection to ${url} within ${timeoutMs} ms`));
@@ -79,24 +89,33 @@ export class OrvexaClient {
         clearTimeout(timer);
         ws.removeEventListener('open', opened);
         ws.removeEventListener('close', closed);
+        ws.removeEventListener('error', failed);
         reject(error);
       }
       function opened() {
         clearTimeout(timer);
         ws.removeEventListener('close', closed);
+        ws.removeEventListener('error', failed);
         resolve();
       }
       function closed(event) {
         fail(new OrvexaError('connect', `cannot connect to ${url} (close code ${event.code})`));
       }
+      function failed(event) {
+        const reason = event?.message ? `: ${event.message}` : '';
+        fail(new OrvexaError('connect', `cannot connect to ${url}${reason}`));
+      }
       ws.addEventListener('open', opened);
       ws.addEventListener('close', closed);
+      ws.addEventListener('error', failed);
     });
     const client = new OrvexaClient(ws, url, options, timeoutMs);
     const answer = await client.#submit([{ name: 'hello', args: [], decode: (r) => r.u8(), bytes: hello }]);
     if (answer[0] !== 0) {
       client.close();
-      throw new OrvexaError('hello', answer[0] === 3 ? 'protocol version refused by the server' : `refused (answer ${answer[0]})`);
+      const error = new OrvexaError('hello', `${HELLO_REFUSALS[answer[0]] ?? 'refused'} (answer ${answer[0]})`);
+      error.code = answer[0];
+      throw error;
     }
     return client;
   }
@@ -211,9 +230,8 @@ export class OrvexaClient {
     const parts = builder.parts;
     if (parts.length === 0) return Promise.resolve([]);
     if (parts.length > 255) return Promise.reject(new RangeError('a batch holds at most 255 requests'));
-    const results = Promise.all(parts.map((p) => new Promise((resolve, reject) => Object.assign(p, { resolve, reject }))));
     this.#submit(parts, parts.length > 1).catch(() => {}); // each part is rejected on its own
-    return results;
+    return Promise.all(parts.map((p) => p.promise));
   }
 
   /**
@@ -272,25 +290,30 @@ export class OrvexaClient {
       for (const p of parts) p.reject(new OrvexaError(p.name, this.#closedError));
       return settled;
     }
-    this.#units.push({ parts });
+    // A request that keeps the server busy on purpose (a burst) gets its duration on top
+    // of the time-out.
+    const busyMs = parts.reduce((sum, p) => sum + (REQUESTS[p.name]?.busyMs?.(...p.args) ?? 0), 0);
+    this.#units.push({ parts, busyMs });
     this.#ws.send(frame);
-    this.#armWatchdog();
+    if (this.#units.length === 1) this.#armWatchdog();
     return settled;
   }
 
-  // A server that stops answering would leave every later reply unmatched: after the
-  // time-out the connection is given up.
+  // A server that stops answering would leave every later reply unmatched: when the oldest
+  // unanswered message has waited longer than the time-out (from the moment the reply
+  // before it came), the connection is given up.
   #armWatchdog() {
     clearTimeout(this.#watchdog);
     this.#watchdog = null;
-    if (this.#units.length === 0 || this.#closedError) return;
+    const head = this.#units[0];
+    if (!head || this.#closedError) return;
+    const waitMs = this.#timeoutMs + head.busyMs;
     this.#watchdog = setTimeout(() => {
-      const name = this.#units[0]?.parts[0]?.name ?? 'request';
-      this.#end(`no answer within ${this.#timeoutMs} ms`, name);
+      this.#end(`no answer within ${waitMs} ms`, head.parts[0]?.name ?? 'request');
       try {
         this.#ws.close();
       } catch {}
-    }, this.#timeoutMs);
+    }, waitMs);
   }
 
   #onMessage(data) {

@@ -1,7 +1,7 @@
 // The requests of the Orvexa protocol: for each, its code, how its arguments are written
 // and how its reply is read. OrvexaClient turns every entry into a method of the same
 // name; tests and benchmarks use the encoders and decoders directly. No I/O here.
-import { MalformedReply, RequestWriter } from './wire.js';
+import { MAX_STRING_BYTES, MalformedReply, RequestWriter } from './wire.js';
 
 export const PROTOCOL_VERSION = 100;
 /** The server's "refused" and "no limit" answer. */
@@ -38,6 +38,13 @@ function channelNumber(n) {
 function u32Arg(n, what) {
   if (!Number.isInteger(n) || n < 0 || n > 0xffffffff) throw new RangeError(`${what} must be an unsigned 32-bit integer`);
   return n;
+}
+
+// The server's window first <= s < first + count is taken on the 32-bit circle: a count
+// of 0xFFFFFFFF from a later first would come round to the samples before it. The count
+// that ends the window at the top of the circle means "from first to the newest".
+function toNewest(first) {
+  return first === 0 ? NONE : 2 ** 32 - u32Arg(first, 'first');
 }
 
 function refusedAsNull(v) {
@@ -158,7 +165,7 @@ export const REQUESTS = {
     encode(w, id, entries) {
       if (!Array.isArray(entries)) throw new RangeError('entries: a list of {channel, first, count}');
       w.u32(u32Arg(id, 'id')).u32(entries.length);
-      for (const { channel, first = 0, count = NONE } of entries)
+      for (const { channel, first = 0, count = toNewest(first) } of entries)
         w.u16(channelNumber(channel)).u32(u32Arg(first, 'first')).u32(u32Arg(count, 'count'));
     },
     decode(r) {
@@ -202,6 +209,9 @@ export const REQUESTS = {
     code: 17,
     encode: (w, name, duration) => w.string(name).u32(u32Arg(duration, 'duration')),
     decode: (r) => r.u32(),
+    // The reply comes after the burst. The duration is in the plug-in's unit; the shipped
+    // plug-ins take milliseconds.
+    busyMs: (name, duration) => duration,
   },
   isRecording: { code: 18, encode: (w, id) => w.u32(u32Arg(id, 'id')), decode: (r) => r.u8() !== 0 },
 };
@@ -229,6 +239,9 @@ export function encodeHello({ kind = 'controller', credential = '', forwardedAdd
     w.u8(ClientKind.forwarded);
     for (const p of parts) w.u8(p);
   }
+  const length = new TextEncoder().encode(String(credential)).length;
+  if (length > MAX_STRING_BYTES)
+    throw new RangeError(`the credential is ${length} bytes long (UTF-8); the server takes at most ${MAX_STRING_BYTES}`);
   w.u8(code).string(credential);
   return w.bytes();
 }

@@ -198,3 +198,87 @@ test('bad input: truncated replies, silence and a dropped connection reject with
     server.close();
   }
 });
+
+test('connecting: a closed port, a silent server, a long credential and a refused token reject', async () => {
+  const closed = net.createServer();
+  await new Promise((resolve) => closed.listen(0, '127.0.0.1', resolve));
+  const closedPort = closed.address().port;
+  await new Promise((resolve) => closed.close(resolve));
+  await assert.rejects(OrvexaClient.connect(`ws://127.0.0.1:${closedPort}/ws`, { WebSocket }), /^OrvexaError: connect: cannot connect/);
+
+  // Accepts the TCP connection and never answers the upgrade.
+  const sockets = [];
+  const silent = net.createServer((s) => sockets.push(s));
+  await new Promise((resolve) => silent.listen(0, '127.0.0.1', resolve));
+  try {
+    await assert.rejects(OrvexaClient.connect(`ws://127.0.0.1:${silent.address().port}/ws`, { WebSocket, timeoutMs: 300 }), /connect: no connection to .* within 300 ms/);
+  } finally {
+    for (const s of sockets) s.destroy();
+    silent.close();
+  }
+
+  const server = await scriptedServer();
+  try {
+    await assert.rejects(OrvexaClient.connect(server.url, { WebSocket, credential: 'é'.repeat(127) }), /credential is 254 bytes long \(UTF-8\); the server takes at most 253/);
+    const token = 'eyJhbGciOiJFUzI1NiJ9.eyJzdWIiOiJhbm4ifQ.c2ln';
+    const client = OrvexaClient.connect(server.url, { WebSocket, credential: token });
+    assert.deepEqual(await server.request(), [...u16(100), 1, ...str(token)]);
+    server.frame([4]);
+    server.drop();
+    await assert.rejects(client, (error) => /^OrvexaError: hello: not authorised \(answer 4\)$/.test(String(error)) && error.code === 4);
+  } finally {
+    server.close();
+  }
+});
+
+test('batch promises settle, numbering restarts are followed, windows run to the newest, bursts outlast the time-out', async () => {
+  const server = await scriptedServer();
+  try {
+    const { client } = await connected(server, { timeoutMs: 300 });
+
+    // The Promise a batch builder hands out settles with its own reply.
+    let inner;
+    const all = client.batch((b) => {
+      inner = b.readValue(3);
+      b.isRecording(1);
+    });
+    await server.request();
+    server.frame([...f32(2.5), ...u32(1700000000), 0]);
+    assert.deepEqual(await inner, { value: 2.5, time: 1700000000 });
+    assert.deepEqual(await all, [{ value: 2.5, time: 1700000000 }, false]);
+
+    // An entry without a count reads from `first` up to the newest, not round the circle.
+    const read = client.readExperiment(7, [{ channel: 1, first: 5 }]);
+    assert.deepEqual(await server.request(), [15, ...u32(7), ...u32(1), ...u16(1), ...u32(5), ...u32(2 ** 32 - 5)]);
+    server.frame(u32(0xffffffff));
+    assert.equal(await read, null);
+
+    // The buffer's numbering restarts at 0 while polling: the poll notices and reads on from 0.
+    const batches = client.poll(1, { intervalMs: 1 });
+    const first = batches.next();
+    assert.deepEqual(await server.request(), [12, ...u16(1), 2, ...u32(1), ...u16(0)]);
+    server.frame([...u32(1), ...u32(900), ...f32(1), ...u32(100)]);
+    assert.deepEqual([...(await first).value.sequences], [100]);
+    const second = batches.next();
+    assert.deepEqual(await server.request(), [12, ...u16(1), 3, ...u32(101), ...u16(0)]);
+    server.frame(u32(0));
+    assert.deepEqual(await server.request(), [12, ...u16(1), 0, ...u32(1), ...u16(0)]);
+    server.frame([...u32(1), ...u32(3), ...f32(0), ...u32(3)]);
+    assert.deepEqual(await server.request(), [12, ...u16(1), 3, ...u32(0), ...u16(0)]);
+    server.frame([...u32(2), ...u32(1001), ...f32(4), ...u32(1000), ...f32(3), ...u32(1)]);
+    const restarted = (await second).value;
+    assert.deepEqual([[...restarted.sequences], [...restarted.times], restarted.gap, restarted.restarted], [[0, 1], [1000, 1001], 0, true]);
+    await batches.return();
+
+    // A burst answered after twice the time-out is waited for.
+    const burst = client.runBurst('sweep', 600);
+    await server.request();
+    await new Promise((resolve) => setTimeout(resolve, 700));
+    server.frame(u32(9));
+    assert.equal(await burst, 9);
+    assert.equal(client.connected, true);
+    client.close();
+  } finally {
+    server.close();
+  }
+});
