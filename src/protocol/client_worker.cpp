@@ -1,9 +1,7 @@
 #include "protocol/client_worker.h"
 
 #include <memory>
-#include <mutex>
 
-#include "base/server_lock.h"
 #include "protocol/request_session.h"
 #include "sessions/audit_log.h"
 #include "sessions/user_table.h"
@@ -102,9 +100,10 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
     return;
   }
 
-  // The close path, in its order.
+  // The close path, in its order. The close hooks take only the leaf locks they need
+  // (a recording ends under ExperimentLock), never ServerLock: an ending connection gives
+  // back its place, thread and socket at once, even while a burst holds the devices.
   if (session) {
-    std::lock_guard<PriorityInheritanceMutex> guard(ServerLock());
     for (CloseHook hook : table.CloseHooks()) {
       try {
         hook(*session);
