@@ -1,5 +1,6 @@
 #include "host/device_registry.h"
 
+#include <cstdio>
 #include <mutex>
 
 #include "base/server_lock.h"
@@ -70,7 +71,14 @@ void DeviceRegistry::ApplyLoggingSettings(DeviceChannel& channel, StructValue* s
   // Without an entry: logged under the channel's ID once enabled, off for now.
   const bool loggingEnabled = channel.LoadFrom(entry, channel.id);
   channel.nextLogTime = now;
-  if (loggingEnabled) channel.logFile.Open(channel.alwaysReset, context.logCapacity);
+  if (!loggingEnabled) return;
+  // Registration runs before any copy is taken: a ".part" file is the remains of a copy
+  // cut short when the server last stopped.
+  IoResult cleared = LogFile::RemovePartialCopies(channel.logFile.fileName);
+  if (!cleared.ok)
+    std::fprintf(stderr, "Warning: unfinished copies of %s not removed: %s\n",
+                 channel.logFile.fileName.c_str(), cleared.message.c_str());
+  channel.logFile.Open(channel.alwaysReset, context.logCapacity);
 }
 
 void DeviceRegistry::BroadcastMessage(int code, int arg) {
