@@ -81,8 +81,13 @@ void DeviceRegistry::ApplyLoggingSettings(DeviceChannel& channel, StructValue* s
   channel.logFile.Open(channel.alwaysReset, context.logCapacity);
 }
 
-void DeviceRegistry::BroadcastMessage(int code, int arg) {
-  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+bool DeviceRegistry::BroadcastMessage(int code, int arg,
+                                      std::optional<std::chrono::milliseconds> wait) {
+  std::unique_lock hold(ServerLock(), std::defer_lock);
+  if (!wait)
+    hold.lock();
+  else if (!hold.try_lock_for(*wait))
+    return false;
   DevicePlugin* previous = nullptr;
   for (DeviceChannel& channel : channels_) {
     if (channel.owner != previous && channel.owner != nullptr) {
@@ -90,6 +95,7 @@ void DeviceRegistry::BroadcastMessage(int code, int arg) {
     }
     previous = channel.owner;
   }
+  return true;
 }
 
 void DeviceRegistry::ConfigureSelected(const DeviceTreeSelection& selection,
