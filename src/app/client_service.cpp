@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -24,8 +25,13 @@ ClientService::ClientService(const ServerSettings& settings, AuditLog& audit,
       registry_(registry),
       loop_(loop),
       users_(&audit,
-             [registry](int code, int arg) {
-               if (registry) registry->BroadcastMessage(code, arg);
+             [this, registry](int code, int arg) {
+               if (registry == nullptr) return;
+               const int64_t waitMs = broadcastWaitMs_.load();
+               if (waitMs < 0)
+                 registry->BroadcastMessage(code, arg);
+               else
+                 registry->BroadcastMessage(code, arg, std::chrono::milliseconds(waitMs));
              }),
       listener_(
           tracker_,
@@ -121,14 +127,18 @@ void ClientService::HousekeepingPass(bool windowClosing) {
   users_.MaintenancePass(windowClosing);
 }
 
-void ClientService::DisconnectAll() {
+void ClientService::DisconnectAll(std::chrono::milliseconds deviceWait) {
+  broadcastWaitMs_.store(deviceWait.count());
   if (watchId_) loop_.UnwatchFd(watchId_);
   watchId_ = 0;
   if (openingTimerId_) loop_.RemoveTimer(openingTimerId_);
   openingTimerId_ = 0;
   listener_.Close();
-  users_.RemoveAll();
+  // Every live connection first: the table's lock may be held by a device call that
+  // never returns.
   tracker_.ShutdownAll();
+  if (!users_.RemoveAll(deviceWait))
+    std::fprintf(stderr, "Warning: the user table was busy at shutdown; its users stay listed\n");
 }
 
 bool ClientService::WaitForWorkers(std::chrono::milliseconds timeout) {

@@ -57,8 +57,11 @@ class ClientService {
   // Housekeeping: a pending kick, idle expiry and turn rotation.
   void HousekeepingPass(bool windowClosing);
 
-  // Shutdown: stops accepting, removes every user and ends every connection.
-  void DisconnectAll();
+  // Shutdown: stops accepting, removes every user and ends every connection. From now on
+  // the user table's messages to the plug-ins (control changed) wait at most
+  // `deviceWait` for the device lock and are dropped after it: a burst or a hung plug-in
+  // call must not hold the shutdown up.
+  void DisconnectAll(std::chrono::milliseconds deviceWait);
   // Waits (serving the main loop) until every worker has ended; false after `timeout`.
   bool WaitForWorkers(std::chrono::milliseconds timeout);
 
@@ -84,6 +87,9 @@ class ClientService {
   DeviceRegistry* registry_;
   MainLoop& loop_;
   std::atomic<bool> listingDisabled_{false};  // copy of DisableDeviceListing
+  // How long a message of the user table to the plug-ins waits for the device lock, in
+  // milliseconds; negative: as long as it takes (until shutdown).
+  std::atomic<int64_t> broadcastWaitMs_{-1};
   ConnectionTracker tracker_;
   UserTable users_;
   ServingEnvironment environment_;

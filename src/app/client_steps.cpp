@@ -29,7 +29,8 @@ bool ServerApplication::TryNotifyPresence() {
 }
 
 void ServerApplication::DisconnectClients() {
-  if (server_->clients) server_->clients->DisconnectAll();
+  // A control-changed message to the plug-ins waits for the devices only briefly.
+  if (server_->clients) server_->clients->DisconnectAll(std::chrono::seconds(1));
 }
 
 void ServerApplication::WaitForClientWorkers(std::chrono::milliseconds bound, bool lastChance) {
@@ -39,7 +40,7 @@ void ServerApplication::WaitForClientWorkers(std::chrono::milliseconds bound, bo
                server.clients->tracker().ActiveCount());
   // A worker that is still running keeps using the service, the registry, the audit log
   // and the experiments: none of it may be destroyed under the worker.
-  if (lastChance) workerOutlivedShutdown_ = true;
+  if (lastChance) threadsOutlivedShutdown_ = true;
 }
 
 }  // namespace orvexa

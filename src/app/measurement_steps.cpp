@@ -27,7 +27,7 @@ void ServerApplication::StopFastSampler() {
 // taken again after the next start) rather than holding the shutdown up for a 120 MB
 // write; copies already finished get their date saved.
 void ServerApplication::StopLogCopies() {
-  server_->periodicLogger.StopCopies();
+  server_->periodicLogger.StopCopies(ShutdownTimeLeft());
 }
 
 }  // namespace orvexa

@@ -2,8 +2,10 @@
 // discovery while the main window initializes (before the server runs), and LDPDone for
 // every plug-in at shutdown. Main thread.
 #include <cstdio>
+#include <mutex>
 
 #include "app/server_application.h"
+#include "base/server_lock.h"
 #include "host/experiment_stopped_hook.h"
 #include "host/plugin_discovery.h"
 #include "platform/message_box.h"
@@ -31,10 +33,17 @@ void ServerApplication::DiscoverPlugins() {
   std::fflush(stdout);
 }
 
-// After the timer threads have ended: LDPDone in slot order. Each Unload waits for
-// ServerLock, so a client worker still inside a plug-in call finishes it first, and
-// nothing reaches a plug-in after its LDPDone.
+// After the timer threads have ended: LDPDone in slot order, under ServerLock, so a
+// client worker still inside a plug-in call finishes it first, and nothing reaches a
+// plug-in after its LDPDone. A call that does not return within the shutdown's bound
+// (a hung device) keeps every plug-in loaded: LDPDone must not run beside it.
 void ServerApplication::UnloadPlugins() {
+  std::unique_lock hold(ServerLock(), std::defer_lock);
+  if (!hold.try_lock_for(ShutdownTimeLeft())) {
+    std::fprintf(stderr, "Warning: a device call did not end in time; plug-ins not unloaded\n");
+    threadsOutlivedShutdown_ = true;
+    return;
+  }
   server_->registry.UnloadAll();
 }
 

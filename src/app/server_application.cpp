@@ -1,5 +1,7 @@
 #include "app/server_application.h"
 
+#include "platform/immediate_exit.h"
+
 namespace orvexa {
 
 ServerApplication::ServerApplication() = default;
@@ -24,7 +26,10 @@ int ServerApplication::Run(const std::vector<std::string>& arguments) {
     if (served) RunMainWindow();
   }
   Shutdown();
-  return served ? 0 : kEarlyExit;
+  const int status = served ? 0 : kEarlyExit;
+  // A thread left behind may still take the static locks that exit would destroy.
+  if (threadsOutlivedShutdown_) ExitImmediately(status);
+  return status;
 }
 
 }  // namespace orvexa

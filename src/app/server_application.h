@@ -80,7 +80,12 @@ class ServerApplication {
   void RetryTick();
 
   // ---- Shutdown (shutdown.cpp). ----
+  // Every wait of the shutdown ends by this long after it began, whatever a burst or a
+  // hung plug-in call holds; the settings are saved in any case.
+  static constexpr std::chrono::seconds kShutdownBound{10};
   void Shutdown();
+  // What is left of kShutdownBound (zero once it has passed).
+  std::chrono::milliseconds ShutdownTimeLeft() const;
   void KillSecondTimer();
   void WriteServerStopped();
   void SignalStop();
@@ -98,9 +103,12 @@ class ServerApplication {
   ServerCommandLine commandLine_;
   std::unique_ptr<OrvexaServer> server_;
   int secondTimerId_ = 0;
-  // A client worker did not leave within the shutdown's bounded waits: everything it
-  // can reach (the whole server object) is left alive for the rest of the process.
-  bool workerOutlivedShutdown_ = false;
+  // A thread (a client worker, the sampler, the housekeeping thread) did not end, or a
+  // plug-in call did not return, within the shutdown's bounded waits: everything it can
+  // reach (the whole server object, the static locks) is left alive, and the process
+  // ends without destructors once the settings are saved.
+  bool threadsOutlivedShutdown_ = false;
+  std::chrono::steady_clock::time_point shutdownDeadline_{};
 
   std::mutex timerLock_;  // guards timerBusy_ only; never held while calling out
   bool timerBusy_ = false;

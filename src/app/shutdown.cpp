@@ -1,7 +1,12 @@
 // Orderly shutdown after the main window's run, as an ordered list of steps. The
 // settings are saved after the plug-ins are unloaded and the threads have ended, so no
-// other thread touches the configuration tree during the save.
+// other thread touches the configuration tree during the save. Every wait is bounded
+// (kShutdownBound in all): a burst or a plug-in call that never returns holds the
+// devices, and with SIGINT/SIGTERM blocked nothing else could end the process. What
+// outlives the waits is left alone, and the process ends without destructors.
+#include <algorithm>
 #include <cstdio>
+#include <mutex>
 
 #include "app/server_application.h"
 #include "base/server_lock.h"
@@ -10,12 +15,14 @@ namespace orvexa {
 
 // Strictly in this order. The places for the steps of the other subsystems are marked.
 void ServerApplication::Shutdown() {
+  shutdownDeadline_ = std::chrono::steady_clock::now() + kShutdownBound;
   KillSecondTimer();  // the window's run has ended
   // 1. RemoveAll on the user table; every connection (also those still in their
   //    opening) is ended and no new one is accepted.
   DisconnectClients();
   // 2. The pause in which the workers finish their close paths (bounded).
-  WaitForClientWorkers(std::chrono::seconds(5), false);
+  WaitForClientWorkers(
+      std::min<std::chrono::milliseconds>(std::chrono::seconds(5), ShutdownTimeLeft()), false);
   // 3. "Server stoped".
   WriteServerStopped();
   // 4., 5. Stop the housekeeping and sampling threads and wait for them.
@@ -23,7 +30,7 @@ void ServerApplication::Shutdown() {
   StopFastSampler();  // ends an idle sampler's wait at once
   WaitForBackgroundThreads();
   // 6. No worker may still be on its way into a plug-in when LDPDone runs (bounded).
-  WaitForClientWorkers(std::chrono::seconds(10), true);
+  WaitForClientWorkers(ShutdownTimeLeft(), true);
   // 6b. The log copier's thread (no tick runs any more); before the settings save.
   StopLogCopies();
   // 7. Unload every plug-in slot in loading order (LDPDone once per loaded plug-in).
@@ -31,6 +38,12 @@ void ServerApplication::Shutdown() {
   CloseShutdownEvents();  // 8.
   SaveSettings();         // 9. copies the settings into OrvexaConfig, saves, releases the tree
   DestroyMainWindow();    // 10.
+}
+
+std::chrono::milliseconds ServerApplication::ShutdownTimeLeft() const {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      shutdownDeadline_ - std::chrono::steady_clock::now());
+  return std::max(left, std::chrono::milliseconds(0));
 }
 
 void ServerApplication::KillSecondTimer() {
@@ -51,13 +64,17 @@ void ServerApplication::SignalStop() {
 }
 
 // Waits while still serving posted work, so threads that hand work to the main thread
-// can finish.
+// can finish. A sampler waiting for the devices (held by a burst or a hung call) is left
+// behind.
 void ServerApplication::WaitForBackgroundThreads() {
   OrvexaServer& server = *server_;
-  server.loop.RunUntil([&server] { return server.housekeepingFinished.IsSet(); },
-                       std::chrono::hours(24));
-  server.loop.RunUntil([&server] { return server.samplingFinished.IsSet(); },
-                       std::chrono::hours(24));
+  const bool ended = server.loop.RunUntil([&server] { return server.housekeepingFinished.IsSet(); },
+                                          ShutdownTimeLeft()) &&
+                     server.loop.RunUntil([&server] { return server.samplingFinished.IsSet(); },
+                                          ShutdownTimeLeft());
+  if (ended) return;
+  std::fprintf(stderr, "Warning: the housekeeping or sampling thread did not end in time\n");
+  threadsOutlivedShutdown_ = true;
 }
 
 void ServerApplication::CloseShutdownEvents() {
@@ -65,7 +82,10 @@ void ServerApplication::CloseShutdownEvents() {
 }
 
 void ServerApplication::SaveSettings() {
-  std::lock_guard<PriorityInheritanceMutex> guard(ServerLock());
+  // The tree and the settings are the main thread's; the lock only keeps the save apart
+  // from device calls. One that outlived the shutdown's waits does not stop the save.
+  std::unique_lock guard(ServerLock(), std::defer_lock);
+  if (!guard.try_lock_for(ShutdownTimeLeft())) threadsOutlivedShutdown_ = true;
   ConfigurationStore& config = server_->config;
   if (config.Root() == nullptr) return;
   if (StructValue* section = config.OrvexaConfig()) {
@@ -81,9 +101,9 @@ void ServerApplication::DestroyMainWindow() {
   if (window_ != nullptr) window_->Close();
   // SIGINT/SIGTERM stay blocked: a second Ctrl-C during shutdown must not turn the
   // orderly exit into a killed process.
-  if (workerOutlivedShutdown_) {
-    // Settings are saved and plug-ins unloaded; the late worker finds every object it
-    // points to until the process ends.
+  if (threadsOutlivedShutdown_) {
+    // Settings are saved; the late thread finds every object it points to until the
+    // process ends (Run then ends it without destructors).
     (void)server_.release();
     return;
   }

@@ -1,5 +1,6 @@
 #include "host/device_registry.h"
 
+#include <cstdio>
 #include <mutex>
 
 #include "base/server_lock.h"
@@ -70,11 +71,23 @@ void DeviceRegistry::ApplyLoggingSettings(DeviceChannel& channel, StructValue* s
   // Without an entry: logged under the channel's ID once enabled, off for now.
   const bool loggingEnabled = channel.LoadFrom(entry, channel.id);
   channel.nextLogTime = now;
-  if (loggingEnabled) channel.logFile.Open(channel.alwaysReset, context.logCapacity);
+  if (!loggingEnabled) return;
+  // Registration runs before any copy is taken: a ".part" file is the remains of a copy
+  // cut short when the server last stopped.
+  IoResult cleared = LogFile::RemovePartialCopies(channel.logFile.fileName);
+  if (!cleared.ok)
+    std::fprintf(stderr, "Warning: unfinished copies of %s not removed: %s\n",
+                 channel.logFile.fileName.c_str(), cleared.message.c_str());
+  channel.logFile.Open(channel.alwaysReset, context.logCapacity);
 }
 
-void DeviceRegistry::BroadcastMessage(int code, int arg) {
-  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+bool DeviceRegistry::BroadcastMessage(int code, int arg,
+                                      std::optional<std::chrono::milliseconds> wait) {
+  std::unique_lock hold(ServerLock(), std::defer_lock);
+  if (!wait)
+    hold.lock();
+  else if (!hold.try_lock_for(*wait))
+    return false;
   DevicePlugin* previous = nullptr;
   for (DeviceChannel& channel : channels_) {
     if (channel.owner != previous && channel.owner != nullptr) {
@@ -82,6 +95,7 @@ void DeviceRegistry::BroadcastMessage(int code, int arg) {
     }
     previous = channel.owner;
   }
+  return true;
 }
 
 void DeviceRegistry::ConfigureSelected(const DeviceTreeSelection& selection,

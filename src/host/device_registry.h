@@ -11,9 +11,11 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,8 +82,11 @@ class DeviceRegistry : public LoggedChannelList {
   void RegisterChannels(int slot, int count, const PluginHostContext& context);
 
   // Sends LDPMessage(code, arg) once to each plug-in that has a registered channel, in
-  // channel order. Takes ServerLock.
-  void BroadcastMessage(int code, int arg);
+  // channel order. Takes ServerLock, waiting at most `wait` when one is given (shutdown:
+  // a burst or a hung plug-in call must not hold it up); false, and nothing sent, when
+  // the lock was not had in time.
+  bool BroadcastMessage(int code, int arg,
+                        std::optional<std::chrono::milliseconds> wait = std::nullopt);
   // "Configure selected": LDPConfig with the plug-in dialog code for a plug-in node, with
   // the channel's configure code for a channel node, handing over the plug-in's section
   // (created when missing). Takes ServerLock for the whole call.

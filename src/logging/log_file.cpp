@@ -48,6 +48,13 @@ std::string CopyStampKey(const std::string& suffix) {
          suffix.substr(14, 2) + suffix.substr(17, 2);
 }
 
+// The folder part of a path: "" for the current folder, else up to and including the
+// last '/'.
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
 uint64_t FileBytes(uint32_t capacity) {
   return sizeof(LogFileHeader) + static_cast<uint64_t>(capacity) * sizeof(LogRecord);
 }
@@ -233,15 +240,9 @@ std::string LogFile::CopyName(int64_t now) const {
 IoResult LogFile::RemoveOldCopies(const std::string& logFileName, size_t keep,
                                   const std::string& newestCopy) {
   if (keep == 0) return IoResult::Success();
-  // Folder part ("" for the current folder, else up to and including the last '/') and
-  // name part of a path.
-  auto folderOf = [](const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  };
-  const std::string base = folderOf(logFileName);
+  const std::string base = FolderOf(logFileName);
   const std::string prefix = logFileName.substr(base.size()) + ".";
-  const std::string newestName = newestCopy.substr(folderOf(newestCopy).size());
+  const std::string newestName = newestCopy.substr(FolderOf(newestCopy).size());
   IoResult result;
   std::vector<std::string> names = ListFilesWithPrefix(base.empty() ? "." : base, prefix, &result);
   if (!result.ok) return result;
@@ -258,6 +259,28 @@ IoResult LogFile::RemoveOldCopies(const std::string& logFileName, size_t keep,
   for (size_t i = keep; i < copies.size(); ++i) {
     bool missing = false;
     IoResult removed = RemoveFile(base + copies[i].second, &missing);
+    if (!removed.ok && !missing && result.ok) result = removed;
+  }
+  return result;
+}
+
+IoResult LogFile::RemovePartialCopies(const std::string& logFileName) {
+  const std::string base = FolderOf(logFileName);
+  const std::string prefix = logFileName.substr(base.size()) + ".";
+  static constexpr char kPartial[] = ".part";
+  constexpr size_t kPartialLength = sizeof kPartial - 1;
+  IoResult result;
+  std::vector<std::string> names = ListFilesWithPrefix(base.empty() ? "." : base, prefix, &result);
+  if (!result.ok) return result;
+  for (const std::string& name : names) {
+    if (name.size() < prefix.size() + kPartialLength ||
+        name.compare(name.size() - kPartialLength, kPartialLength, kPartial) != 0)
+      continue;
+    const std::string stamp =
+        name.substr(prefix.size(), name.size() - prefix.size() - kPartialLength);
+    if (CopyStampKey(stamp).empty()) continue;  // not a copy of this log
+    bool missing = false;
+    IoResult removed = RemoveFile(base + name, &missing);
     if (!removed.ok && !missing && result.ok) result = removed;
   }
   return result;

@@ -153,6 +153,11 @@ class LogFile {
   // copy not removable) is returned after trying the rest.
   static IoResult RemoveOldCopies(const std::string& logFileName, size_t keep,
                                   const std::string& newestCopy);
+  // Removes what copies of `logFileName` left unfinished ("<its name>.<stamp>.part"), the
+  // remains of a server that stopped in the middle of a copy. Only while no copy of that
+  // log is being written (start-up); the first failure is returned after trying the
+  // rest.
+  static IoResult RemovePartialCopies(const std::string& logFileName);
   // Text of the last failure of Open, StartCopy or ReplicateAt ("" after a success).
   // Main thread.
   const std::string& LastError() const { return lastError_; }

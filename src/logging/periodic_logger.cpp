@@ -135,9 +135,11 @@ bool PeriodicLogger::FinishCopies() {
   return copied;
 }
 
-void PeriodicLogger::StopCopies() {
+void PeriodicLogger::StopCopies(std::chrono::milliseconds deviceWait) {
   copier_.Stop();
-  FinishCopies();
+  std::unique_lock hold(ServerLock(), std::defer_lock);
+  if (!hold.try_lock_for(deviceWait)) return;
+  FinishCopies();  // takes the (recursive) lock again
 }
 
 bool SaveLoggingSettings(LoggedChannelList& channels, ConfigurationStore& config) {

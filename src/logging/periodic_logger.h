@@ -14,10 +14,11 @@
 // threads. TryTick waits for ServerLock at most kMainThreadLockWait (the main thread must
 // keep accepting while a burst holds the devices): a step that does not get the lock by
 // then returns, and the pass goes on from that step, with the time it began at, when the
-// caller tries again. The configuration tree is touched on the main thread only (here and by the log
-// settings dialog).
+// caller tries again. The configuration tree is touched on the main thread only (here and by the
+// log settings dialog).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <set>
@@ -61,8 +62,10 @@ class PeriodicLogger {
   bool FinishCopies();
   // Shutdown: abandons a copy still running (its ".part" file is removed; the copy is
   // taken again after the next start, as its date was not advanced), joins the copier's
-  // thread, then collects and saves what had finished. Before the channels go away.
-  void StopCopies();
+  // thread, then collects and saves what had finished. Before the channels go away. The
+  // device lock is waited for at most `deviceWait` (a hung plug-in call may hold it for
+  // good): without it nothing is collected, and those copies are taken again too.
+  void StopCopies(std::chrono::milliseconds deviceWait);
 
  private:
   // A pass in steps: the appends (and their flush), the copies, the settings save.

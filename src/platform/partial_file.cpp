@@ -70,6 +70,9 @@ IoResult PartialFile::WriteAt(uint64_t offset, const void* data, size_t size) {
 IoResult PartialFile::Commit() {
   if (fd_ < 0) return IoResult::Failure("PartialFile: no file open");
   const std::string partial = PartialPath();
+  // The data reaches the disk before the name does: a power cut must not leave an
+  // empty or torn file under the final name.
+  if (::fsync(fd_) != 0) return Fail("fsync", errno);
   const int fd = std::exchange(fd_, -1);
   if (::close(fd) != 0) {
     const int saved = errno;
@@ -81,6 +84,16 @@ IoResult PartialFile::Commit() {
     ::unlink(partial.c_str());
     return IoResult::Failure(ErrnoMessage("rename", path_, saved));
   }
+  // And the rename itself, before a caller relies on it (removing older files).
+  const size_t slash = path_.find_last_of('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path_.substr(0, slash));
+  const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd < 0) return IoResult::Failure(ErrnoMessage("open", folder, errno));
+  const bool synced = ::fsync(folderFd) == 0;
+  const int saved = errno;
+  ::close(folderFd);
+  if (!synced) return IoResult::Failure(ErrnoMessage("fsync", folder, saved));
   return IoResult::Success();
 }
 

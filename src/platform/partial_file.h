@@ -1,5 +1,7 @@
 // PartialFile: a new file written under "<path>.part" and given its final name only when
-// it is complete (Commit: close, then rename over `path`). Any failure on the way, an
+// it is complete and on the disk (Commit: fsync, close, rename over `path`, fsync of the
+// folder, so that a power cut never leaves a short file under the final name once
+// Commit has returned). Any failure on the way, an
 // Abandon, or destroying the object before Commit removes the partial file, so no
 // incomplete file is ever left behind under either name.
 //
@@ -31,7 +33,10 @@ class PartialFile {
   IoResult Append(const void* data, size_t size, size_t chunkSize);
   // Overwrites `size` bytes at `offset` of what was written; an error abandons the file.
   IoResult WriteAt(uint64_t offset, const void* data, size_t size);
-  // Closes and renames the partial file to the final path; on failure it is removed.
+  // Flushes the partial file to the disk, closes and renames it to the final path and
+  // flushes the folder. On a failure before the rename the partial file is removed; a
+  // failure of the folder's flush is reported with the file already renamed (callers
+  // then must not remove older copies in its favour).
   IoResult Commit();
   // Closes and removes the partial file; nothing when none is open.
   void Abandon();

@@ -43,6 +43,10 @@ ListenResult OpenListeningSocket(int port, int backlog) {
   return result;
 }
 
+int MaxListenBacklog() {
+  return SOMAXCONN;
+}
+
 SocketHandle AcceptConnection(SocketHandle listener, int* error) {
   for (;;) {
     int socket = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);

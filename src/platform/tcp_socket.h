@@ -28,6 +28,8 @@ struct ListenResult {
 // A non-blocking stream socket bound to every IPv4 interface on `port` (0: any free
 // port), listening with `backlog`.
 ListenResult OpenListeningSocket(int port, int backlog);
+// The longest queue of pending connections the system grants (SOMAXCONN).
+int MaxListenBacklog();
 
 // Accepts one pending connection of a non-blocking listening socket; the returned socket
 // is blocking. kInvalidSocket when nothing was pending or accepting failed (errno in

@@ -1,9 +1,7 @@
 #include "protocol/client_worker.h"
 
 #include <memory>
-#include <mutex>
 
-#include "base/server_lock.h"
 #include "protocol/request_session.h"
 #include "sessions/audit_log.h"
 #include "sessions/user_table.h"
@@ -41,6 +39,7 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
   MessageWriter writer(raw);
   std::unique_ptr<uint8_t[]> receiveBuffer(new uint8_t[kReceiveBufferSize]);
   std::unique_ptr<ByteStream> stream;
+  WebSocketStream* websocketStream = nullptr;
   std::unique_ptr<RequestContext> session;
   bool wrongVersion = false;
 
@@ -54,6 +53,7 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
           std::make_unique<WebSocketStream>(raw, receiveBuffer.get(), kReceiveBufferSize, 2);
       websocket->Handshake();
       writer.set_framed(true);
+      websocketStream = websocket.get();
       stream = std::move(websocket);
     } else {
       // The two bytes are the start of the request protocol.
@@ -67,15 +67,19 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
     session->socketRef = &socket;
     // A forwarding proxy's X-Real-IP header is believed only from this machine, like
     // the forwarded address of Hello: anybody else could name any address.
-    if (!writer.framed() || session->local) {
-      const bool named = stream->GetPeerAddress(session->clientAddress.data());
-      session->proxied = named && writer.framed();  // plain TCP names the socket's peer
+    if (!writer.framed()) {
+      stream->GetPeerAddress(session->clientAddress.data());  // the socket's peer
+    } else if (session->local && websocketStream->RealIp()) {
+      const HostAddress named = *websocketStream->RealIp();
+      session->proxied = true;
+      // Four bytes cannot name an IPv6 client: it keeps the proxy's address there.
+      if (named.IsV4()) session->clientAddress = named.V4();
+      // A local connection was not counted at accept (behind the local proxy all come
+      // from 127.0.0.1); one the proxy names counts from here under the client's own
+      // address, IPv4 or IPv6, which may already have its fill. The lab PC's own clients
+      // are not counted.
+      if (env.tracker && !env.tracker->Readdress(&socket, named)) ThrowTransportError();
     }
-    // A local connection was not counted at accept (behind the local proxy all come from
-    // 127.0.0.1); one the proxy names counts from here under the client's own address,
-    // which may already have its fill. The lab PC's own clients are not counted.
-    if (session->proxied && env.tracker && !env.tracker->Readdress(&socket, session->clientAddress))
-      ThrowTransportError();
     // Hello marks the connection opened in the tracker as soon as it has answered.
     if (Hello(*session) == HelloResult::kWrongVersion) {
       wrongVersion = true;
@@ -96,9 +100,10 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
     return;
   }
 
-  // The close path, in its order.
+  // The close path, in its order. The close hooks take only the leaf locks they need
+  // (a recording ends under ExperimentLock), never ServerLock: an ending connection gives
+  // back its place, thread and socket at once, even while a burst holds the devices.
   if (session) {
-    std::lock_guard<PriorityInheritanceMutex> guard(ServerLock());
     for (CloseHook hook : table.CloseHooks()) {
       try {
         hook(*session);

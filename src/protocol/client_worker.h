@@ -1,9 +1,9 @@
 // The thread procedure of one admitted client connection: chooses the transport from
 // the first two bytes ("GE": WebSocket after the upgrade, anything else plain TCP), runs
 // the opening exchange and the request loop, and, whatever ends the connection, the
-// close path in its order (close hooks under ServerLock, writer closed without sending,
-// user-table entry removed, stream destroyed, socket closed, "Users %u connection
-// closed", counted out). Runs on its own thread; everything it owns is private to it.
+// close path in its order (close hooks, which never wait for ServerLock, writer closed without
+// sending, user-table entry removed, stream destroyed, socket closed, "Users %u connection closed",
+// counted out). Runs on its own thread; everything it owns is private to it.
 #pragma once
 
 #include <cstdint>

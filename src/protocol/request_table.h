@@ -2,7 +2,8 @@
 // loop; a code without a handler ends the connection. Each request family registers its
 // handlers in its own Register...Requests function, called once from StandardTable()
 // (request_table.cpp); a family that must clean up when a connection ends (a running
-// recording) adds a close hook, run at the start of the close path under ServerLock.
+// recording) adds a close hook, run at the start of the close path without ServerLock: a
+// hook takes only leaf locks (ExperimentLock), so no ending connection waits for a burst.
 // Built once, then read by every worker without a lock.
 #pragma once
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <thread>
 
 #include "plugin_api/ldp_plugin.h"
 #include "sessions/audit_log.h"
@@ -138,9 +139,19 @@ void UserTable::RemoveBySocket(ConnectionSocket* socketRef) {
   RemoveMatching([socketRef](const UserEntry& e) { return e.socketRef == socketRef; });
 }
 
-void UserTable::RemoveAll() {
+bool UserTable::RemoveAll(std::optional<std::chrono::milliseconds> wait) {
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_, std::defer_lock);
+    if (!wait) {
+      guard.lock();
+    } else {
+      // A plain mutex has no timed wait; this runs once, at shutdown.
+      const auto end = std::chrono::steady_clock::now() + *wait;
+      while (!guard.try_lock()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    }
     for (auto& e : entries_) {
       if (e.socketRef && e.socketRef->open) {
         e.socketRef->open = false;
@@ -152,6 +163,7 @@ void UserTable::RemoveAll() {
     ControlChangedLocked();
   }
   RefreshRows();
+  return true;
 }
 
 void UserTable::Touch(ConnectionSocket* socketRef) {

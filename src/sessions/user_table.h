@@ -15,10 +15,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "sessions/user_entry.h"
@@ -64,8 +66,10 @@ class UserTable {
   void RemoveById(uint32_t id);
   // The close path of a connection removes its own entry.
   void RemoveBySocket(ConnectionSocket* socketRef);
-  // Shutdown: every connection is shut down, the table emptied.
-  void RemoveAll();
+  // Shutdown: every connection is shut down, the table emptied. With `wait`, the table
+  // lock is waited for at most that long (a write request holds it around its device
+  // call, which may never return); false, nothing changed, when it was not had.
+  bool RemoveAll(std::optional<std::chrono::milliseconds> wait = std::nullopt);
 
   // Restarts the idle time-out of the connection (every request: no table lock).
   void Touch(ConnectionSocket* socketRef);

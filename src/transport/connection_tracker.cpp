@@ -9,7 +9,7 @@ namespace {
 
 // The local reverse proxy's address: its connections are counted by the client address
 // the handshake gives.
-constexpr ConnectionTracker::Address kLocalProxy = {127, 0, 0, 1};
+constexpr ConnectionTracker::Address kLocalProxy(127, 0, 0, 1);
 
 }  // namespace
 

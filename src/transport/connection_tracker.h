@@ -16,7 +16,6 @@
 // take it whatever it holds.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -25,13 +24,14 @@
 #include <vector>
 
 #include "transport/connection_socket.h"
+#include "transport/host_address.h"
 
 namespace orvexa {
 
 class ConnectionTracker {
  public:
-  // An IPv4 address, first byte = first dotted number.
-  using Address = std::array<uint8_t, 4>;
+  // A client's address, IPv4 or IPv6 (a proxy's "X-Real-IP" may name either).
+  using Address = HostAddress;
 
   // Refuses when `maxClients` connections are counted in, otherwise counts one in and
   // returns its serial number (1, 2, ...).
@@ -55,8 +55,9 @@ class ConnectionTracker {
   // if it has not finished its opening. Joins the entry Admit made for the same handle.
   void Track(ConnectionSocket* socket, int64_t deadlineMs);
   // The worker read the client's own address from the handshake (a local proxy's
-  // X-Real-IP): the opening counts under that address from now on. False, leaving the count unchanged, when that address already
-  // has the maximum in their opening (the worker then ends the connection).
+  // X-Real-IP, IPv4 or IPv6): the opening counts under that address from now on.
+  // False, leaving the count unchanged, when that address already has the maximum in
+  // their opening (the worker then ends the connection).
   bool Readdress(ConnectionSocket* socket, const Address& address);
   // The opening is done (Hello answered): from now on the user table's idle time-out
   // applies.

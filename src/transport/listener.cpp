@@ -14,7 +14,7 @@ Listener::~Listener() {
 }
 
 bool Listener::Open(int port, std::string* failureMessage, std::string* detail) {
-  ListenResult result = OpenListeningSocket(port, kBacklog);
+  ListenResult result = OpenListeningSocket(port, MaxListenBacklog());
   switch (result.failedStep) {
     case ListenStep::kNone:
       socket_ = result.socket;
@@ -43,6 +43,11 @@ void Listener::Close() {
 }
 
 void Listener::OnAcceptReady() {
+  while (AcceptOne()) {
+  }
+}
+
+bool Listener::AcceptOne() {
   int error = 0;
   SocketHandle accepted = AcceptConnection(socket_, &error);
   if (accepted == kInvalidSocket) {
@@ -52,23 +57,25 @@ void Listener::OnAcceptReady() {
       CloseSpareDescriptor(spare_);
       CloseSocket(AcceptConnection(socket_));
       spare_ = OpenSpareDescriptor();
+      return spare_ >= 0;
     }
-    return;
+    return false;
   }
   const Admission admission = readAdmission_();
   if (!admission.enabled || !serverRunning_.load()) {
     CloseSocket(accepted);
-    return;
+    return true;
   }
   // Behind the local proxy this is 127.0.0.1; the worker counts the connection under
   // the proxy's X-Real-IP once the handshake is read.
-  ConnectionTracker::Address peer{};
+  HostAddress::V4Bytes peer{};
   PeerAddress(accepted, peer.data());
   // The count test and the count-in are one step under the admission lock.
-  std::optional<uint32_t> serial = tracker_.Admit(admission.maxClients, accepted, peer);
+  std::optional<uint32_t> serial =
+      tracker_.Admit(admission.maxClients, accepted, HostAddress::FromV4(peer));
   if (!serial) {
     CloseSocket(accepted);
-    return;
+    return true;
   }
   SetNoDelay(accepted);
   if (!startWorker_(accepted, *serial)) {
@@ -76,6 +83,7 @@ void Listener::OnAcceptReady() {
     tracker_.Leave();
     CloseSocket(accepted);
   }
+  return true;
 }
 
 }  // namespace orvexa

@@ -1,7 +1,8 @@
-// The listening socket of the server (all IPv4 interfaces, backlog 5) and the admission
-// of new connections: accepted on the main thread when the main loop reports the socket
-// readable; refused without a word when Enable is off, the server is not running yet,
-// MaxClientCount connections are counted in or the peer's address already has
+// The listening socket of the server (all IPv4 interfaces, the longest accept queue the
+// system grants, so that a burst of connects is not dropped by a short queue) and the
+// admission of new connections: accepted on the main thread, every pending one, when
+// the main loop reports the socket readable; refused without a word when Enable is off, the server
+// is not running yet, MaxClientCount connections are counted in or the peer's address already has
 // MaxOpeningPerAddress connections in their opening; otherwise counted in (one step
 // under the tracker's admission lock) and handed to a new worker thread.
 //
@@ -24,8 +25,6 @@ namespace orvexa {
 
 class Listener {
  public:
-  static constexpr int kBacklog = 5;
-
   // What admission reads of the server settings for each new connection.
   struct Admission {
     bool enabled = true;      // Enable
@@ -52,10 +51,15 @@ class Listener {
   SocketHandle socket() const { return socket_; }
   int port() const { return port_; }
 
-  // One accept notification: accepts one pending connection and admits or refuses it.
+  // One accept notification: accepts every pending connection (until the queue is
+  // empty) and admits or refuses each.
   void OnAcceptReady();
 
  private:
+  // Accepts one pending connection and admits or refuses it; false when none was left
+  // (or accepting failed: the main loop reports the socket again if one is pending).
+  bool AcceptOne();
+
   ConnectionTracker& tracker_;
   ReadAdmission readAdmission_;
   const std::atomic<bool>& serverRunning_;

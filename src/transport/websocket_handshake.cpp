@@ -62,27 +62,6 @@ std::string WebSocketHandshake::AcceptValue(const std::string& key) {
   return encoded;
 }
 
-bool WebSocketHandshake::ParseDottedAddress(const std::string& text, uint8_t address[4]) {
-  unsigned parts[4];
-  size_t i = 0;
-  for (int part = 0; part < 4; ++part) {
-    if (part > 0) {
-      if (i >= text.size() || text[i] != '.') return false;
-      ++i;
-    }
-    if (i >= text.size() || !std::isdigit(static_cast<uint8_t>(text[i]))) return false;
-    unsigned long number = 0;
-    while (i < text.size() && std::isdigit(static_cast<uint8_t>(text[i]))) {
-      number = number * 10 + static_cast<unsigned>(text[i] - '0');
-      if (number > 255) return false;
-      ++i;
-    }
-    parts[part] = static_cast<unsigned>(number);
-  }
-  for (int part = 0; part < 4; ++part) address[part] = static_cast<uint8_t>(parts[part]);
-  return true;
-}
-
 uint8_t WebSocketHandshake::PeekByte() {
   return *raw_.Require(1);
 }
@@ -171,8 +150,8 @@ void WebSocketHandshake::ApplyHeader(const std::string& name, const std::string&
   } else if (EqualsNoCase(name, "Sec-WebSocket-Key")) {
     key_ = value;
   } else if (EqualsNoCase(name, "X-Real-IP")) {
-    uint8_t address[4];
-    if (ParseDottedAddress(value, address)) std::memcpy(forwarded_, address, 4);
+    std::optional<HostAddress> address = HostAddress::Parse(value);
+    if (address && !address->IsUnspecified()) realIp_ = address;
   }
 }
 

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "transport/host_address.h"
 #include "transport/raw_connection.h"
 #include "transport/socket_stream.h"
 
@@ -20,13 +22,11 @@ class WebSocketHandshake {
   // Returns after the 101 answer was sent; throws otherwise.
   void Perform();
 
-  // The address of a valid "X-Real-IP" header, 0.0.0.0 when none.
-  const uint8_t* forwardedAddress() const { return forwarded_; }
+  // The address of a valid "X-Real-IP" header (IPv4 or IPv6, never 0.0.0.0 or "::").
+  const std::optional<HostAddress>& realIp() const { return realIp_; }
 
   // Base64 of SHA-1(key + the protocol's fixed GUID), padded to a multiple of 4.
   static std::string AcceptValue(const std::string& key);
-  // "%u.%u.%u.%u" with every number below 256 (anything after the fourth is ignored).
-  static bool ParseDottedAddress(const std::string& text, uint8_t address[4]);
 
  private:
   uint8_t PeekByte();
@@ -44,7 +44,7 @@ class WebSocketHandshake {
   bool connectionUpgrade_ = false;
   bool version_ = false;
   std::string key_;
-  uint8_t forwarded_[4] = {0, 0, 0, 0};
+  std::optional<HostAddress> realIp_;
 };
 
 }  // namespace orvexa

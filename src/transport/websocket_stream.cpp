@@ -16,13 +16,13 @@ WebSocketStream::WebSocketStream(RawConnection& connection, uint8_t* buffer, siz
 void WebSocketStream::Handshake() {
   WebSocketHandshake handshake(raw_, connection_);
   handshake.Perform();
-  std::memcpy(forwardedAddress_, handshake.forwardedAddress(), 4);
+  realIp_ = handshake.realIp();
 }
 
 bool WebSocketStream::GetPeerAddress(uint8_t address[4]) {
-  static const uint8_t kNone[4] = {0, 0, 0, 0};
-  if (std::memcmp(forwardedAddress_, kNone, 4) == 0) return false;
-  std::memcpy(address, forwardedAddress_, 4);
+  if (!realIp_ || !realIp_->IsV4()) return false;
+  const HostAddress::V4Bytes v4 = realIp_->V4();
+  std::memcpy(address, v4.data(), v4.size());
   return true;
 }
 

@@ -7,8 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "transport/byte_stream.h"
+#include "transport/host_address.h"
 #include "transport/raw_connection.h"
 #include "transport/socket_stream.h"
 
@@ -22,7 +24,11 @@ class WebSocketStream : public ByteStream {
   // Runs the upgrade exchange (throws when it is refused).
   void Handshake();
 
+  // The client's IPv4 address from a local proxy's "X-Real-IP" header; false without
+  // one, and for an IPv6 client, which four bytes cannot name (see RealIp).
   bool GetPeerAddress(uint8_t address[4]) override;
+  // The address of the "X-Real-IP" header, IPv4 or IPv6; none without a valid one.
+  const std::optional<HostAddress>& RealIp() const { return realIp_; }
   const uint8_t* Require(size_t n) override;
   void Consume(size_t n) override;
 
@@ -37,7 +43,7 @@ class WebSocketStream : public ByteStream {
   uint32_t frameLength_ = 0;
   uint8_t maskKey_[4] = {0, 0, 0, 0};
   uint8_t empty_ = 0;
-  uint8_t forwardedAddress_[4] = {0, 0, 0, 0};
+  std::optional<HostAddress> realIp_;
 };
 
 }  // namespace orvexa

@@ -289,6 +289,18 @@ TEST_F(ReplicationTest, CopyThatCannotBeCreatedFailsAndIsRetried) {
   EXPECT_TRUE(log.ReplicateAt(kMarch7 + 1));
 }
 
+// What a copy cut short by a stop left behind goes at the next start; nothing else does.
+TEST_F(ReplicationTest, UnfinishedCopiesOfTheLogAreRemoved) {
+  for (const char* name : {"tank.log.07_03_2016_09_05_30.part", "tank.log.07_03_2016_09_05_30",
+                           "tank.log.notes.part", "other.log.07_03_2016_09_05_30.part"})
+    dir.Write(name, "x");
+  EXPECT_TRUE(LogFile::RemovePartialCopies(dir.File("tank.log")).ok);
+  EXPECT_FALSE(dir.Exists("tank.log.07_03_2016_09_05_30.part"));
+  EXPECT_TRUE(dir.Exists("tank.log.07_03_2016_09_05_30"));
+  EXPECT_TRUE(dir.Exists("tank.log.notes.part"));
+  EXPECT_TRUE(dir.Exists("other.log.07_03_2016_09_05_30.part"));
+}
+
 TEST_F(ReplicationTest, ShortWriteLeavesNoPartialCopy) {
   LogFile log(dir.File("tank.log"));
   ASSERT_TRUE(log.Open(false, 10000));  // 80012 bytes

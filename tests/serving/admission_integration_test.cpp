@@ -1,8 +1,9 @@
 // Admission of connections by the real server: MaxClientCount, a place freed by a
-// client that leaves or by one that never finishes its opening, the opening deadline and
-// the openings per address (also behind the local proxy), Hello answered while a burst
-// holds the devices, Enable and device listing switched off, and the start-up failure
-// when the port is taken.
+// client that leaves (also while a burst holds the devices) or by one that never
+// finishes its opening, the opening deadline and the openings per address (also behind
+// the local proxy, IPv4 and IPv6), Hello answered while a burst holds the devices,
+// Enable and device listing switched off, and the start-up failure when the port is
+// taken.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -74,10 +75,18 @@ TEST(AdmissionTest, OpeningDeadlineAndOpeningsPerAddress) {
     EXPECT_EQ(p.ReceiveFrame().opcode, 10);
   }
   // A third from that address is accepted (the proxy's own address is not counted at
-  // accept) and then closed.
+  // accept) and then closed. An IPv6 address counts the same way.
   ProtocolClient third;
   third.Connect("127.0.0.1", server.port, Transport::kWebSocket, {"X-Real-IP: 10.9.9.9"});
   EXPECT_TRUE(third.WaitClosed(5000));
+  ProtocolClient proxied6[3];
+  for (ProtocolClient& p : proxied6) {
+    p.Connect("127.0.0.1", server.port, Transport::kWebSocket, {"X-Real-IP: 2001:db8::7"});
+    if (&p == &proxied6[2]) break;
+    p.SendRaw(client::EncodeClientFrame(9, "x"));
+    EXPECT_EQ(p.ReceiveFrame().opcode, 10);
+  }
+  EXPECT_TRUE(proxied6[2].WaitClosed(5000));
   // Another address's two openings; its third is closed at accept.
   ProtocolClient silent[2];
   for (ProtocolClient& s : silent) s.ConnectRaw("127.0.0.1", server.port, "127.0.0.2");
@@ -93,14 +102,31 @@ TEST(AdmissionTest, OpeningDeadlineAndOpeningsPerAddress) {
   EXPECT_EQ(opened->ReadValue(1).first, 21.5f);
   // Past the opening deadline every unopened connection is closed, long before the
   // idle delay; then 127.0.0.2 gets in again.
-  for (ProtocolClient* c :
-       {&proxied[0], &proxied[1], &silent[0], &silent[1], &local[0], &local[1], &local[2]})
+  for (ProtocolClient* c : {&proxied[0], &proxied[1], &proxied6[0], &proxied6[1], &silent[0],
+                            &silent[1], &local[0], &local[1], &local[2]})
     EXPECT_TRUE(c->WaitClosed(10000));
   EXPECT_GE(MillisecondsSince(start), 1900);
   ProtocolClient again;
   again.Connect("127.0.0.1", server.port, Transport::kTcp, {}, "127.0.0.2");
   EXPECT_EQ(again.Hello(), 0);
   EXPECT_EQ(other.ReadValue(1).first, 21.5f);
+}
+
+// Starts a burst of `durationMs` on `bursting` and returns once it holds the devices:
+// from then on a value read of `reader` waits for them (it is answered when the burst
+// ends); before, it is answered at once.
+bool StartBurstHoldingTheDevices(ProtocolClient& bursting, ProtocolClient& reader,
+                                 uint32_t durationMs) {
+  const uint16_t channel = reader.FindChannel(3, "Probe_Input");
+  if (channel == 0) return false;
+  bursting.U8(17).Str("sweep").U32(durationMs).Send();
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    reader.U8(5).U16(channel).Send();
+    if (reader.Quiet(200)) return true;
+    EXPECT_EQ(reader.ReadF32(), 21.5f);
+    reader.ReadU32();
+  }
+  return false;
 }
 
 // A burst keeps the devices to itself; accepting, the handshake and Hello do not need
@@ -110,20 +136,9 @@ TEST(AdmissionTest, HelloIsAnsweredWhileABurstHoldsTheDevices) {
   RunningServer server({}, true);
   auto bursting = server.Connect(Transport::kTcp);
   auto reader = server.Connect(Transport::kWebSocket);
-  const uint16_t channel = reader->FindChannel(3, "Probe_Input");
-  ASSERT_NE(channel, 0);
   const Clock::time_point burstStart = Clock::now();
-  bursting->U8(17).Str("sweep").U32(5000).Send();
-  // Once the burst has the devices a value read waits for them; before, it is answered.
-  bool held = false;
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    reader->U8(5).U16(channel).Send();
-    held = reader->Quiet(200);
-    if (held) break;
-    EXPECT_EQ(reader->ReadF32(), 21.5f);
-    reader->ReadU32();
-  }
-  ASSERT_TRUE(held) << "the burst did not hold the devices";
+  ASSERT_TRUE(StartBurstHoldingTheDevices(*bursting, *reader, 5000))
+      << "the burst did not hold the devices";
   // Past at least one tick of the main thread's clock, which needs the devices too.
   ASSERT_TRUE(reader->Quiet(1100));
   for (Transport transport : {Transport::kTcp, Transport::kWebSocket}) {
@@ -132,6 +147,36 @@ TEST(AdmissionTest, HelloIsAnsweredWhileABurstHoldsTheDevices) {
     EXPECT_LT(MillisecondsSince(connecting), 1000);
   }
   EXPECT_LT(MillisecondsSince(burstStart), 4000) << "the burst ended before the Hellos";
+  EXPECT_NE(bursting->ReadU32(), 0u);  // the burst's experiment
+  EXPECT_EQ(reader->ReadF32(), 21.5f);
+}
+
+// A client that leaves while a burst holds the devices gives its place back before the
+// burst ends: its close path needs nothing the burst holds.
+TEST(AdmissionTest, AClientLeavingDuringABurstFreesItsPlaceAtOnce) {
+  RunningServer server({"/maxclient", "3"}, true);
+  auto bursting = server.Connect(Transport::kTcp);
+  auto reader = server.Connect(Transport::kWebSocket);
+  auto leaving = server.Connect(Transport::kTcp);
+  EXPECT_TRUE(RefusedAtOnce(server.port));
+  bursting->set_timeout_ms(30000);
+  ASSERT_TRUE(StartBurstHoldingTheDevices(*bursting, *reader, 8000))
+      << "the burst did not hold the devices";
+  leaving->Close();
+  ASSERT_TRUE(server.WaitForAudit("Users 3 connection closed"));
+  // Counted out right after its audit line: a newcomer may need a second try.
+  bool admitted = false;
+  for (int attempt = 0; attempt < 50 && !admitted && bursting->Quiet(20); ++attempt) {
+    ProtocolClient newcomer;
+    newcomer.ConnectRaw("127.0.0.1", server.port);
+    newcomer.U16(100).U8(1).Str("").Send();
+    try {
+      admitted = newcomer.ReadU8() == 0;
+    } catch (const client::ClientError&) {
+    }
+  }
+  EXPECT_TRUE(admitted);
+  EXPECT_TRUE(bursting->Quiet(0)) << "the burst ended before the newcomer was admitted";
   EXPECT_NE(bursting->ReadU32(), 0u);  // the burst's experiment
   EXPECT_EQ(reader->ReadF32(), 21.5f);
 }

@@ -3,15 +3,21 @@
 // (WriteOnly) and a channel named "burst_3" (so that its ID, Probe_burst_3, is not a
 // burst name). When PROBE_LOG names a file, every message, write and LDPDone is
 // appended to it, and a channel call after LDPDone is recorded as "call after done".
+// With PROBE_LOG set, writing kHangValue to Output logs "hang" and never returns: a
+// device call that hangs (never without it: the request fuzz target loads this device).
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 #include "plugin_api/ldp_plugin.h"
 
 using namespace orvexa;
 
 namespace {
+
+constexpr float kHangValue = -86400.0f;
 
 std::mutex logLock;
 float output = 0.0f;
@@ -39,6 +45,10 @@ float ReadOutput(PluginHandle, int, int) {
 
 void WriteOutput(PluginHandle, float value, int param) {
   if (done) Log("call after done\n", 0, 0);
+  if (value == kHangValue && std::getenv("PROBE_LOG") != nullptr) {
+    Log("hang\n", 0, 0);
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+  }
   output = value;
   Log("write %g %g\n", value, param);
 }

@@ -1,6 +1,6 @@
 // The user table at work in the real server: idle expiry with its audit line, the
 // rotation of the control turn, the plug-in messages, and the orderly shutdown with
-// clients connected.
+// clients connected, also past a device call that never returns.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -93,6 +93,29 @@ TEST(SessionsTest, OrderlyShutdownWithClientsConnected) {
   EXPECT_EQ(CountOf(probe, "done"), 1u);
   EXPECT_EQ(CountOf(probe, "call after done"), 0u);
   EXPECT_TRUE(server.dir.Exists("orvexa.cfg"));
+}
+
+// A write that hangs inside the plug-in holds the devices and the user table for good:
+// the shutdown still ends, in order and with status 0, and saves the settings; the
+// plug-ins stay loaded (LDPDone must not run beside the hung call).
+TEST(SessionsTest, ShutdownEndsPastADeviceCallThatNeverReturns) {
+  RunningServer server({"/maxclient", "7"});
+  auto hung = server.Connect(Transport::kTcp);
+  auto other = server.Connect(Transport::kWebSocket);
+  hung->WriteValue(2, -86400.0f);  // the probe's hanging value
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (CountOf(server.ProbeLog(), "hang") == 0 && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_EQ(CountOf(server.ProbeLog(), "hang"), 1u);
+
+  server.process->Signal(SIGTERM);
+  EXPECT_TRUE(other->WaitClosed(10000));
+  auto status = server.process->WaitForExit(std::chrono::seconds(60));
+  ASSERT_TRUE(status.has_value()) << "the shutdown did not end\n" << server.process->Stderr();
+  EXPECT_EQ(*status, 0) << server.process->Stderr();
+  EXPECT_NE(server.Audit().find("Server stoped"), std::string::npos);
+  EXPECT_NE(server.dir.Read("orvexa.cfg").find("MaxClientCount=7"), std::string::npos);
+  EXPECT_EQ(CountOf(server.ProbeLog(), "done"), 0u);
 }
 
 }  // namespace
