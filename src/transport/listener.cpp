@@ -1,5 +1,7 @@
 #include "transport/listener.h"
 
+#include "platform/clock.h"
+
 namespace orvexa {
 
 Listener::Listener(ConnectionTracker& tracker, ReadAdmission readAdmission,
@@ -13,8 +15,9 @@ Listener::~Listener() {
   Close();
 }
 
-bool Listener::Open(int port, std::string* failureMessage, std::string* detail) {
-  ListenResult result = OpenListeningSocket(port, kBacklog);
+bool Listener::Open(int port, std::string* failureMessage, std::string* detail,
+                    const std::string& address) {
+  ListenResult result = OpenListeningSocket(port, kBacklog, address);
   switch (result.failedStep) {
     case ListenStep::kNone:
       socket_ = result.socket;
@@ -64,6 +67,13 @@ void Listener::OnAcceptReady() {
   // the proxy's X-Real-IP once the handshake is read.
   ConnectionTracker::Address peer{};
   PeerAddress(accepted, peer.data());
+  // An address that keeps presenting bad tokens is closed at once; the local proxy's
+  // clients are looked at under their own address once the upgrade names it.
+  if (failures_ && peer != ConnectionTracker::Address{127, 0, 0, 1} &&
+      failures_->IsBlocked(HelloFailureBound::FromIPv4(peer), MonotonicNanoseconds() / 1000000)) {
+    CloseSocket(accepted);
+    return;
+  }
   // The count test and the count-in are one step under the admission lock.
   std::optional<uint32_t> serial = tracker_.Admit(admission.maxClients, accepted, peer);
   if (!serial) {
