@@ -4,11 +4,13 @@
 #include <mutex>
 
 #include "base/server_lock.h"
+#include "platform/clock.h"
 #include "protocol/request_session.h"
 #include "sessions/audit_log.h"
 #include "sessions/user_table.h"
 #include "transport/connection_closed.h"
 #include "transport/connection_tracker.h"
+#include "transport/hello_failure_bound.h"
 #include "transport/message_writer.h"
 #include "transport/socket_connection.h"
 #include "transport/socket_stream.h"
@@ -42,7 +44,9 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
   std::unique_ptr<uint8_t[]> receiveBuffer(new uint8_t[kReceiveBufferSize]);
   std::unique_ptr<ByteStream> stream;
   std::unique_ptr<RequestContext> session;
-  bool wrongVersion = false;
+  // Ended before it opened, without the close path: a wrong protocol version or a
+  // refused token (answered), or an address closed for its refusals.
+  bool endedUnopened = false;
 
   try {
     IpAddress peer{};
@@ -76,9 +80,13 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
     // which may already have its fill. The lab PC's own clients are not counted.
     if (session->proxied && env.tracker && !env.tracker->Readdress(&socket, session->clientAddress))
       ThrowTransportError();
-    // Hello marks the connection opened in the tracker as soon as it has answered.
-    if (Hello(*session) == HelloResult::kWrongVersion) {
-      wrongVersion = true;
+    if (session->proxied && env.failures &&
+        env.failures->IsBlocked(HelloFailureBound::FromIPv4(session->clientAddress),
+                                MonotonicNanoseconds() / 1000000)) {
+      endedUnopened = true;
+    } else if (Hello(*session) != HelloResult::kAdmitted) {
+      // Hello marks the connection opened in the tracker as soon as it has answered.
+      endedUnopened = true;
     } else {
       RunRequestLoop(*session, table);
     }
@@ -89,8 +97,9 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
     // connection alone, through the same close path.
   }
 
-  if (wrongVersion) {
-    // The refusal of a wrong protocol version: answered, closed, counted out, no audit.
+  if (endedUnopened) {
+    // Closed and counted out; a refused token wrote its own audit line, nothing else
+    // does.
     CloseOwnSocket(env, socket);
     CountOut(env);
     return;
