@@ -145,7 +145,7 @@ CompletedRun RunServerToEnd(const std::string& folder, std::vector<std::string> 
 }
 
 std::string RunBuildTool(const std::string& commandLine) {
-  const std::string command = std::string(ORVEXA_BUILD_DIR) + "/" + commandLine + " 2>&1";
+  const std::string command = std::string(ORVEXA_BUILD_DIR) + "/" + commandLine;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return "";
   std::string out;
