@@ -22,3 +22,10 @@ if(TARGET orvexa_test_support AND TARGET orvexa_client)
   target_link_libraries(interference PRIVATE orvexa_core orvexa_client orvexa_test_support)
   set_target_properties(interference PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endif()
+
+# The admission benchmark with tokens starts the real server through the test support
+# library and mints its tokens with build/orvexa-token.
+if(TARGET auth_bench AND TARGET orvexa_test_support)
+  target_link_libraries(auth_bench PRIVATE orvexa_test_support)
+  add_dependencies(auth_bench orvexa orvexa-token)
+endif()

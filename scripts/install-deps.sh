@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake pkg-config ccache
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  libcrypto++-dev
+  libcrypto++-dev libjwt-dev libssl-dev
   qt6-base-dev fonts-dejavu-core xvfb xauth
   chromium nginx-light openssl
   python3 python3-venv

@@ -72,14 +72,22 @@ void ClientService::OnRows(const ClientRows& rows) {
   if (rowsChanged_) rowsChanged_(rows_);
 }
 
-bool ClientService::OpenListener(int port, std::string* failureMessage, std::string* detail) {
-  if (!listener_.Open(port, failureMessage, detail)) return false;
+bool ClientService::OpenListener(int port, const std::string& address, std::string* failureMessage,
+                                 std::string* detail) {
+  if (!listener_.Open(port, failureMessage, detail, address)) return false;
   watchId_ =
       loop_.WatchFd(listener_.socket(), POLLIN, [this](short) { listener_.OnAcceptReady(); });
   // The tracker's lock is a leaf: the check never waits for a burst.
   openingTimerId_ = loop_.AddTimer(
       kOpeningCheckPeriod, [this] { tracker_.ExpireUnopened(MonotonicNanoseconds() / 1000000); });
   return true;
+}
+
+void ClientService::RequireTokens(const TokenVerifier* tokens, bool allowAnonymousObservers) {
+  environment_.tokens = tokens;
+  environment_.allowAnonymousObservers = allowAnonymousObservers;
+  environment_.failures = tokens ? &failures_ : nullptr;
+  listener_.SetFailureBound(environment_.failures);
 }
 
 void ClientService::ApplySettings() {

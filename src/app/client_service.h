@@ -25,6 +25,7 @@
 #include "protocol/serving_environment.h"
 #include "sessions/user_table.h"
 #include "transport/connection_tracker.h"
+#include "transport/hello_failure_bound.h"
 #include "transport/listener.h"
 
 namespace orvexa {
@@ -32,6 +33,7 @@ namespace orvexa {
 class AuditLog;
 class DeviceRegistry;
 class MainLoop;
+class TokenVerifier;
 struct ServerSettings;
 
 class ClientService {
@@ -44,7 +46,13 @@ class ClientService {
 
   // Opens the listening socket and watches it on the main loop. On failure the start-up
   // message ("Socket creation failed", ...) and the system's reason.
-  bool OpenListener(int port, std::string* failureMessage, std::string* detail);
+  bool OpenListener(int port, const std::string& address, std::string* failureMessage,
+                    std::string* detail);
+  // From now on Hello admits only clients with a token `tokens` accepts (an observer
+  // without one too when `allowAnonymousObservers`), and addresses that keep failing
+  // are closed at once for a while. Before the listener opens; the verifier outlives
+  // the service.
+  void RequireTokens(const TokenVerifier* tokens, bool allowAnonymousObservers);
   int port() const { return listener_.port(); }
 
   // Copies the settings the workers read into the user table and the copies above
@@ -91,6 +99,7 @@ class ClientService {
   // milliseconds; negative: as long as it takes (until shutdown).
   std::atomic<int64_t> broadcastWaitMs_{-1};
   ConnectionTracker tracker_;
+  HelloFailureBound failures_;
   UserTable users_;
   ServingEnvironment environment_;
   Listener listener_;

@@ -13,8 +13,11 @@ bool ServerApplication::OpenListeningSocket() {
   server.clients = std::make_unique<ClientService>(
       server.settings, server.auditLog, &server.registry, server.serverRunning, server.loop);
   server.clients->environment().experiments = &server.experiments;
+  if (server.tokens)
+    server.clients->RequireTokens(server.tokens.get(), server.settings.AllowAnonymousObservers);
   std::string failure, detail;
-  if (!server.clients->OpenListener(server.listenPort, &failure, &detail)) {
+  if (!server.clients->OpenListener(server.listenPort, server.settings.ListenAddress, &failure,
+                                    &detail)) {
     ShowMessageBox("Error", failure, MessageIcon::Stop);
     if (!detail.empty()) std::fprintf(stderr, "%s\n", detail.c_str());
     return false;

@@ -28,6 +28,7 @@
 #include "platform/manual_reset_event.h"
 #include "protocol/experiment_service.h"
 #include "sessions/audit_log.h"
+#include "sessions/token_verifier.h"
 
 namespace orvexa {
 
@@ -52,6 +53,8 @@ class OrvexaServer {
   // Set by /preset; nothing else reads it.
   std::string presetName = "default";
   AuditLog auditLog;
+  // With Authenticate: checks the clients' tokens (loaded at start-up; null without).
+  std::unique_ptr<TokenVerifier> tokens;
   // The main thread's event loop (headless poll loop).
   MainLoop loop;
 

@@ -47,6 +47,7 @@ class ServerApplication {
   void RecordStartDirectory();
   bool LoadSettings();
   void ParseCommandLineSecondPass();
+  bool LoadTokenKey();
   bool ResetStopEvents();
   void UseMonotonicClock();
   bool StartBackgroundThreads();

@@ -48,6 +48,8 @@ void ServerCommandLine::Parse(const std::vector<std::string>& arguments) {
         pending = kMaxclient;
       } else if (name == "headless") {
         headless = true;
+      } else if (name == "listen") {
+        pending = kListen;
       } else {
         help = true;
       }
@@ -72,6 +74,9 @@ void ServerCommandLine::Parse(const std::vector<std::string>& arguments) {
         break;
       case kMaxclient:
         maxclient = OptionNumber(argument);
+        break;
+      case kListen:
+        listen = argument;
         break;
     }
     pending = kNone;

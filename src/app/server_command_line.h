@@ -14,7 +14,7 @@
 namespace orvexa {
 
 struct ServerCommandLine {
-  enum PendingOption { kNone = 0, kPort, kPreset, kConexp, kMaxusage, kMaxclient };
+  enum PendingOption { kNone = 0, kPort, kPreset, kConexp, kMaxusage, kMaxclient, kListen };
 
   bool help = false;
   int32_t port = 8899;
@@ -33,6 +33,9 @@ struct ServerCommandLine {
   bool presetGiven = false;
   // Set by /headless: no window even when a display is available.
   bool headless = false;
+  // Set by /listen address: the address the listening socket binds (overrides the
+  // ListenAddress setting); empty when not given.
+  std::string listen;
 
   // Applies `arguments` (without the program name) to the record.
   void Parse(const std::vector<std::string>& arguments);

@@ -44,6 +44,12 @@ void ServerSettings::LoadFrom(ConfigValue* section) {
   OpeningTimeout = std::max(GetInt(section, "OpeningTimeout", missing.OpeningTimeout), 1);
   MaxOpeningPerAddress =
       std::max(GetInt(section, "MaxOpeningPerAddress", missing.MaxOpeningPerAddress), 1);
+  readText("AuthKeyFile", AuthKeyFile);
+  readText("LabId", LabId);
+  AuthLeeway = std::max(GetInt(section, "AuthLeeway", missing.AuthLeeway), 0);
+  AllowAnonymousObservers =
+      GetBool(section, "AllowAnonymousObservers", missing.AllowAnonymousObservers);
+  readText("ListenAddress", ListenAddress);
 }
 
 void ServerSettings::StoreInto(ConfigValue* section) const {
@@ -64,6 +70,11 @@ void ServerSettings::StoreInto(ConfigValue* section) const {
   SetInt(section, "MaxLogCopies", MaxLogCopies);
   SetInt(section, "OpeningTimeout", OpeningTimeout);
   SetInt(section, "MaxOpeningPerAddress", MaxOpeningPerAddress);
+  SetString(section, "AuthKeyFile", AuthKeyFile.c_str());
+  SetString(section, "LabId", LabId.c_str());
+  SetInt(section, "AuthLeeway", AuthLeeway);
+  SetBool(section, "AllowAnonymousObservers", AllowAnonymousObservers);
+  SetString(section, "ListenAddress", ListenAddress.c_str());
 }
 
 }  // namespace orvexa

@@ -44,6 +44,17 @@ struct ServerSettings {
   int32_t AuditLogFiles = 8;
   // Newest copies kept per channel log after each copy; 0: all of them.
   int32_t MaxLogCopies = 0;
+  // With Authenticate: the key that checks the clients' tokens (a PEM public key for
+  // ES256, or a file holding a shared secret for HS256), the lab's id that a token's
+  // audience must name (empty: not checked), the clock skew allowed on a token's times
+  // (seconds, at least 0), and whether an observer without a token is admitted.
+  std::string AuthKeyFile;
+  std::string LabId;
+  int32_t AuthLeeway = 30;
+  bool AllowAnonymousObservers = false;
+  // The IPv4 address the listening socket binds; "0.0.0.0" is every interface. A lab
+  // behind a local proxy binds 127.0.0.1. The /listen option overrides it.
+  std::string ListenAddress = "0.0.0.0";
 
   // Defaults when a key is missing from orvexa.cfg.
   static ServerSettings ForMissingKeys() { return ServerSettings{}; }
@@ -56,7 +67,8 @@ struct ServerSettings {
   // reservation entries keep this object's current values as their defaults. A negative
   // ControlPort, AuditLogMaxSize or MaxLogCopies becomes 0; AuditLogFiles is clamped to
   // 1 .. 1000 (rotation never drops the file it moves aside); OpeningTimeout and
-  // MaxOpeningPerAddress below 1 become 1 (0 would refuse every connection).
+  // MaxOpeningPerAddress below 1 become 1 (0 would refuse every connection); a negative
+  // AuthLeeway becomes 0.
   void LoadFrom(ConfigValue* section);
   // Writes all the keys with the setters (booleans as Boolean, numbers as Integer,
   // texts as String).

@@ -28,6 +28,7 @@ bool ServerApplication::Startup() {
   RecordStartDirectory();
   if (!LoadSettings()) return false;
   ParseCommandLineSecondPass();
+  if (!LoadTokenKey()) return false;
   if (!ResetStopEvents()) return false;
   UseMonotonicClock();
   if (!StartBackgroundThreads()) return false;
@@ -126,6 +127,25 @@ void ServerApplication::ParseCommandLineSecondPass() {
   settings.DisableDeviceListing = record.disablelisting;
   settings.Enable = record.enable;
   settings.MaxClientCount = record.maxclient;
+  if (!record.listen.empty()) settings.ListenAddress = record.listen;
+}
+
+// With Authenticate on, the key that checks the clients' tokens; a key that is missing,
+// unusable or not kept private stops the start-up (a server that would admit anybody,
+// or nobody, is worse than one that does not start).
+bool ServerApplication::LoadTokenKey() {
+  const ServerSettings& settings = server_->settings;
+  if (!settings.Authenticate) return true;
+  std::string error;
+  if (settings.AuthKeyFile.empty()) {
+    error = "Authenticate is on but AuthKeyFile is not set";
+  } else {
+    server_->tokens =
+        TokenVerifier::Load(settings.AuthKeyFile, {settings.LabId, settings.AuthLeeway}, &error);
+  }
+  if (server_->tokens) return true;
+  ShowMessageBox("Error", error, MessageIcon::Stop);
+  return false;
 }
 
 // The stop event and the two finished events live in the server object; a new run
@@ -203,7 +223,7 @@ bool ServerApplication::CreateSecondTimer() {
 // The start of serving, in order (in Windows terms the main window's initialization; it
 // runs headless too, where no window opens).
 bool ServerApplication::StartServing() {
-  // 1. The listening socket on listenPort, all interfaces; prints "Listening on port N".
+  // 1. The listening socket on listenPort and ListenAddress; prints "Listening on port N".
   if (!OpenListeningSocket()) return false;
   // 2. The fast-sampling schedule.
   PrepareFastSchedule();

@@ -180,4 +180,37 @@ IoResult ReadFullyAt(int fd, const std::string& path, uint64_t offset, void* buf
   return IoResult::Success();
 }
 
+bool ReadableByOthers(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return false;
+  return (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
+IoResult WriteNewFile(const std::string& path, const std::string& data, unsigned mode) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+  if (fd < 0) return IoResult::Failure(ErrnoMessage("open", path, errno));
+  // The umask may have taken bits away; the caller's mode is what it asked for.
+  if (::fchmod(fd, static_cast<mode_t>(mode)) != 0) {
+    IoResult failed = IoResult::Failure(ErrnoMessage("fchmod", path, errno));
+    ::close(fd);
+    return failed;
+  }
+  size_t written = 0;
+  while (written < data.size()) {
+    ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      IoResult failed = IoResult::Failure(ErrnoMessage("write", path, errno));
+      ::close(fd);
+      return failed;
+    }
+    written += static_cast<size_t>(n);
+  }
+  const bool synced = ::fsync(fd) == 0;
+  const int syncErrno = errno;
+  ::close(fd);
+  if (!synced) return IoResult::Failure(ErrnoMessage("fsync", path, syncErrno));
+  return IoResult::Success();
+}
+
 }  // namespace orvexa

@@ -40,5 +40,11 @@ IoResult ReadFullyAt(int fd, const std::string& path, uint64_t offset, void* buf
 // False when `path` exists but this process may not write it (a read-only file the
 // operator protected); true when it is writable or does not exist.
 bool MayReplaceFile(const std::string& path);
+// True when users other than the file's owner may read `path` (group or other read
+// bits); a secret kept in such a file is no longer a secret.
+bool ReadableByOthers(const std::string& path);
+// Creates the file `path` with permission bits `mode` (a file already there is not
+// touched: failure) and writes `data` to it, on disk before it returns.
+IoResult WriteNewFile(const std::string& path, const std::string& data, unsigned mode);
 
 }  // namespace orvexa

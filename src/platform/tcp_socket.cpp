@@ -14,7 +14,7 @@
 
 namespace orvexa {
 
-ListenResult OpenListeningSocket(int port, int backlog) {
+ListenResult OpenListeningSocket(int port, int backlog, const std::string& bindAddress) {
   ListenResult result;
   auto fail = [&](ListenStep step, const char* call) {
     result.failedStep = step;
@@ -31,6 +31,13 @@ ListenResult OpenListeningSocket(int port, int backlog) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   address.sin_port = htons(static_cast<uint16_t>(port));
+  if (!bindAddress.empty() && ::inet_pton(AF_INET, bindAddress.c_str(), &address.sin_addr) != 1) {
+    ::close(result.socket);
+    result.socket = kInvalidSocket;
+    result.failedStep = ListenStep::kCreate;
+    result.message = "listen address " + bindAddress + ": not an IPv4 address";
+    return result;
+  }
   if (::bind(result.socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
     return fail(ListenStep::kCreate, "bind");
   // Accept notifications come from the main loop polling the socket; accepting must

@@ -25,9 +25,9 @@ struct ListenResult {
   int boundPort = 0;    // the port actually bound (differs from the request for port 0)
 };
 
-// A non-blocking stream socket bound to every IPv4 interface on `port` (0: any free
-// port), listening with `backlog`.
-ListenResult OpenListeningSocket(int port, int backlog);
+// A non-blocking stream socket bound to `address` (IPv4 dotted; empty or "0.0.0.0": every
+// interface) on `port` (0: any free port), listening with `backlog`.
+ListenResult OpenListeningSocket(int port, int backlog, const std::string& address = "");
 // The longest queue of pending connections the system grants (SOMAXCONN).
 int MaxListenBacklog();
 

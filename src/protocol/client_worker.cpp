@@ -2,11 +2,13 @@
 
 #include <memory>
 
+#include "platform/clock.h"
 #include "protocol/request_session.h"
 #include "sessions/audit_log.h"
 #include "sessions/user_table.h"
 #include "transport/connection_closed.h"
 #include "transport/connection_tracker.h"
+#include "transport/hello_failure_bound.h"
 #include "transport/message_writer.h"
 #include "transport/socket_connection.h"
 #include "transport/socket_stream.h"
@@ -41,7 +43,9 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
   std::unique_ptr<ByteStream> stream;
   WebSocketStream* websocketStream = nullptr;
   std::unique_ptr<RequestContext> session;
-  bool wrongVersion = false;
+  // Ended before it opened, without the close path: a wrong protocol version or a
+  // refused token (answered), or an address closed for its refusals.
+  bool endedUnopened = false;
 
   try {
     IpAddress peer{};
@@ -63,15 +67,18 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
     session->serial = connection->serial;
     session->peerAddress = peer;
     session->clientAddress = peer;
+    session->clientHost = HostAddress::FromV4(peer);
     session->local = peer == kLoopback;
     session->socketRef = &socket;
     // A forwarding proxy's X-Real-IP header is believed only from this machine, like
     // the forwarded address of Hello: anybody else could name any address.
     if (!writer.framed()) {
       stream->GetPeerAddress(session->clientAddress.data());  // the socket's peer
+      session->clientHost = HostAddress::FromV4(session->clientAddress);
     } else if (session->local && websocketStream->RealIp()) {
       const HostAddress named = *websocketStream->RealIp();
       session->proxied = true;
+      session->clientHost = named;
       // Four bytes cannot name an IPv6 client: it keeps the proxy's address there.
       if (named.IsV4()) session->clientAddress = named.V4();
       // A local connection was not counted at accept (behind the local proxy all come
@@ -80,9 +87,12 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
       // are not counted.
       if (env.tracker && !env.tracker->Readdress(&socket, named)) ThrowTransportError();
     }
-    // Hello marks the connection opened in the tracker as soon as it has answered.
-    if (Hello(*session) == HelloResult::kWrongVersion) {
-      wrongVersion = true;
+    if (session->proxied && env.failures &&
+        env.failures->IsBlocked(session->clientHost, MonotonicNanoseconds() / 1000000)) {
+      endedUnopened = true;
+    } else if (Hello(*session) != HelloResult::kAdmitted) {
+      // Hello marks the connection opened in the tracker as soon as it has answered.
+      endedUnopened = true;
     } else {
       RunRequestLoop(*session, table);
     }
@@ -93,8 +103,9 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
     // connection alone, through the same close path.
   }
 
-  if (wrongVersion) {
-    // The refusal of a wrong protocol version: answered, closed, counted out, no audit.
+  if (endedUnopened) {
+    // Closed and counted out; a refused token wrote its own audit line, nothing else
+    // does.
     CloseOwnSocket(env, socket);
     CountOut(env);
     return;

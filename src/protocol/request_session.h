@@ -1,5 +1,6 @@
 // The request protocol of one connection: the opening exchange (Hello: version 100,
-// client kind, optional forwarded address from a local proxy, credential) and the
+// client kind, optional forwarded address from a local proxy, credential: with
+// authentication a signed token checked here) and the
 // endless request loop (read a code, restart the idle time-out, run the handler, send
 // the reply unless it is batched). Runs on the connection's worker thread; every end of
 // the connection arrives as a thrown integer.
@@ -11,11 +12,17 @@
 namespace orvexa {
 
 constexpr uint16_t kProtocolVersion = 100;
+// Hello's answers: admitted, wrong protocol version, not authorised (a token missing,
+// invalid, expired, for another lab, or an observer's token on a controlling client).
+constexpr uint8_t kHelloAdmitted = 0;
+constexpr uint8_t kHelloWrongVersion = 3;
+constexpr uint8_t kHelloNotAuthorised = 4;
 
-enum class HelloResult { kAdmitted, kWrongVersion };
+enum class HelloResult { kAdmitted, kWrongVersion, kNotAuthorised };
 
-// kWrongVersion after answering 3 (the caller closes without the close path); throws on
-// a malformed opening. Admitted: answered 0, marked opened in the connection tracker (no
+// kWrongVersion after answering 3 and kNotAuthorised after answering 4 and writing the
+// refusal's audit line (the caller closes without the close path); throws on a
+// malformed opening. Admitted: answered 0, marked opened in the connection tracker (no
 // wait for the device lock before that), audit line written, entered in the table.
 HelloResult Hello(RequestContext& context);
 

@@ -81,7 +81,7 @@ void UserTable::ControlChangedLocked() {
 }
 
 uint32_t UserTable::AddUser(uint32_t account, const IpAddress& address, ConnectionSocket* socketRef,
-                            bool observer, bool forwarded) {
+                            bool observer, bool forwarded, const UserBooking& booking) {
   uint32_t id;
   {
     std::lock_guard<std::mutex> guard(lock_);
@@ -94,6 +94,9 @@ uint32_t UserTable::AddUser(uint32_t account, const IpAddress& address, Connecti
     if (socketRef) socketRef->expiry.store(Now() + settings_.expirationDelay);
     entry.observer = observer;
     entry.forwarded = forwarded;
+    entry.subject = booking.subject;
+    entry.bookingEnd = booking.end;
+    entry.serial = booking.serial;
     if (entries_.empty() && !observer) ControlChangedLocked();
     entries_.push_back(entry);
     entryCount_.store(entries_.size());
@@ -164,6 +167,20 @@ bool UserTable::RemoveAll(std::optional<std::chrono::milliseconds> wait) {
   }
   RefreshRows();
   return true;
+}
+
+void UserTable::EndBookingLocked(UserEntry& e) {
+  if (!e.socketRef || !e.socketRef->open) return;
+  if (audit_ && audit_->IsOpen())
+    audit_->Write("Booking of user %u (\"%s\") ended\n", e.serial, e.subject.c_str());
+  e.socketRef->open = false;
+  ShutdownSocket(e.socketRef->handle);
+}
+
+void UserTable::EndBooking(ConnectionSocket* socketRef) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = FindLocked(socketRef);
+  if (it != entries_.end()) EndBookingLocked(*it);
 }
 
 void UserTable::Touch(ConnectionSocket* socketRef) {
@@ -237,6 +254,7 @@ void UserTable::MaintenancePass(bool windowClosing) {
     std::lock_guard<std::mutex> guard(lock_);
     int64_t now = Now();
     for (auto& e : entries_) {
+      if (e.bookingEnd != 0 && e.bookingEnd <= now) EndBookingLocked(e);
       if (!e.socketRef || !e.socketRef->open || e.socketRef->expiry.load() > now) continue;
       if (audit_ && audit_->IsOpen()) audit_->Write("Connection for user %u expired\n", e.account);
       // The entry stays: the worker sees its connection end and removes it.
@@ -260,7 +278,9 @@ ClientRows UserTable::SnapshotLocked() {
     std::snprintf(text, sizeof text, "%3.3d.%3.3d.%3.3d.%3.3d %c%c%c", it->address[0],
                   it->address[1], it->address[2], it->address[3], IsInControlLocked(it) ? 'C' : '_',
                   it->observer ? 'R' : '_', it->forwarded ? 'H' : 'D');
-    snapshot.rows.push_back({it->id, text});
+    std::string row = text;
+    if (!it->subject.empty()) row += " " + it->subject;
+    snapshot.rows.push_back({it->id, row});
   }
   return snapshot;
 }

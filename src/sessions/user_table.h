@@ -1,6 +1,7 @@
 // The queue of connected users: who controls the devices (with LimitMultipleControl only
 // the front non-observer), how long the others wait, whose turn ends (LimitUsage), which
-// connections stayed idle too long, and the rows of the operator's client list.
+// connections stayed idle too long or outlived their booking, and the rows of the
+// operator's client list.
 //
 // Threads: client workers (add, touch, queries, removal), the housekeeping thread
 // (MaintenancePass), the main thread (NotifyPresence, rows, settings). The table lock
@@ -36,6 +37,13 @@ struct UserTableSettings {
   bool limitUsage = false;
 };
 
+// What a token told about a user (nothing without authentication).
+struct UserBooking {
+  std::string subject;  // shown after the letters of its client row
+  int64_t end = 0;      // calendar seconds; 0: no end
+  uint32_t serial = 0;  // the connection's serial number (its audit lines' "User %u")
+};
+
 // A snapshot of the client list; a later generation replaces an earlier one.
 struct ClientRows {
   uint64_t generation = 0;
@@ -61,7 +69,11 @@ class UserTable {
 
   // Enters a user who passed the opening exchange; returns its id.
   uint32_t AddUser(uint32_t account, const IpAddress& address, ConnectionSocket* socketRef,
-                   bool observer, bool forwarded);
+                   bool observer, bool forwarded, const UserBooking& booking = {});
+  // The booking of the connection has ended: writes its audit line and shuts the
+  // connection down, once (the close path then removes the entry). The maintenance pass
+  // does the same for the idle ones.
+  void EndBooking(ConnectionSocket* socketRef);
   // The KICK: removes the entry with this id, shutting its connection down.
   void RemoveById(uint32_t id);
   // The close path of a connection removes its own entry.
@@ -116,6 +128,7 @@ class UserTable {
   template <typename Match>
   void RemoveMatching(Match match);
   ClientRows SnapshotLocked();
+  void EndBookingLocked(UserEntry& entry);
   void RefreshRows();
 
   AuditLog* audit_;

@@ -1,5 +1,7 @@
 #include "transport/listener.h"
 
+#include "platform/clock.h"
+
 namespace orvexa {
 
 Listener::Listener(ConnectionTracker& tracker, ReadAdmission readAdmission,
@@ -13,8 +15,9 @@ Listener::~Listener() {
   Close();
 }
 
-bool Listener::Open(int port, std::string* failureMessage, std::string* detail) {
-  ListenResult result = OpenListeningSocket(port, MaxListenBacklog());
+bool Listener::Open(int port, std::string* failureMessage, std::string* detail,
+                    const std::string& address) {
+  ListenResult result = OpenListeningSocket(port, MaxListenBacklog(), address);
   switch (result.failedStep) {
     case ListenStep::kNone:
       socket_ = result.socket;
@@ -68,11 +71,18 @@ bool Listener::AcceptOne() {
   }
   // Behind the local proxy this is 127.0.0.1; the worker counts the connection under
   // the proxy's X-Real-IP once the handshake is read.
-  HostAddress::V4Bytes peer{};
-  PeerAddress(accepted, peer.data());
+  HostAddress::V4Bytes peerBytes{};
+  PeerAddress(accepted, peerBytes.data());
+  const HostAddress peer = HostAddress::FromV4(peerBytes);
+  // An address that keeps presenting bad tokens is closed at once; the local proxy's
+  // clients are looked at under their own address once the upgrade names it.
+  if (failures_ && peer != HostAddress(127, 0, 0, 1) &&
+      failures_->IsBlocked(peer, MonotonicNanoseconds() / 1000000)) {
+    CloseSocket(accepted);
+    return true;
+  }
   // The count test and the count-in are one step under the admission lock.
-  std::optional<uint32_t> serial =
-      tracker_.Admit(admission.maxClients, accepted, HostAddress::FromV4(peer));
+  std::optional<uint32_t> serial = tracker_.Admit(admission.maxClients, accepted, peer);
   if (!serial) {
     CloseSocket(accepted);
     return true;

@@ -1,4 +1,4 @@
-// The listening socket of the server (all IPv4 interfaces, the longest accept queue the
+// The listening socket of the server (one IPv4 address or all of them, the longest accept queue the
 // system grants, so that a burst of connects is not dropped by a short queue) and the
 // admission of new connections: accepted on the main thread, every pending one, when
 // the main loop reports the socket readable; refused without a word when Enable is off, the server
@@ -20,6 +20,7 @@
 #include "platform/tcp_socket.h"
 #include "transport/connection_socket.h"
 #include "transport/connection_tracker.h"
+#include "transport/hello_failure_bound.h"
 
 namespace orvexa {
 
@@ -43,9 +44,14 @@ class Listener {
   Listener(const Listener&) = delete;
   Listener& operator=(const Listener&) = delete;
 
-  // Opens the listening socket on `port` (0: a free port). On failure the message to
-  // show: "Socket creation failed", "Socket init failed" or "Socket listen failed".
-  bool Open(int port, std::string* failureMessage, std::string* detail = nullptr);
+  // Opens the listening socket on `port` (0: a free port) of `address` (empty or
+  // "0.0.0.0": every interface). On failure the message to show: "Socket creation
+  // failed", "Socket init failed" or "Socket listen failed".
+  bool Open(int port, std::string* failureMessage, std::string* detail = nullptr,
+            const std::string& address = "");
+
+  // Refused openings per address: a blocked peer is closed at accept (null: no bound).
+  void SetFailureBound(HelloFailureBound* bound) { failures_ = bound; }
   void Close();
 
   SocketHandle socket() const { return socket_; }
@@ -64,6 +70,7 @@ class Listener {
   ReadAdmission readAdmission_;
   const std::atomic<bool>& serverRunning_;
   StartWorker startWorker_;
+  HelloFailureBound* failures_ = nullptr;
   SocketHandle socket_ = kInvalidSocket;
   int port_ = 0;
   // Kept for the moment the process runs out of descriptors (see OnAcceptReady).

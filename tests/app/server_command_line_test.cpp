@@ -144,6 +144,10 @@ TEST(ServerSettingsTest, DiskBoundsLoadStoreAndDefaults) {
   EXPECT_EQ(GetInt(GetSection(root, "OrvexaConfig"), "OpeningTimeout", 0), 3);
   EXPECT_EQ(GetInt(GetSection(root, "OrvexaConfig"), "MaxOpeningPerAddress", 0), 2);
   root->Release();
+  // The token clock skew is never negative; the listen address is read as written.
+  ServerSettings auth = FromFile("OrvexaConfig { AuthLeeway = -4 ListenAddress = \"127.0.0.1\" }");
+  EXPECT_EQ(auth.AuthLeeway, 0);
+  EXPECT_EQ(auth.ListenAddress, "127.0.0.1");
 }
 
 TEST(ServerSettingsTest, WrongKindsGiveDefaultsAndNegativeControlPortIsZero) {
@@ -166,7 +170,7 @@ TEST(ServerSettingsTest, StoreReplacesEntriesOfAnotherKind) {
   ServerSettings settings;
   settings.Enable = false;
   settings.StoreInto(section);
-  EXPECT_EQ(section->Count(), 18u);
+  EXPECT_EQ(section->Count(), 23u);
   EXPECT_EQ(FindTyped(section, "Enable", ValueKind::Boolean) != nullptr, true);
   EXPECT_FALSE(GetBool(section, "Enable", true));
   EXPECT_EQ(GetInt(section, "Extra", 0), 1);

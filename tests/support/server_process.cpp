@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -141,6 +142,18 @@ CompletedRun RunServerToEnd(const std::string& folder, std::vector<std::string> 
   run.out = process.Stdout();
   run.err = process.Stderr();
   return run;
+}
+
+std::string RunBuildTool(const std::string& commandLine) {
+  const std::string command = std::string(ORVEXA_BUILD_DIR) + "/" + commandLine;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return "";
+  std::string out;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+  ::pclose(pipe);
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
 }
 
 }  // namespace orvexa::test

@@ -55,4 +55,8 @@ struct CompletedRun {
 CompletedRun RunServerToEnd(const std::string& folder, std::vector<std::string> args,
                             std::chrono::milliseconds deadline = std::chrono::seconds(30));
 
+// Runs a tool of the build (for example "orvexa-token --new-hs256 k") through the shell;
+// its standard output without the last line break (errors go to standard error).
+std::string RunBuildTool(const std::string& commandLine);
+
 }  // namespace orvexa::test
