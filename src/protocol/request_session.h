@@ -10,8 +10,6 @@
 
 namespace orvexa {
 
-constexpr uint16_t kProtocolVersion = 100;
-
 enum class HelloResult { kAdmitted, kWrongVersion };
 
 // kWrongVersion after answering 3 (the caller closes without the close path); throws on
