@@ -10,7 +10,7 @@ endif()
 # request_fuzz: loads the serving tests' Probe device as its small registry.
 if(TARGET request_fuzz)
   add_library(fuzz_device MODULE ${PROJECT_SOURCE_DIR}/tests/serving/probe_device.cpp)
-  target_include_directories(fuzz_device PRIVATE ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(fuzz_device PRIVATE orvexa_plugin_api)
   set_target_properties(fuzz_device PROPERTIES
     PREFIX "" SUFFIX ".ldp" OUTPUT_NAME FuzzDevice
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz CXX_VISIBILITY_PRESET hidden)

@@ -288,7 +288,7 @@ uint8_t ProtocolClient::Hello(uint8_t kind, const Address* forwarded, uint16_t v
                               std::string_view credential) {
   U16(version);
   if (forwarded) {
-    U8(2);
+    U8(2);  // client kind 2: a forwarded address, then the real kind
     for (uint8_t b : *forwarded) U8(b);
   }
   U8(kind).Str(credential);
@@ -297,7 +297,7 @@ uint8_t ProtocolClient::Hello(uint8_t kind, const Address* forwarded, uint16_t v
 }
 
 std::vector<ChannelInfo> ProtocolClient::ListChannels() {
-  U8(2).Send();
+  Code(RequestCode::kListChannels).Send();
   // The count comes from the wire: entries are added as they are read, so a wrong count
   // ends in a read error, not in a huge allocation.
   const uint32_t n = ReadU32();
@@ -317,35 +317,35 @@ uint16_t ProtocolClient::FindChannel(uint8_t code, std::string_view id) {
 }
 
 std::pair<float, uint32_t> ProtocolClient::ReadValue(uint16_t channel) {
-  U8(5).U16(channel).Send();
+  Code(RequestCode::kReadValue).U16(channel).Send();
   float value = ReadF32();
   return {value, ReadU32()};
 }
 
 void ProtocolClient::WriteValue(uint16_t channel, float value) {
-  U8(6).U16(channel).F32(value).Send();
+  Code(RequestCode::kWriteValue).U16(channel).F32(value).Send();
   // WebSocket: the final flush of a reply-less request is an empty message.
   if (websocket()) ReceiveMessage();
 }
 
 uint32_t ProtocolClient::WriteValueTimed(uint16_t channel, float value) {
-  U8(19).U16(channel).F32(value).Send();
+  Code(RequestCode::kWriteValueTimed).U16(channel).F32(value).Send();
   return ReadU32();
 }
 
 std::pair<int32_t, uint32_t> ProtocolClient::ControlStatus() {
-  U8(7).Send();
+  Code(RequestCode::kControlStatus).Send();
   int32_t state = static_cast<int32_t>(ReadU32());
   return {state, ReadU32()};
 }
 
 void ProtocolClient::BatchReplies(uint8_t count) {
-  U8(10).U8(count).Send();
+  Code(RequestCode::kBatchReplies).U8(count).Send();
   if (count == 0 && websocket()) ReceiveMessage();
 }
 
 std::vector<Address> ProtocolClient::ListControllers() {
-  U8(11).Send();
+  Code(RequestCode::kListControllers).Send();
   const uint32_t n = ReadU32();
   std::vector<Address> addresses;
   for (uint32_t i = 0; i < n; ++i)

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/tcp_socket.h"
+#include "protocol_api/request_catalog.h"
 
 namespace orvexa::client {
 
@@ -66,12 +67,13 @@ class ProtocolClient {
   int ReadHttpAnswer(std::string* text = nullptr);
 
   // Hello: version, optional forwarded address (kind 2), kind, credential; the answer.
-  uint8_t Hello(uint8_t kind = 1, const Address* forwarded = nullptr, uint16_t version = 100,
-                std::string_view credential = "");
+  uint8_t Hello(uint8_t kind = 1, const Address* forwarded = nullptr,
+                uint16_t version = kProtocolVersion, std::string_view credential = "");
 
   // Requests of the protocol.
   std::vector<ChannelInfo> ListChannels();
-  uint16_t FindChannel(uint8_t code, std::string_view id);  // code 3, 4 or 20
+  // code: FindReadableChannel, FindWritableChannel or FindChannel (raw, for hostile tests).
+  uint16_t FindChannel(uint8_t code, std::string_view id);
   std::pair<float, uint32_t> ReadValue(uint16_t channel);
   void WriteValue(uint16_t channel, float value);
   uint32_t WriteValueTimed(uint16_t channel, float value);
@@ -82,6 +84,7 @@ class ProtocolClient {
   // Request building: items are collected and Send() puts them on the wire (one binary
   // frame on WebSocket).
   ProtocolClient& U8(uint8_t v);
+  ProtocolClient& Code(RequestCode code) { return U8(static_cast<uint8_t>(code)); }
   ProtocolClient& U16(uint16_t v);
   ProtocolClient& U32(uint32_t v);
   ProtocolClient& F32(float v);

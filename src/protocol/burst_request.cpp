@@ -37,7 +37,7 @@ void RunBurst(RequestContext& c) {
 }  // namespace
 
 void RegisterBurstRequest(RequestTable& table) {
-  table.Register(17, RunBurst);
+  table.Register(RequestCode::kRunBurst, RunBurst);
 }
 
 }  // namespace orvexa

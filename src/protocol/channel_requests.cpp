@@ -18,9 +18,6 @@
 namespace orvexa {
 namespace {
 
-constexpr uint16_t kFirstBurstSlot = 1001;
-constexpr int kBurstSlots = 8;
-
 size_t ChannelCount(RequestContext& c) {
   return c.env.registry ? c.env.registry->ChannelCount() : 0;
 }
@@ -56,7 +53,7 @@ uint16_t FindByName(RequestContext& c, const std::string& id, Wanted wanted) {
     return static_cast<uint16_t>(i + 1);
   }
   if (wanted == Wanted::kWritable) return 0;
-  for (int k = 0; k < kBurstSlots; ++k)
+  for (int k = 0; k < kBurstSlotCount; ++k)
     if (id == "burst_" + std::to_string(k)) return static_cast<uint16_t>(kFirstBurstSlot + k);
   return 0;
 }
@@ -138,16 +135,16 @@ void ListControllers(RequestContext& c) {
 }  // namespace
 
 void RegisterChannelRequests(RequestTable& table) {
-  table.Register(2, ListChannels);
-  table.Register(3, FindReadableChannel);
-  table.Register(4, FindWritableChannel);
-  table.Register(5, ReadValue);
-  table.Register(6, WriteValue);
-  table.Register(7, ControlStatus);
-  table.Register(10, BatchReplies);
-  table.Register(11, ListControllers);
-  table.Register(19, WriteValueTimed);
-  table.Register(20, FindChannel);
+  table.Register(RequestCode::kListChannels, ListChannels);
+  table.Register(RequestCode::kFindReadableChannel, FindReadableChannel);
+  table.Register(RequestCode::kFindWritableChannel, FindWritableChannel);
+  table.Register(RequestCode::kReadValue, ReadValue);
+  table.Register(RequestCode::kWriteValue, WriteValue);
+  table.Register(RequestCode::kControlStatus, ControlStatus);
+  table.Register(RequestCode::kBatchReplies, BatchReplies);
+  table.Register(RequestCode::kListControllers, ListControllers);
+  table.Register(RequestCode::kWriteValueTimed, WriteValueTimed);
+  table.Register(RequestCode::kFindChannel, FindChannel);
 }
 
 }  // namespace orvexa

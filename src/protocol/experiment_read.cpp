@@ -10,7 +10,7 @@ namespace orvexa {
 using Hold = std::lock_guard<PriorityInheritanceMutex>;
 
 size_t SlotOfChannelNumber(uint16_t channelNumber) {
-  if (channelNumber >= kFirstBurstSlotNumber) return channelNumber - kFirstBurstSlotNumber;
+  if (channelNumber >= kFirstBurstSlot) return channelNumber - kFirstBurstSlot;
   return static_cast<size_t>(channelNumber) - 1;
 }
 

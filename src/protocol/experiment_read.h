@@ -30,12 +30,11 @@
 #include <vector>
 
 #include "protocol/experiment.h"
+#include "protocol_api/request_catalog.h"
 
 namespace orvexa {
 
 constexpr uint32_t kNotInExperiment = 0xFFFFFFFF;
-// Channel numbers from 1001 up name the burst slots 0, 1, ...
-constexpr uint16_t kFirstBurstSlotNumber = 1001;
 
 struct ExperimentReadEntry {
   uint16_t channelNumber = 0;
@@ -49,7 +48,8 @@ struct ExperimentReadResult {
   std::vector<SampleLog::Sample> samples;  // times still absolute
 };
 
-// The slot index a channel number addresses: N - 1 below 1001, N - 1001 from 1001 on.
+// The slot index a channel number addresses: N - 1 below kFirstBurstSlot (1001), N - 1001
+// from there on.
 size_t SlotOfChannelNumber(uint16_t channelNumber);
 
 // The positions (0 = oldest held) of the samples in the window first <= s < first +

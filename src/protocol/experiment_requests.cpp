@@ -167,7 +167,7 @@ void ReadExperiment(RequestContext& c) {
     entry.first = ReadU32(c.in);
     entry.count = ReadU32(c.in);
     // Below 1001 a channel of the registry; from 1001 on a burst slot.
-    if (entry.channelNumber < kFirstBurstSlotNumber && !IsReadableChannel(c, entry.channelNumber))
+    if (entry.channelNumber < kFirstBurstSlot && !IsReadableChannel(c, entry.channelNumber))
       ThrowProtocolError(0);
     entries.push_back(entry);
   }
@@ -226,11 +226,11 @@ void StopRecordingOnClose(RequestContext& c) {
 }  // namespace
 
 void RegisterExperimentRequests(RequestTable& table) {
-  table.Register(13, StartRecording);
-  table.Register(14, StopRecording);
-  table.Register(15, ReadExperiment);
-  table.Register(16, ListExperiments);
-  table.Register(18, IsRecording);
+  table.Register(RequestCode::kStartRecording, StartRecording);
+  table.Register(RequestCode::kStopRecording, StopRecording);
+  table.Register(RequestCode::kReadExperiment, ReadExperiment);
+  table.Register(RequestCode::kListExperiments, ListExperiments);
+  table.Register(RequestCode::kIsRecording, IsRecording);
   table.AddCloseHook(StopRecordingOnClose);
 }
 

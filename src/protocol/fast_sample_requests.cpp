@@ -43,7 +43,7 @@ void ReadFastSamples(RequestContext& c) {
 }  // namespace
 
 void RegisterFastSampleRequests(RequestTable& table) {
-  table.Register(12, ReadFastSamples);
+  table.Register(RequestCode::kReadFastSamples, ReadFastSamples);
 }
 
 }  // namespace orvexa

@@ -103,7 +103,7 @@ void ReadHistory(RequestContext& c) {
 }  // namespace
 
 void RegisterHistoryRequests(RequestTable& table) {
-  table.Register(8, ReadHistory);
+  table.Register(RequestCode::kReadHistory, ReadHistory);
 }
 
 }  // namespace orvexa

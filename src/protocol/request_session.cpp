@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 #include "protocol/wire_reader.h"
 #include "protocol/wire_writer.h"
+#include "protocol_api/request_catalog.h"
 #include "sessions/audit_log.h"
 #include "sessions/token_verifier.h"
 #include "sessions/user_table.h"
@@ -54,7 +55,7 @@ void RefuseHello(RequestContext& c, const std::string& reason) {
                          static_cast<int>(HelloFailureBound::kBlockMs / 1000),
                          HelloFailureBound::kMaxFailures);
   }
-  WriteU8(c.out, kHelloNotAuthorised);
+  WriteU8(c.out, static_cast<uint8_t>(HelloAnswer::kNotAuthorised));
   c.out.Flush(true);
 }
 
@@ -62,7 +63,7 @@ void RefuseHello(RequestContext& c, const std::string& reason) {
 
 HelloResult Hello(RequestContext& c) {
   if (ReadU16(c.in) != kProtocolVersion) {
-    WriteU8(c.out, kHelloWrongVersion);
+    WriteU8(c.out, static_cast<uint8_t>(HelloAnswer::kWrongVersion));
     c.out.Flush(true);
     return HelloResult::kWrongVersion;
   }
@@ -93,7 +94,7 @@ HelloResult Hello(RequestContext& c) {
       return HelloResult::kNotAuthorised;
     }
   }
-  WriteU8(c.out, kHelloAdmitted);
+  WriteU8(c.out, static_cast<uint8_t>(HelloAnswer::kAdmitted));
   c.out.Flush(true);
   // Opened: the opening deadline and the address's count of openings no longer apply.
   // Before AddUser, which may wait for the device lock (a change of control tells the

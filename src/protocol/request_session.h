@@ -11,13 +11,6 @@
 
 namespace orvexa {
 
-constexpr uint16_t kProtocolVersion = 100;
-// Hello's answers: admitted, wrong protocol version, not authorised (a token missing,
-// invalid, expired, for another lab, or an observer's token on a controlling client).
-constexpr uint8_t kHelloAdmitted = 0;
-constexpr uint8_t kHelloWrongVersion = 3;
-constexpr uint8_t kHelloNotAuthorised = 4;
-
 enum class HelloResult { kAdmitted, kWrongVersion, kNotAuthorised };
 
 // kWrongVersion after answering 3 and kNotAuthorised after answering 4 and writing the

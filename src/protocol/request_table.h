@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "protocol/request_context.h"
+#include "protocol_api/request_catalog.h"
 
 namespace orvexa {
 
@@ -20,7 +21,9 @@ using CloseHook = void (*)(RequestContext& context);
 
 class RequestTable {
  public:
-  void Register(uint8_t code, RequestHandler handler) { handlers_[code] = handler; }
+  void Register(RequestCode code, RequestHandler handler) {
+    handlers_[static_cast<uint8_t>(code)] = handler;
+  }
   RequestHandler Find(uint8_t code) const { return handlers_[code]; }
   void AddCloseHook(CloseHook hook) { closeHooks_.push_back(hook); }
   const std::vector<CloseHook>& CloseHooks() const { return closeHooks_; }

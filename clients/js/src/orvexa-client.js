@@ -4,13 +4,12 @@
 // server answers every request (or every batch) with exactly one message, an empty one
 // for requests without a reply. Everything runs on the caller's event loop.
 import { OrvexaError, MalformedReply, ReplyReader } from './wire.js';
-import { REQUESTS, encodeHello, encodeRequest } from './requests.js';
+import { BATCH_REPLIES, HelloAnswer, REQUESTS, encodeHello, encodeRequest } from './requests.js';
 import { pollFastSamples } from './fast-sample-poller.js';
 
 const OPEN = 1;
 // The server refuses client frames with a 64-bit length.
 const MAX_REQUEST_FRAME = 0xffff;
-const BATCH_REPLIES = 10;
 
 async function findWebSocket(given) {
   if (given) return given;
@@ -24,7 +23,10 @@ async function findWebSocket(given) {
 }
 
 // The reply byte of a refused opening exchange, and what it means.
-const HELLO_REFUSALS = { 3: 'protocol version refused by the server', 4: 'not authorised' };
+const HELLO_REFUSALS = {
+  [HelloAnswer.wrongVersion]: 'protocol version refused by the server',
+  [HelloAnswer.notAuthorised]: 'not authorised',
+};
 
 function toBytes(data) {
   if (data instanceof ArrayBuffer) return data;
@@ -111,7 +113,7 @@ export class OrvexaClient {
     });
     const client = new OrvexaClient(ws, url, options, timeoutMs);
     const answer = await client.#submit([{ name: 'hello', args: [], decode: (r) => r.u8(), bytes: hello }]);
-    if (answer[0] !== 0) {
+    if (answer[0] !== HelloAnswer.admitted) {
       client.close();
       const error = new OrvexaError('hello', `${HELLO_REFUSALS[answer[0]] ?? 'refused'} (answer ${answer[0]})`);
       error.code = answer[0];

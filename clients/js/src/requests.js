@@ -10,6 +10,12 @@ export const NONE = 0xffffffff;
 export const MAX_HISTORY_SAMPLES = 131072;
 /** Channel numbers 1001 .. 1008 name the burst columns "burst_0" .. "burst_7". */
 export const FIRST_BURST_SLOT = 1001;
+export const BURST_SLOT_COUNT = 8;
+/** The request that batches replies: not a method of its own (see OrvexaClient.batch). */
+export const BATCH_REPLIES = 10;
+
+/** The byte that answers the opening exchange. */
+export const HelloAnswer = Object.freeze({ admitted: 0, wrongVersion: 3, notAuthorised: 4 });
 
 /** Client kinds of the opening exchange. */
 export const ClientKind = Object.freeze({ controller: 1, forwarded: 2, observer: 3 });

@@ -20,11 +20,13 @@ from .experiment import Experiment
 from .fast_stream import FastStream
 from .protocol import (FAST_SINCE, FAST_WITH_TIME, HELLO_ADMITTED, HELLO_NOT_AUTHORISED,
                        HELLO_WRONG_VERSION, HISTORY_ALL, KINDS, MAX_RECORDING_CAPACITY,
-                       PROTOCOL_VERSION, THIN_NONE)
+                       PROTOCOL_VERSION, THIN_NONE, Request)
 from .records import (Channel, ControlStatus, ExperimentInfo, ExperimentSlot, FastSample,
                       FastSamples, History, Reading, address_text)
 
-_FIND_READABLE, _FIND_WRITABLE, _FIND_ANY = 3, 4, 20
+_FIND_READABLE = Request.FIND_READABLE_CHANNEL
+_FIND_WRITABLE = Request.FIND_WRITABLE_CHANNEL
+_FIND_ANY = Request.FIND_CHANNEL
 _KIND_NAMES = {_FIND_READABLE: "readable channel", _FIND_WRITABLE: "writable channel",
                _FIND_ANY: "channel"}
 
@@ -36,6 +38,11 @@ def window_limit(seconds, thinning=THIN_NONE):
     if not 0 <= seconds <= 0xFFFFFF or not 0 <= thinning <= 31:
         raise ValueError("window of 0..16777215 s and thinning code 0..31")
     return (thinning << 24) | seconds
+
+
+def _code(request):
+    """The first byte of a request."""
+    return bytes((request,))
 
 
 def _read_none(read):
@@ -105,7 +112,7 @@ class Client:
             key = (find, channel)
             number = self._numbers.get(key)
             if number is None:
-                number = self._now(bytes((find,)) + wire.string(channel), _read_u16)
+                number = self._now(_code(find) + wire.string(channel), _read_u16)
                 if number == 0:
                     raise ChannelNotFound(channel, _KIND_NAMES[find])
                 self._numbers[key] = number
@@ -122,26 +129,26 @@ class Client:
 
     def list_channels(self):
         """ListChannels (2): every channel in registry order (empty when listing is off)."""
-        return self._call(b"\x02", _decode_channels)
+        return self._call(_code(Request.LIST_CHANNELS), _decode_channels)
 
     def find_readable_channel(self, channel_id):
         """FindReadableChannel (3): the number of a readable channel or burst slot, 0 if none."""
-        return self._call(b"\x03" + wire.string(channel_id), _read_u16)
+        return self._call(_code(_FIND_READABLE) + wire.string(channel_id), _read_u16)
 
     def find_writable_channel(self, channel_id):
         """FindWritableChannel (4): the number of a writable channel, 0 if none."""
-        return self._call(b"\x04" + wire.string(channel_id), _read_u16)
+        return self._call(_code(_FIND_WRITABLE) + wire.string(channel_id), _read_u16)
 
     def find_channel(self, channel_id):
         """FindChannel (20): the number of a channel of any kind or a burst slot, 0 if none."""
-        return self._call(b"\x14" + wire.string(channel_id), _read_u16)
+        return self._call(_code(_FIND_ANY) + wire.string(channel_id), _read_u16)
 
     def read_value(self, channel):
         """ReadValue (5): ``Reading(value, time)``; 0.0 for a number outside the table."""
         # The polling path: kept to one pack, one send and one receive.
         if type(channel) is not int or not 0 <= channel <= 0xFFFF:
             channel = self._number(channel)
-        request = _READ_VALUE.pack(5, channel)
+        request = _READ_VALUE.pack(_READ_VALUE_CODE, channel)
         if self._queue is not None:
             return self._call(request, _decode_reading)
         self._transport.send(request)
@@ -151,20 +158,21 @@ class Client:
         """WriteValue (6). The server ignores writes of observers and of clients not in
         control without saying so: see ``control_status``."""
         number = self._number(channel, _FIND_WRITABLE)
-        return self._call(b"\x06" + wire.U16.pack(number) + wire.f32(value))
+        return self._call(_code(Request.WRITE_VALUE) + wire.U16.pack(number) + wire.f32(value))
 
     def write_value_timed(self, channel, value):
         """WriteValueTimed (19): like write_value; answers the server's time."""
         number = self._number(channel, _FIND_WRITABLE)
-        return self._call(b"\x13" + wire.U16.pack(number) + wire.f32(value), _read_u32)
+        return self._call(_code(Request.WRITE_VALUE_TIMED) + wire.U16.pack(number) + wire.f32(value),
+                          _read_u32)
 
     def control_status(self):
         """ControlStatus (7): ``ControlStatus(state, seconds)``."""
-        return self._call(b"\x07", _decode_control)
+        return self._call(_code(Request.CONTROL_STATUS), _decode_control)
 
     def list_controllers(self):
         """ListControllers (11): addresses of the controlling clients, in queue order."""
-        return self._call(b"\x0b", _decode_addresses)
+        return self._call(_code(Request.LIST_CONTROLLERS), _decode_addresses)
 
     # -- history and fast samples ---------------------------------------------------------
 
@@ -176,7 +184,7 @@ class Client:
         `span_or_start`, limit = ``window_limit(seconds, thinning)``."""
         if not 0 <= span_or_start <= 0x7FFFFFFF:
             raise ValueError("span or start must lie in 0..2147483647")
-        request = b"\x08" + wire.U16.pack(self._number(channel)) + wire.U32.pack(span_or_start) \
+        request = _code(Request.READ_HISTORY) + wire.U16.pack(self._number(channel)) + wire.U32.pack(span_or_start) \
             + wire.U16.pack(mode) + wire.U32.pack(limit)
         return self._call(request, _decode_history)
 
@@ -192,7 +200,7 @@ class Client:
         tick; its sequence is then counted down from the newest (the buffer's sequence
         numbers are consecutive)."""
         flags = (FAST_SINCE if since else 0) | (FAST_WITH_TIME if with_time else 0)
-        request = b"\x0c" + wire.U16.pack(self._number(channel)) + bytes((flags,)) \
+        request = _code(Request.READ_FAST_SAMPLES) + wire.U16.pack(self._number(channel)) + bytes((flags,)) \
             + wire.U32.pack(count_or_first & 0xFFFFFFFF) + wire.U16.pack(maximum)
         return self._call(request, _decode_fast_timed if with_time else _decode_fast)
 
@@ -209,7 +217,7 @@ class Client:
         into a new experiment (or the one named by experiment_id); answers its id.
         A refusal raises Refused. Capacity is per channel, at most 30000."""
         numbers = [self._number(c) for c in channels]
-        head = b"\x0d" + wire.U32.pack(owner_key) + wire.U32.pack(experiment_id) \
+        head = _code(Request.START_RECORDING) + wire.U32.pack(owner_key) + wire.U32.pack(experiment_id) \
             + wire.U32.pack(capacity & 0xFFFFFFFF) + wire.U32.pack(argument) \
             + bytes((1 if ring else 0,)) + wire.U16.pack(len(numbers))
         pieces = [head] + [wire.U16.pack(n) for n in numbers]
@@ -218,7 +226,7 @@ class Client:
     def stop_recording(self):
         """StopRecording (14): stops this connection's recording; answers its id.
         Refused when nothing is recording or a plug-in refuses."""
-        return self._call(b"\x0e", _refusable("no recording to stop, or a plug-in refused"))
+        return self._call(_code(Request.STOP_RECORDING), _refusable("no recording to stop, or a plug-in refused"))
 
     def read_experiment(self, experiment_id, windows):
         """ReadExperiment (15). `windows` lists (channel, first sequence, count), or
@@ -229,7 +237,7 @@ class Client:
             channel, first, count = w if isinstance(w, (tuple, list)) else (w, 0, 0xFFFFFFFF)
             entries.append(wire.U16.pack(self._number(channel)) + wire.U32.pack(first)
                            + wire.U32.pack(count))
-        head = b"\x0f" + wire.U32.pack(experiment_id) + wire.U32.pack(len(entries))
+        head = _code(Request.READ_EXPERIMENT) + wire.U32.pack(experiment_id) + wire.U32.pack(len(entries))
 
         def decode(read):
             k = wire.U32.unpack(read(4))[0]
@@ -246,12 +254,12 @@ class Client:
     def list_experiments(self, owner_key=0, lowest=0, highest=0):
         """ListExperiments (16): experiments of `owner_key` with lowest <= id <= highest
         (highest 0: no upper bound)."""
-        request = b"\x10" + wire.U32.pack(owner_key) + wire.U32.pack(lowest) + wire.U32.pack(highest)
+        request = _code(Request.LIST_EXPERIMENTS) + wire.U32.pack(owner_key) + wire.U32.pack(lowest) + wire.U32.pack(highest)
         return self._call(request, _decode_experiments)
 
     def is_recording(self, experiment_id):
         """IsRecording (18)."""
-        return self._call(b"\x12" + wire.U32.pack(experiment_id), _decode_bool)
+        return self._call(_code(Request.IS_RECORDING) + wire.U32.pack(experiment_id), _decode_bool)
 
     def run_burst(self, name, duration):
         """RunBurst (17): a plug-in records burst `name` for `duration` (its unit; ms
@@ -261,7 +269,7 @@ class Client:
         server that dies or stops answering meanwhile is a ConnectionLost."""
         if self._queue is not None:
             raise RuntimeError("run_burst cannot be batched")
-        request = b"\x11" + wire.string(name) + wire.U32.pack(duration)
+        request = _code(Request.RUN_BURST) + wire.string(name) + wire.U32.pack(duration)
         timeout = self._transport.timeout()
         if timeout is not None:
             self._transport.set_timeout(timeout + duration / 1000.0)
@@ -303,7 +311,7 @@ class Client:
         their Pending objects."""
         for start in range(0, len(queue), 255):
             part = queue[start:start + 255]
-            pieces = [b"\x0a" + bytes((len(part),))] + [request for request, _, _ in part]
+            pieces = [_code(Request.BATCH_REPLIES) + bytes((len(part),))] + [request for request, _, _ in part]
             self._transport.send(b"".join(pieces), pieces)
             self._reply(functools.partial(_decode_batch, part))
 
@@ -311,6 +319,7 @@ class Client:
 _KIND_ARTICLES = {"controller": "a controller", "observer": "an observer"}
 _SLOT_HEAD = struct.Struct(">HII")
 _READ_VALUE = struct.Struct(">BH")
+_READ_VALUE_CODE = int(Request.READ_VALUE)
 _unpack_reading = wire.F32_U32.unpack
 # tuple.__new__ straight away: Reading._make adds a Python-level length check.
 _new_reading = functools.partial(tuple.__new__, Reading)

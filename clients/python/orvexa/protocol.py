@@ -1,12 +1,37 @@
-"""Numbers of the request protocol that more than one module of the client needs: the
-opening exchange (version, client kinds, its answers), history modes and thinning
-codes, fast-sample flags and the limits of recordings and bursts.
+"""Numbers of the request protocol: the request codes, the opening exchange (version,
+client kinds, its answers), history modes and thinning codes, fast-sample flags and the
+limits of recordings and bursts.
 
 Plain constants, imported by the client, the experiment helper and the package's top
 level; they import nothing of the package, so no module needs another just for these.
 """
 
+import enum
+
 PROTOCOL_VERSION = 100
+
+
+class Request(enum.IntEnum):
+    """The request codes, named after the server's requests (ListChannels: LIST_CHANNELS)."""
+    LIST_CHANNELS = 2
+    FIND_READABLE_CHANNEL = 3
+    FIND_WRITABLE_CHANNEL = 4
+    READ_VALUE = 5
+    WRITE_VALUE = 6
+    CONTROL_STATUS = 7
+    READ_HISTORY = 8
+    BATCH_REPLIES = 10
+    LIST_CONTROLLERS = 11
+    READ_FAST_SAMPLES = 12
+    START_RECORDING = 13
+    STOP_RECORDING = 14
+    READ_EXPERIMENT = 15
+    LIST_EXPERIMENTS = 16
+    RUN_BURST = 17
+    IS_RECORDING = 18
+    WRITE_VALUE_TIMED = 19
+    FIND_CHANNEL = 20
+
 KINDS = {"controller": 1, "observer": 3}
 
 # Answers to the opening exchange.
@@ -22,4 +47,5 @@ FAST_SINCE, FAST_WITH_TIME = 1, 2
 
 # Channel numbers 1001..1008 name the eight columns of a burst ("burst_0".."burst_7").
 FIRST_BURST_SLOT = 1001
+BURST_SLOT_COUNT = 8
 MAX_RECORDING_CAPACITY = 30000
