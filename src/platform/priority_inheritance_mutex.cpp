@@ -13,6 +13,15 @@ namespace orvexa {
 namespace {
 
 thread_local bool tUrgent = false;
+// How many of these mutexes the calling thread holds (recursion counted once).
+thread_local int tHeld = 0;
+
+// The gate is for threads that hold none of these mutexes yet. One that holds one may be
+// what the sampler waits for: it must not queue behind the crowd, nor wait where its own
+// holder does not inherit its priority (the chain of inheritance would break there).
+bool TakesGate() {
+  return !tUrgent && tHeld == 0;
+}
 
 #if defined(__SANITIZE_THREAD__)
 constexpr bool kThreadSanitizer = true;
@@ -78,13 +87,14 @@ bool PriorityInheritanceMutex::Reentered() {
 
 void PriorityInheritanceMutex::Took(bool throughGate) {
   owner_.store(pthread_self(), std::memory_order_relaxed);
+  ++tHeld;
   depth_ = 1;
   holderTookGate_ = throughGate;
 }
 
 void PriorityInheritanceMutex::lock() {
   if (Reentered()) return;
-  const bool throughGate = !tUrgent;
+  const bool throughGate = TakesGate();
   if (throughGate) Check("pthread_mutex_lock", pthread_mutex_lock(&gate_));
   Check("pthread_mutex_lock", pthread_mutex_lock(&inner_));
   Took(throughGate);
@@ -92,7 +102,7 @@ void PriorityInheritanceMutex::lock() {
 
 bool PriorityInheritanceMutex::try_lock() {
   if (Reentered()) return true;
-  const bool throughGate = !tUrgent;
+  const bool throughGate = TakesGate();
   if (throughGate) {
     const int error = pthread_mutex_trylock(&gate_);
     if (error == EBUSY) return false;
@@ -144,6 +154,7 @@ void PriorityInheritanceMutex::unlock() {
   // Read before the inner lock goes: the next holder rewrites it.
   const bool throughGate = holderTookGate_;
   owner_.store(0, std::memory_order_relaxed);
+  --tHeld;
   Check("pthread_mutex_unlock", pthread_mutex_unlock(&inner_));
   // The gate last, so that the next ordinary thread finds the inner lock free.
   if (throughGate) Check("pthread_mutex_unlock", pthread_mutex_unlock(&gate_));

@@ -11,11 +11,13 @@
 // lock over strictly, waking each next owner in turn and never letting a running thread
 // take it by, so fifty busy workers queued on it pass it at the pace of context switches
 // (half the throughput of a plain mutex). Ordinary threads therefore first take the gate,
-// a plain mutex (spinning-free, taken by whoever runs), and only the gate's holder waits
-// on the inner lock. Threads marked urgent (the sampler, MarkCallingThreadUrgent) and
-// timed waits (the main thread's bounded tick waits) go to the inner lock directly: they
-// wait behind the one holder at most, never behind the crowd at the gate, and the holder
-// inherits their priority. Uncontended, each lock costs an atomic exchange or two.
+// a plain mutex (no hand-over: whoever runs takes it), and only the gate's holder waits
+// on the inner lock. Threads marked urgent (the sampler, MarkCallingThreadUrgent), threads
+// that already hold one of these mutexes (the sampler may be waiting for them: the logging
+// pass appending under the device lock) and timed waits (the main thread's bounded tick
+// waits) go to the inner lock directly: they wait behind the one holder at most, never
+// behind the crowd at the gate, and the chain of inheritance from the sampler reaches
+// every holder it waits for. Uncontended, each lock costs an atomic exchange or two.
 //
 // Meets the TimedLockable requirements (std::lock_guard, std::unique_lock); any thread; never
 // copied or moved. Recursive when constructed so (the device lock): the recursion is
