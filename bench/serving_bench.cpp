@@ -4,7 +4,13 @@
 // with the same message sizes (a 3-byte request, an 8-byte reply). Also prints the
 // server's resident memory with 50 idle clients.
 //
+// With --old, an earlier build of the server (its `orvexa` binary, given by path) runs
+// beside this one, with the same plug-in file: 50 clients, controllers and then
+// observers, over TCP and WebSocket, the two servers measured in alternation; prints the
+// ratio new/old of each. --new measures another binary than this build's.
+//
 //   build/bench/serving_bench [seconds per configuration and server, default 3]
+//                             [--old path/to/orvexa] [--new path/to/orvexa]
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -19,6 +25,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <sstream>
@@ -90,8 +97,10 @@ class EchoServer {
 // ---- The real server in a temporary folder. ----
 class ServerUnderTest {
  public:
-  ServerUnderTest() {
-    folder_ = std::filesystem::temp_directory_path() / ("orvexa-bench-" + std::to_string(getpid()));
+  explicit ServerUnderTest(const std::string& binary) {
+    static int started = 0;
+    folder_ = std::filesystem::temp_directory_path() /
+              ("orvexa-bench-" + std::to_string(getpid()) + "-" + std::to_string(++started));
     std::filesystem::create_directories(folder_);
     std::filesystem::copy_file(std::string(ORVEXA_BUILD_DIR) + "/Simulator.ldp",
                                folder_ / "Simulator.ldp");
@@ -102,7 +111,6 @@ class ServerUnderTest {
       int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       ::dup2(fd, 1);
       ::dup2(fd, 2);
-      std::string binary = std::string(ORVEXA_BUILD_DIR) + "/orvexa";
       ::execl(binary.c_str(), binary.c_str(), "-headless", "/port", "0", "/conexp", "600",
               "/maxclient", "200", static_cast<char*>(nullptr));
       _exit(127);
@@ -120,7 +128,7 @@ class ServerUnderTest {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    std::fprintf(stderr, "the server did not start\n");
+    std::fprintf(stderr, "%s did not start\n", binary.c_str());
     std::exit(1);
   }
   ~ServerUnderTest() {
@@ -166,15 +174,18 @@ struct Measurement {
   double cpuMicroseconds = 0;  // of the serving process, per round trip
 };
 
+// Client kinds of Hello; none for the echo server.
+constexpr uint8_t kNoHello = 0, kController = 1, kObserver = 3;
+
 // Round trips per second of `clients` concurrent clients, each reading `channel`, and
 // the CPU time the serving process `servingPid` spent per round trip.
-Measurement Measure(int port, pid_t servingPid, Transport transport, bool hello, uint16_t channel,
-                    int clients, double seconds) {
+Measurement Measure(int port, pid_t servingPid, Transport transport, uint8_t helloKind,
+                    uint16_t channel, int clients, double seconds) {
   std::vector<std::unique_ptr<ProtocolClient>> connections;
   for (int i = 0; i < clients; ++i) {
     auto c = std::make_unique<ProtocolClient>();
     c->Connect("127.0.0.1", port, transport);
-    if (hello && c->Hello() != 0) {
+    if (helloKind != kNoHello && c->Hello(helloKind) != 0) {
       std::fprintf(stderr, "Hello refused\n");
       std::exit(1);
     }
@@ -208,12 +219,75 @@ Measurement Measure(int port, pid_t servingPid, Transport transport, bool hello,
   return m;
 }
 
+// The machine is shared: the two sides are measured in alternation, several rounds,
+// and the best round of each is compared.
+constexpr int kRounds = 3;
+
+struct Pair {
+  Measurement first, second;
+};
+
+Pair BestOfRounds(const std::function<Measurement()>& first,
+                  const std::function<Measurement()>& second) {
+  Pair best;
+  for (int round = 0; round < kRounds; ++round) {
+    Measurement a = first();
+    if (a.perSecond > best.first.perSecond) best.first = a;
+    Measurement b = second();
+    if (b.perSecond > best.second.perSecond) best.second = b;
+  }
+  return best;
+}
+
+// This server against an earlier build of it, same plug-in, 50 clients.
+void CompareWithOld(const ServerUnderTest& server, const ServerUnderTest& old, uint16_t channel,
+                    double seconds) {
+  struct Row {
+    const char* name;
+    Transport transport;
+    uint8_t kind;
+  } rows[] = {{"TCP, 50 controllers", Transport::kTcp, kController},
+              {"TCP, 50 observers", Transport::kTcp, kObserver},
+              {"WebSocket, 50 controllers", Transport::kWebSocket, kController},
+              {"WebSocket, 50 observers", Transport::kWebSocket, kObserver}};
+  for (const Row& row : rows) {
+    Pair best = BestOfRounds(
+        [&] {
+          return Measure(old.port(), old.pid(), row.transport, row.kind, channel, 50,
+                         seconds / kRounds);
+        },
+        [&] {
+          return Measure(server.port(), server.pid(), row.transport, row.kind, channel, 50,
+                         seconds / kRounds);
+        });
+    std::printf(
+        "%-26s old %8.0f/s  new %8.0f/s  ratio new/old %.2fx (target >= 0.95x)  "
+        "cpu per round trip: old %.1f us, new %.1f us\n",
+        row.name, best.first.perSecond, best.second.perSecond,
+        best.second.perSecond / best.first.perSecond, best.first.cpuMicroseconds,
+        best.second.cpuMicroseconds);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
-  if (seconds <= 0) seconds = 3.0;
-  ServerUnderTest server;
+  double seconds = 3.0;
+  std::string newBinary = std::string(ORVEXA_BUILD_DIR) + "/orvexa", oldBinary;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if ((a == "--old" || a == "--new") && i + 1 < argc) {
+      (a == "--old" ? oldBinary : newBinary) = argv[++i];
+    } else if (std::atof(a.c_str()) > 0) {
+      seconds = std::atof(a.c_str());
+    } else {
+      std::fprintf(stderr, "usage: serving_bench [seconds] [--old orvexa] [--new orvexa]\n");
+      return 2;
+    }
+  }
+  ServerUnderTest server(newBinary);
+  std::unique_ptr<ServerUnderTest> old;
+  if (!oldBinary.empty()) old = std::make_unique<ServerUnderTest>(oldBinary);
   EchoServer echo;
 
   ProtocolClient probe;
@@ -240,21 +314,20 @@ int main(int argc, char** argv) {
               {"TCP, 50 clients", Transport::kTcp, 50, 0.7},
               {"WebSocket, 1 client", Transport::kWebSocket, 1, 0.7},
               {"WebSocket, 50 clients", Transport::kWebSocket, 50, 0.7}};
-  // The machine is shared: the echo server and the server are measured in alternation,
-  // several rounds, and the best round of each is compared.
-  constexpr int kRounds = 3;
   // The CPU time of each serving process per round trip (of its best round) tells
   // whether a low ratio is the server's own cost or the machine's load.
   for (const Row& row : rows) {
-    Measurement bestEcho, bestServer;
-    for (int round = 0; round < kRounds; ++round) {
-      Measurement e = Measure(echo.port(), echo.pid(), Transport::kTcp, false, channel, row.clients,
-                              seconds / kRounds);
-      if (e.perSecond > bestEcho.perSecond) bestEcho = e;
-      Measurement s = Measure(server.port(), server.pid(), row.transport, true, channel,
-                              row.clients, seconds / kRounds);
-      if (s.perSecond > bestServer.perSecond) bestServer = s;
-    }
+    Pair best = BestOfRounds(
+        [&] {
+          return Measure(echo.port(), echo.pid(), Transport::kTcp, kNoHello, channel, row.clients,
+                         seconds / kRounds);
+        },
+        [&] {
+          return Measure(server.port(), server.pid(), row.transport, kController, channel,
+                         row.clients, seconds / kRounds);
+        });
+    const Measurement& bestEcho = best.first;
+    const Measurement& bestServer = best.second;
     std::printf(
         "%-22s echo %8.0f/s  server %8.0f/s  ratio %.2fx (target >= %.1fx)  "
         "cpu per round trip: echo %.1f us, server %.1f us\n",
@@ -262,6 +335,7 @@ int main(int argc, char** argv) {
         bestServer.perSecond / bestEcho.perSecond, row.target, bestEcho.cpuMicroseconds,
         bestServer.cpuMicroseconds);
   }
+  if (old) CompareWithOld(server, *old, channel, seconds);
 
   std::vector<std::unique_ptr<ProtocolClient>> idle;
   for (int i = 0; i < 50; ++i) {

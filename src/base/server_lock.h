@@ -14,8 +14,9 @@
 //
 // Recursive, so that a plug-in calling the experiment-stopped callback from inside a
 // host call (made with the lock held on the same thread) does not deadlock. Always
-// released by the thread that took it. With priority inheritance: the real-time fast
-// sampler takes it every pass, and must not wait for a preempted ordinary holder.
+// released by the thread that took it. With priority inheritance for the real-time fast
+// sampler, which takes it every pass and must not wait for a preempted ordinary holder;
+// clients queue for it among themselves at its plain gate (see PriorityInheritanceMutex).
 #pragma once
 
 #include <chrono>

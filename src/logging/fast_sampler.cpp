@@ -54,6 +54,9 @@ void FastSampler::FastSample(LoggedChannel& channel, uint32_t tick) {
 }
 
 std::optional<int64_t> FastSampler::FastPass() {
+  // The sampling thread waits for its locks behind their holder alone, never behind the
+  // clients queued for them.
+  PriorityInheritanceMutex::MarkCallingThreadUrgent();
   std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   if (!schedule_.HasActiveGroups()) return std::nullopt;
   int64_t now = 0;

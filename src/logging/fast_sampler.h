@@ -12,7 +12,8 @@
 //
 // Threads: NextRun and SleepUntil are called by the sampling thread alone: one sleep
 // serves both the idle wait and the paced one. FastPass takes ServerLock itself (it
-// guards the schedule, the channels and every plug-in call); the appends to the
+// guards the schedule, the channels and every plug-in call), marking its thread urgent
+// so that it waits behind a lock's holder alone, not the queue of clients; the appends to the
 // experiment recordings of a channel take ExperimentLock inside it, after the value was
 // read (order ServerLock -> ExperimentLock). Wake and Stop may be called from any thread.
 #pragma once

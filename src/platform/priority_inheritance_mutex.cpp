@@ -12,6 +12,23 @@
 namespace orvexa {
 namespace {
 
+thread_local bool tUrgent = false;
+// How many of these mutexes the calling thread holds (recursion counted once).
+thread_local int tHeld = 0;
+
+// The gate is for threads that hold none of these mutexes yet. One that holds one may be
+// what the sampler waits for: it must not queue behind the crowd, nor wait where its own
+// holder does not inherit its priority (the chain of inheritance would break there).
+bool TakesGate() {
+  return !tUrgent && tHeld == 0;
+}
+
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+
 // A failed lock or unlock means a broken invariant of the program itself (unlocking a
 // mutex this thread does not hold, or a deadlock the kernel detected), never outside
 // input: going on would corrupt what the lock guards.
@@ -20,57 +37,127 @@ namespace {
   std::abort();
 }
 
+void Check(const char* what, int error) {
+  if (error != 0) LockFailure(what, error);
+}
+
+int64_t MonotonicNow() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+timespec ToTimespec(int64_t ns) {
+  timespec t{};
+  t.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+  t.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+  return t;
+}
+
 }  // namespace
 
-PriorityInheritanceMutex::PriorityInheritanceMutex(Kind kind) {
+PriorityInheritanceMutex::PriorityInheritanceMutex(Kind kind) : kind_(kind) {
+  Check("pthread_mutex_init", pthread_mutex_init(&gate_, nullptr));
   pthread_mutexattr_t attributes;
   pthread_mutexattr_init(&attributes);
-  pthread_mutexattr_settype(
-      &attributes, kind == Kind::kRecursive ? PTHREAD_MUTEX_RECURSIVE : PTHREAD_MUTEX_NORMAL);
-  // Where the kernel lacks priority inheritance the mutex stays an ordinary one.
+  // Where the kernel lacks priority inheritance the inner lock stays an ordinary one.
   if (pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_INHERIT) != 0)
     pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_NONE);
-  const int error = pthread_mutex_init(&mutex_, &attributes);
+  const int error = pthread_mutex_init(&inner_, &attributes);
   pthread_mutexattr_destroy(&attributes);
-  if (error != 0) LockFailure("pthread_mutex_init", error);
+  Check("pthread_mutex_init", error);
 }
 
 PriorityInheritanceMutex::~PriorityInheritanceMutex() {
-  pthread_mutex_destroy(&mutex_);
+  pthread_mutex_destroy(&inner_);
+  pthread_mutex_destroy(&gate_);
+}
+
+void PriorityInheritanceMutex::MarkCallingThreadUrgent() {
+  tUrgent = true;
+}
+
+bool PriorityInheritanceMutex::Reentered() {
+  // Only this thread ever stores its own id, so a relaxed read that finds it is exact.
+  if (kind_ != Kind::kRecursive || owner_.load(std::memory_order_relaxed) != pthread_self())
+    return false;
+  ++depth_;
+  return true;
+}
+
+void PriorityInheritanceMutex::Took(bool throughGate) {
+  owner_.store(pthread_self(), std::memory_order_relaxed);
+  ++tHeld;
+  depth_ = 1;
+  holderTookGate_ = throughGate;
 }
 
 void PriorityInheritanceMutex::lock() {
-  const int error = pthread_mutex_lock(&mutex_);
-  if (error != 0) LockFailure("pthread_mutex_lock", error);
+  if (Reentered()) return;
+  const bool throughGate = TakesGate();
+  if (throughGate) Check("pthread_mutex_lock", pthread_mutex_lock(&gate_));
+  Check("pthread_mutex_lock", pthread_mutex_lock(&inner_));
+  Took(throughGate);
 }
 
 bool PriorityInheritanceMutex::try_lock() {
-  const int error = pthread_mutex_trylock(&mutex_);
-  if (error == 0) return true;
-  if (error == EBUSY) return false;
-  LockFailure("pthread_mutex_trylock", error);
+  if (Reentered()) return true;
+  const bool throughGate = TakesGate();
+  if (throughGate) {
+    const int error = pthread_mutex_trylock(&gate_);
+    if (error == EBUSY) return false;
+    Check("pthread_mutex_trylock", error);
+  }
+  const int error = pthread_mutex_trylock(&inner_);
+  if (error == 0) {
+    Took(throughGate);
+    return true;
+  }
+  if (error != EBUSY) LockFailure("pthread_mutex_trylock", error);
+  if (throughGate) Check("pthread_mutex_unlock", pthread_mutex_unlock(&gate_));
+  return false;
 }
 
 bool PriorityInheritanceMutex::try_lock_for(std::chrono::nanoseconds timeout) {
-  // pthread_mutex_timedlock takes a wall-clock deadline; a clock step during these few
-  // milliseconds only lengthens or shortens one wait.
-  timespec deadline{};
-  clock_gettime(CLOCK_REALTIME, &deadline);
-  const int64_t end = int64_t{deadline.tv_sec} * 1'000'000'000 + deadline.tv_nsec +
-                      std::max<int64_t>(timeout.count(), 0);
-  deadline.tv_sec = static_cast<time_t>(end / 1'000'000'000);
-  deadline.tv_nsec = static_cast<long>(end % 1'000'000'000);
-  for (;;) {
-    const int error = pthread_mutex_timedlock(&mutex_, &deadline);
-    if (error == 0) return true;
+  if (Reentered()) return true;
+  const int64_t end = MonotonicNow() + std::max<int64_t>(timeout.count(), 0);
+  const timespec deadline = ToTimespec(end);
+  // ThreadSanitizer does not see pthread_mutex_clocklock (it would take the lock for
+  // unheld); under it the wait is polled.
+  for (bool blocking = !kThreadSanitizer; blocking;) {
+    const int error = pthread_mutex_clocklock(&inner_, CLOCK_MONOTONIC, &deadline);
+    if (error == 0) {
+      Took(false);
+      return true;
+    }
     if (error == ETIMEDOUT) return false;
-    if (error != EINTR) LockFailure("pthread_mutex_timedlock", error);
+    // EINVAL: a kernel without monotonic waits on inheritance locks.
+    if (error == EINVAL) blocking = false;
+    if (error != EINVAL && error != EINTR) LockFailure("pthread_mutex_clocklock", error);
+  }
+  // Polled instead, still against the monotonic clock.
+  for (;;) {
+    const int error = pthread_mutex_trylock(&inner_);
+    if (error == 0) {
+      Took(false);
+      return true;
+    }
+    if (error != EBUSY) LockFailure("pthread_mutex_trylock", error);
+    if (MonotonicNow() >= end) return false;
+    const timespec pause = ToTimespec(100'000);
+    nanosleep(&pause, nullptr);
   }
 }
 
 void PriorityInheritanceMutex::unlock() {
-  const int error = pthread_mutex_unlock(&mutex_);
-  if (error != 0) LockFailure("pthread_mutex_unlock", error);
+  if (--depth_ > 0) return;
+  // Read before the inner lock goes: the next holder rewrites it.
+  const bool throughGate = holderTookGate_;
+  owner_.store(0, std::memory_order_relaxed);
+  --tHeld;
+  Check("pthread_mutex_unlock", pthread_mutex_unlock(&inner_));
+  // The gate last, so that the next ordinary thread finds the inner lock free.
+  if (throughGate) Check("pthread_mutex_unlock", pthread_mutex_unlock(&gate_));
 }
 
 }  // namespace orvexa
