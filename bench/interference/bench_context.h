@@ -23,12 +23,14 @@ constexpr uint32_t kMaxReadSamples = 4'194'304;
 
 struct BenchContext {
   int port = 0;
-  uint16_t logged = 0;  // Simulator_Sine: its log prefilled with 15 M records, one a second
-  uint16_t slow = 0;    // Simulator_Ramp: fast-sampled at slowHz
-  uint16_t fast = 0;    // Simulator_Output: fast-sampled at fastHz
+  uint16_t logged = 0;       // Simulator_Sine: its log prefilled with 15 M records, one a second
+  uint16_t slow = 0;         // Simulator_Ramp: fast-sampled at slowHz
+  uint16_t fast = 0;         // Simulator_Output: fast-sampled at fastHz
+  uint16_t steppedBack = 0;  // Simulator_Setpoint: 14 M records, the clock set back once
   int slowHz = 100, fastHz = 3999;
   uint32_t slowBuffer = 10000, fastBuffer = 40000;  // their FastLogSize
   uint32_t logOldest = 0;                           // time of the log's oldest record
+  uint32_t steppedBackOldest = 0;                   // the same for the stepped-back log
   uint32_t experimentId = 0;                        // a finished recording of `fast`
   uint32_t experimentStored = 0;                    // its samples
 };

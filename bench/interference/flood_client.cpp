@@ -22,6 +22,8 @@ const char* FloodKindName(FloodKind kind) {
       return "ReadFastSamples, whole buffer";
     case FloodKind::kChurn:
       return "connect + Hello + ReadValue + close";
+    case FloodKind::kHistorySteppedBack:
+      return "ReadHistory mode 1, clock set back once";
   }
   return "?";
 }
@@ -64,7 +66,10 @@ void FloodClient::Cycle() {
   const int64_t begin = MonotonicNanoseconds();
   switch (kind_) {
     case FloodKind::kHistoryHourly:
-      HistoryHourly();
+      HistoryHourly(c_.logged, c_.logOldest);
+      break;
+    case FloodKind::kHistorySteppedBack:
+      HistoryHourly(c_.steppedBack, c_.steppedBackOldest);
       break;
     case FloodKind::kHistoryWindow:
       HistoryWindow();
@@ -88,11 +93,11 @@ void FloodClient::ReadHistoryReply() {
   client_->ReadBytes(size_t{n} * 8);
 }
 
-void FloodClient::HistoryHourly() {
+void FloodClient::HistoryHourly(uint16_t channel, uint32_t oldest) {
   auto& client = Connected();
-  const uint32_t span = CalendarTime32() - c_.logOldest + 60;
+  const uint32_t span = CalendarTime32() - oldest + 60;
   const uint32_t hour = std::uniform_int_distribution<uint32_t>(0, 23)(rng_);
-  client.U8(8).U16(c_.logged).U32(span).U16(1).U32(hour).Send();
+  client.U8(8).U16(channel).U32(span).U16(1).U32(hour).Send();
   ReadHistoryReply();
 }
 

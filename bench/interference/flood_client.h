@@ -8,7 +8,9 @@
 //                    holds the connection with the replies unread for a second, closes
 //                    and starts again,
 //   kFastSamples     ReadFastSamples of each fast channel's whole buffer,
-//   kChurn           connect (TCP or WebSocket), Hello, one ReadValue, close.
+//   kChurn           connect (TCP or WebSocket), Hello, one ReadValue, close,
+//   kHistorySteppedBack ReadHistory mode 1 over the whole 14 M-record log whose clock
+//                    was once set back by 2 s (its records are not all in time order).
 // Counts its replies (or, for the unread reads and the churn, its cycles) and times them.
 // Start, then RequestStop and Join from the thread that owns the object.
 #pragma once
@@ -24,8 +26,15 @@
 
 namespace orvexa::interference {
 
-enum class FloodKind { kHistoryHourly, kHistoryWindow, kExperimentUnread, kFastSamples, kChurn };
-constexpr int kFloodKinds = 5;
+enum class FloodKind {
+  kHistoryHourly,
+  kHistoryWindow,
+  kExperimentUnread,
+  kFastSamples,
+  kChurn,
+  kHistorySteppedBack
+};
+constexpr int kFloodKinds = 6;
 const char* FloodKindName(FloodKind kind);
 
 class FloodClient {
@@ -46,7 +55,7 @@ class FloodClient {
  private:
   void Run();
   void Cycle();
-  void HistoryHourly();
+  void HistoryHourly(uint16_t channel, uint32_t oldest);
   void HistoryWindow();
   void ExperimentUnread();
   void FastSamples();

@@ -15,6 +15,10 @@
 //            loaded/alone;
 //   floor    the same count of threads only spinning in this process: ReadValue with both
 //            cores busy but no flood, the part of the loaded latency that is scheduling;
+//   set back 2 clients loop ReadHistory mode 1 over Simulator_Setpoint's log (14 M
+//            records, the clock set back by 2 s once, so not all in time order) while
+//            the logger appends to it every second: the alone figures against the same
+//            targets;
 //   by kind  (--by-kind) the loaded phase once per kind of flood, to see which request
 //            stalls what;
 //   burst    a 10 s RunBurst while new clients connect: each one's connect + Hello time.
@@ -26,6 +30,7 @@
 //
 //   build/bench/interference [--alone S=10] [--loaded S=10] [--flooders N=20]
 //                            [--holders N=50] [--by-kind] [--rss-cap MB=1500] [--keep]
+//                            [--server PATH]   (another orvexa binary, e.g. an older one)
 #include <signal.h>
 #include <stdlib.h>
 
@@ -65,12 +70,13 @@ struct Options {
   int flooders = 20, holders = 50;
   double rssCapMb = 1500;
   bool byKind = false, keep = false;
+  std::string server;  // empty: the one built beside this benchmark
 };
 
 [[noreturn]] void Usage() {
   std::fprintf(stderr,
                "usage: interference [--alone S] [--loaded S] [--flooders N] [--holders N] "
-               "[--by-kind] [--rss-cap MB] [--keep]\n");
+               "[--by-kind] [--rss-cap MB] [--keep] [--server PATH]\n");
   std::exit(2);
 }
 
@@ -98,6 +104,8 @@ Options Parse(int argc, char** argv) {
       o.holders = std::clamp(std::atoi(v), 1, 100);
     else if (a == "--rss-cap")
       o.rssCapMb = std::max(200.0, std::atof(v));
+    else if (a == "--server")
+      o.server = v;
     else
       Usage();
   }
@@ -109,6 +117,8 @@ std::string Config(const BenchContext& c, int maxClients) {
          "\n  ConectionExpirationDelay = 60\n  LogingInfo = struct {\n"
          "    Simulator_Sine = struct {\n      LogingEnabled = true  LogFileName = "
          "\"Simulator_Sine.log\"  TimeBetweenLogs = 0\n    }\n"
+         "    Simulator_Setpoint = struct {\n      LogingEnabled = true  LogFileName = "
+         "\"Simulator_Setpoint.log\"  TimeBetweenLogs = 0\n    }\n"
          "    Simulator_Ramp = struct {\n      FastLogEnabled = true  FastLogFreq = " +
          std::to_string(c.slowHz) + "  FastLogSize = " + std::to_string(c.slowBuffer) +
          "\n    }\n    Simulator_Output = struct {\n      FastLogEnabled = true  FastLogFreq = " +
@@ -116,18 +126,46 @@ std::string Config(const BenchContext& c, int maxClients) {
          "\n    }\n  }\n}\n";
 }
 
-// A full log, one record a second up to a second ago.
-bool Prefill(const std::string& path, uint32_t* oldest) {
+// A log of `count` records, one a second up to a second ago. With `stepBackAt`, the
+// clock went back by 2 s before that record (the one record out of time order).
+bool Prefill(const std::string& path, uint32_t count, std::optional<uint32_t> stepBackAt,
+             uint32_t* oldest) {
   LogFile log(path);
   if (!log.Open(true, kLogCapacity)) {
     std::fprintf(stderr, "cannot create the log: %s\n", log.LastError().c_str());
     return false;
   }
-  *oldest = CalendarTime32() - kLogCapacity;
-  for (uint32_t k = 0; k < kLogCapacity; ++k)
-    log.Append(*oldest + k, static_cast<float>(static_cast<int32_t>(k % 512) - 256) / 256.0f);
+  *oldest = CalendarTime32() - count + (stepBackAt ? 2 : 0);
+  for (uint32_t k = 0; k < count; ++k) {
+    const uint32_t time = *oldest + k - (stepBackAt && k >= *stepBackAt ? 2 : 0);
+    log.Append(time, static_cast<float>(static_cast<int32_t>(k % 512) - 256) / 256.0f);
+  }
   log.Flush();
   return true;
+}
+
+// The flood targets of a phase against the alone figures; `when` names the flood.
+void AddFloodTargets(const BenchContext& c, const PhaseResult& alone, const PhaseResult& loaded,
+                     const std::string& when, TargetTable& table) {
+  const auto rate = [&](const FastStreamReader::Window& a, const FastStreamReader::Window& l) {
+    return Format("%.2f %% (x%.3f)", l.ratePercent,
+                  a.ratePercent > 0 ? l.ratePercent / a.ratePercent : 0);
+  };
+  table.Add(Format("Fast-sample rate at %d Hz, %s", c.slowHz, when.c_str()),
+            rate(alone.slow, loaded.slow), Format("alone: %.2f %%", alone.slow.ratePercent),
+            ">= 99.5 %", loaded.slow.ratePercent >= 99.5);
+  table.Add(Format("Fast-sample rate at %d Hz, %s", c.fastHz, when.c_str()),
+            rate(alone.fast, loaded.fast), Format("alone: %.2f %%", alone.fast.ratePercent),
+            ">= 99.5 %", loaded.fast.ratePercent >= 99.5);
+  table.Add(
+      Format("Largest fast-sample gap at %d Hz, %s", c.slowHz, when.c_str()),
+      Format("%.1f periods (%.0f ms)", loaded.slow.largestGapPeriods, loaded.slow.largestGapMs),
+      Format("alone: %.1f periods", alone.slow.largestGapPeriods), "<= 3 periods",
+      loaded.slow.largestGapPeriods <= 3);
+  table.Add(Format("ReadValue p99 of a well-behaved client, %s", when.c_str()),
+            Format("%.3f ms (x%.1f)", loaded.value.p99,
+                   alone.value.p99 > 0 ? loaded.value.p99 / alone.value.p99 : 0),
+            Format("alone: %.3f ms", alone.value.p99), "<= 5 ms", loaded.value.p99 <= 5);
 }
 
 // A recording of the 3999 Hz channel, about two seconds long, for the experiment reads.
@@ -264,11 +302,15 @@ int main(int argc, char** argv) {
                              folder + "/Simulator.ldp");
   std::ofstream(folder + "/orvexa.cfg") << Config(c, o.holders + o.flooders + 20);
   const int64_t prefillStart = NowMs();
-  if (!Prefill(folder + "/Simulator_Sine.log", &c.logOldest)) return 1;
-  std::printf("log prefilled with %u records in %.1f s\n", kLogCapacity,
-              (NowMs() - prefillStart) / 1000.0);
+  constexpr uint32_t kSteppedBackRecords = 14'000'000;
+  if (!Prefill(folder + "/Simulator_Sine.log", kLogCapacity, std::nullopt, &c.logOldest) ||
+      !Prefill(folder + "/Simulator_Setpoint.log", kSteppedBackRecords, kSteppedBackRecords / 2,
+               &c.steppedBackOldest))
+    return 1;
+  std::printf("logs prefilled with %u and %u records (the clock set back once) in %.1f s\n",
+              kLogCapacity, kSteppedBackRecords, (NowMs() - prefillStart) / 1000.0);
 
-  test::ServerProcess server(folder, {"/port", "0"});
+  test::ServerProcess server(folder, {"/port", "0"}, {}, o.server);
   const std::optional<int> port = server.WaitForPort(std::chrono::seconds(60));
   if (!port || !server.WaitForOutput("Server running", std::chrono::seconds(60))) {
     std::printf("INTERFERENCE FAILED: the server did not start\n%s\n%s\n", server.Stdout().c_str(),
@@ -283,11 +325,12 @@ int main(int argc, char** argv) {
     c.logged = probe.FindChannel(20, "Simulator_Sine");
     c.slow = probe.FindChannel(20, "Simulator_Ramp");
     c.fast = probe.FindChannel(20, "Simulator_Output");
+    c.steppedBack = probe.FindChannel(20, "Simulator_Setpoint");
   } catch (const client::ClientError& e) {
     std::printf("INTERFERENCE FAILED: %s\n", e.what());
     return 1;
   }
-  if (!c.logged || !c.slow || !c.fast) {
+  if (!c.logged || !c.slow || !c.fast || !c.steppedBack) {
     std::printf("INTERFERENCE FAILED: Simulator.ldp's channels not found\n");
     return 1;
   }
@@ -330,33 +373,15 @@ int main(int argc, char** argv) {
 
   // Loaded.
   PhaseResult loaded;
-  const std::vector<FloodKind> allKinds = {FloodKind::kHistoryHourly, FloodKind::kHistoryWindow,
-                                           FloodKind::kExperimentUnread, FloodKind::kFastSamples,
-                                           FloodKind::kChurn};
+  const std::vector<FloodKind> allKinds = {
+      FloodKind::kHistoryHourly, FloodKind::kHistoryWindow, FloodKind::kExperimentUnread,
+      FloodKind::kFastSamples,   FloodKind::kChurn,         FloodKind::kHistorySteppedBack};
   if (checkAlive("in the memory phase")) {
     std::printf("\n== Loaded: %d flooders (%.0f s) ==\n", o.flooders, o.loadedSeconds);
     loaded = bench.Loaded(allKinds, o.flooders, o.loadedSeconds, true);
     std::printf("\n== Alone and loaded ==\n");
     PrintComparison(c, alone, loaded);
-    const auto rate = [&](const FastStreamReader::Window& a, const FastStreamReader::Window& l) {
-      return Format("%.2f %% (x%.3f)", l.ratePercent,
-                    a.ratePercent > 0 ? l.ratePercent / a.ratePercent : 0);
-    };
-    table.Add(Format("Fast-sample rate at %d Hz, flooded", c.slowHz), rate(alone.slow, loaded.slow),
-              Format("alone: %.2f %%", alone.slow.ratePercent), ">= 99.5 %",
-              loaded.slow.ratePercent >= 99.5);
-    table.Add(Format("Fast-sample rate at %d Hz, flooded", c.fastHz), rate(alone.fast, loaded.fast),
-              Format("alone: %.2f %%", alone.fast.ratePercent), ">= 99.5 %",
-              loaded.fast.ratePercent >= 99.5);
-    table.Add(
-        Format("Largest fast-sample gap at %d Hz, flooded", c.slowHz),
-        Format("%.1f periods (%.0f ms)", loaded.slow.largestGapPeriods, loaded.slow.largestGapMs),
-        Format("alone: %.1f periods", alone.slow.largestGapPeriods), "<= 3 periods",
-        loaded.slow.largestGapPeriods <= 3);
-    table.Add("ReadValue p99 of a well-behaved client, flooded",
-              Format("%.3f ms (x%.1f)", loaded.value.p99,
-                     alone.value.p99 > 0 ? loaded.value.p99 / alone.value.p99 : 0),
-              Format("alone: %.3f ms", alone.value.p99), "<= 5 ms", loaded.value.p99 <= 5);
+    AddFloodTargets(c, alone, loaded, "flooded", table);
     const double floorSeconds = std::max(3.0, o.loadedSeconds / 2);
     std::printf("\n== Scheduling floor: %d spinning threads, no flood (%.0f s) ==\n", o.flooders,
                 floorSeconds);
@@ -372,7 +397,16 @@ int main(int argc, char** argv) {
                   Format("%.3f ms", floor.value.p99), "the scheduling floor of this machine");
   }
 
-  if (o.byKind && checkAlive("in the loaded phase")) {
+  if (checkAlive("in the loaded phase")) {
+    std::printf("\n== 2 clients reading the log whose clock was set back (%.0f s) ==\n",
+                o.loadedSeconds);
+    const PhaseResult steppedBack =
+        bench.Loaded({FloodKind::kHistorySteppedBack}, 2, o.loadedSeconds, true);
+    PrintComparison(c, alone, steppedBack);
+    AddFloodTargets(c, alone, steppedBack, "history over a log set back once", table);
+  }
+
+  if (o.byKind && checkAlive("in the set-back phase")) {
     std::printf("\n== Each kind of flood alone: %d clients of one kind (%.0f s each) ==\n",
                 o.flooders, o.loadedSeconds);
     std::printf("  %-38s %9s %9s %8s %9s %9s %9s %6s\n", "flood", "rate slow", "rate fast",

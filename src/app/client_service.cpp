@@ -107,6 +107,9 @@ bool ClientService::TryNotifyPresence() {
   std::unique_lock<PriorityInheritanceMutex> devices(ServerLock(), std::defer_lock);
   if (!devices.try_lock_for(kMainThreadLockWait)) return false;
   users_.NotifyPresence();  // its broadcast takes the lock again, held here already
+  devices.unlock();
+  // Lines a plug-in's callback kept during the broadcast, now that ServerLock is free.
+  environment_.audit->Flush();
   return true;
 }
 
@@ -133,6 +136,7 @@ bool ClientService::StartWorker(SocketHandle socket, uint32_t serial) {
 
 void ClientService::HousekeepingPass(bool windowClosing) {
   users_.MaintenancePass(windowClosing);
+  environment_.audit->Flush();  // lines kept under ServerLock by plug-in threads
 }
 
 void ClientService::DisconnectAll(std::chrono::milliseconds deviceWait) {

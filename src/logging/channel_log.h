@@ -15,7 +15,8 @@
 // ReadFastSamples holds it, without ServerLock, for one bounded copy of the selection
 // (at most the buffer's capacity), never while writing to its socket. fastLogEnabled is
 // written under both ServerLock and fastSamplesLock (SetFastLogEnabled), so it may be
-// read under either. The recordings list belongs to the experiment store.
+// read under either. The recordings list belongs to the experiment store (ExperimentLock);
+// `recorded` tells the sampler without that lock whether the list is empty.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "base/movable_atomic.h"
 #include "base/movable_mutex.h"
 #include "logging/log_file.h"
 #include "logging/sample_log.h"
@@ -66,9 +68,22 @@ class ChannelLog {
   // before the next one) once the sampler gets the lock: the sampler never waits for a
   // reader's copy. Sampling thread only.
   std::vector<SampleLog::Sample> pendingFastSamples;
+  // Adds `log` to the recordings, or removes every entry of it. ExperimentLock held.
+  void AttachRecording(SampleLog* log) {
+    recordings.push_back(log);
+    recorded.store(true, std::memory_order_release);
+  }
+  void DetachRecording(SampleLog* log) {
+    recordings.remove(log);
+    recorded.store(!recordings.empty(), std::memory_order_release);
+  }
+
   // Slots of running experiments fed by this channel: the list and the logs it points to
   // are guarded by ExperimentLock (logging/experiment_lock.h), not by ServerLock.
   std::list<SampleLog*> recordings;
+  // Whether `recordings` is not empty: written with it, read without ExperimentLock by
+  // the fast sampler, which takes that lock only for a channel that feeds a recording.
+  MovableAtomic<bool> recorded;
   bool fastLogEnabled = false;
   int32_t fastLogFrequency = 100;  // Hz, clamped to 1..3999 where used
   int32_t fastLogSize = 10000;     // capacity of fastSamples

@@ -6,10 +6,10 @@
 // same lock.
 //
 // Who takes it: the fast sampler (sampling thread) around the appends of one sample to
-// a channel's recordings; the experiment store inside each of its operations (client
-// workers, the close path, the experiment-stopped callback on any plug-in thread, the
-// burst request); the experiment read, list and is-recording requests, for bounded
-// copies.
+// a channel's recordings (only when it has any: ChannelLog::recorded); the experiment store inside
+// each of its operations (client workers, the close path, the experiment-stopped callback on any
+// plug-in thread, the burst request); the experiment read, list and is-recording requests, for
+// bounded copies.
 //
 // A leaf lock: held only for a bounded copy or change of the data, never while calling a
 // plug-in, writing to a socket, waiting on the disk or taking any other lock. Order:

@@ -48,6 +48,10 @@ void FastSampler::FastSample(LoggedChannel& channel, uint32_t tick) {
       channel.fastSamples.Append(tick, value);
     }
   }
+  // Most channels feed no recording: those never wait for ExperimentLock, which clients
+  // reading experiments take. A recording attached a moment ago (its list is changed
+  // under ServerLock too when a request starts it) gets its samples from the next pass.
+  if (!channel.recorded.load(std::memory_order_acquire)) return;
   // Taken after the plug-in call: ExperimentLock is a leaf, held for the appends alone.
   std::lock_guard<PriorityInheritanceMutex> hold(ExperimentLock());
   for (SampleLog* recording : channel.recordings) recording->Append(tick * 100u, value);

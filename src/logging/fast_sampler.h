@@ -15,7 +15,8 @@
 // guards the schedule, the channels and every plug-in call), marking its thread urgent
 // so that it waits behind a lock's holder alone, not the queue of clients; the appends to the
 // experiment recordings of a channel take ExperimentLock inside it, after the value was
-// read (order ServerLock -> ExperimentLock). Wake and Stop may be called from any thread.
+// read (order ServerLock -> ExperimentLock), and only for a channel that feeds one. Wake and Stop
+// may be called from any thread.
 #pragma once
 
 #include <atomic>
@@ -46,7 +47,8 @@ class FastSampler {
   // counter cannot be read.
   std::optional<int64_t> FastPass();
   // Appends the channel's current value to its fast-sample buffer (time = tick) and to
-  // every experiment recording attached to it (time = tick x 100, under ExperimentLock).
+  // every experiment recording attached to it (time = tick x 100, under ExperimentLock,
+  // which is not taken when none is).
   // Nothing when the channel's fast logging is off. Caller holds ServerLock (for the
   // plug-in read); the buffer's append takes the channel's fastSamplesLock.
   static void FastSample(LoggedChannel& channel, uint32_t tick);

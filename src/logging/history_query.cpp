@@ -1,6 +1,7 @@
 #include "logging/history_query.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/local_calendar.h"
 
@@ -53,7 +54,7 @@ int64_t NextStartOfHour(int64_t x, int wanted) {
 // reject without changing its state: those before the mode-2 spacing or window, the
 // rest of a local hour after its first record (same hour, same outcome), and the hours
 // between one wanted hour and the next.
-void VisitOrdered(const RecordRuns& runs, uint16_t mode, uint32_t limit, uint32_t room,
+void VisitOrdered(const std::vector<RecordRun>& runs, uint16_t mode, uint32_t limit, uint32_t room,
                   const HistoryStretch& take) {
   if (mode == kHistoryFirstInHour && limit > 23) return;  // no hour matches
   const uint32_t code = ThinningCode(limit);
@@ -61,9 +62,9 @@ void VisitOrdered(const RecordRuns& runs, uint16_t mode, uint32_t limit, uint32_
   const int wanted = mode == kHistoryFirstInHour ? static_cast<int>(limit) : static_cast<int>(code);
   HistoryFilter filter;
   filter.FilterReset(mode, limit);
-  for (const RecordRun* run : {&runs.older, &runs.newer}) {
-    const LogRecord* r = run->first;
-    const uint32_t n = run->count;
+  for (const RecordRun& run : runs) {
+    const LogRecord* r = run.first;
+    const uint32_t n = run.count;
     uint32_t k = 0;
     while (k < n && room > 0) {
       const bool opened = mode == kHistoryWindow && filter.WindowStarted();
@@ -100,10 +101,42 @@ void VisitOrdered(const RecordRuns& runs, uint16_t mode, uint32_t limit, uint32_
   }
 }
 
-bool RunOrdered(const RecordRun& run, const LogRecord* records, const RecordOrder* order) {
-  if (run.count == 0) return true;
-  const uint32_t from = static_cast<uint32_t>(run.first - records);
-  return order->Ordered(from, from + run.count);
+// The runs cut into stretches whose times do not decrease, in order (order usable).
+// Within each stretch the search's skips are the filter's own decisions, whatever the
+// filter's state when the stretch begins, so the stretches give the walk's records.
+std::vector<RecordRun> OrderedStretches(const RecordRuns& runs, const LogRecord* records,
+                                        const RecordOrder& order) {
+  std::vector<RecordRun> stretches;
+  for (const RecordRun* run : {&runs.older, &runs.newer}) {
+    if (run->count == 0) continue;
+    const uint32_t from = static_cast<uint32_t>(run->first - records);
+    const uint32_t to = from + run->count;
+    for (uint32_t k = from; k < to;) {
+      const uint32_t end = order.StretchEnd(k, to);
+      stretches.push_back({records + k, end - k});
+      k = end;
+    }
+  }
+  return stretches;
+}
+
+// Back from slot `to` while the records are at or after `start`, over slots [from, to):
+// the first slot of the recent ones. Stretch by stretch with a usable order, else the
+// walk.
+uint32_t FirstRecentSlot(const LogRecord* records, uint32_t from, uint32_t to, uint32_t start,
+                         const RecordOrder* order) {
+  uint32_t i = to;
+  if (order == nullptr || !order->Usable()) {
+    while (i > from && records[i - 1].time >= start) --i;
+    return i;
+  }
+  while (i > from) {
+    const uint32_t begin = order->StretchBegin(from, i);
+    const uint32_t k = FirstAtOrAfter(records, begin, i, start);
+    if (k > begin) return k;  // record k - 1 is older than start
+    i = begin;
+  }
+  return i;
 }
 
 }  // namespace
@@ -118,14 +151,9 @@ RecordRuns SamplesSince(const LogFileHeader* header, const LogRecord* records, u
   const uint32_t next = std::min(header->nextIndex, capacity);
   const uint32_t count = std::min(header->count, capacity);
 
-  // Back from the newest slot while the records are recent enough: where the slots are
-  // in time order the first recent one is found by bisection, otherwise by the walk.
-  uint32_t i = next;
-  if (order != nullptr && order->Ordered(0, next)) {
-    i = FirstAtOrAfter(records, 0, next, start);
-  } else {
-    while (i > 0 && records[i - 1].time >= start) --i;
-  }
+  // Back from the newest slot while the records are recent enough: found by bisection in
+  // each stretch in time order, or by the walk without an order.
+  const uint32_t i = FirstRecentSlot(records, 0, next, start, order);
   if (i > 0) {
     // Record i - 1 is older than start: everything after it is the answer.
     if (i < next) result.older = {records + i, next - i};
@@ -138,13 +166,7 @@ RecordRuns SamplesSince(const LogFileHeader* header, const LogRecord* records, u
   if (count > next) {
     // The ring has wrapped: slots next .. capacity - 1 hold the older records.
     const uint32_t older = std::min(count - next, capacity - next);
-    uint32_t j = capacity;
-    const uint32_t stop = capacity - older;
-    if (order != nullptr && order->Ordered(stop, capacity)) {
-      j = FirstAtOrAfter(records, stop, capacity, start);
-    } else {
-      while (j > stop && records[j - 1].time >= start) --j;
-    }
+    const uint32_t j = FirstRecentSlot(records, capacity - older, capacity, start, order);
     if (j < capacity) wrapped = {records + j, capacity - j};
   }
   if (wrapped.count > 0) {
@@ -185,9 +207,8 @@ void VisitHistory(const LogFileHeader* header, const LogRecord* records, uint32_
     }
     return;
   }
-  if (order != nullptr && RunOrdered(runs.older, records, order) &&
-      RunOrdered(runs.newer, records, order)) {
-    VisitOrdered(runs, mode, limit, room, take);
+  if (order != nullptr && order->Usable()) {
+    VisitOrdered(OrderedStretches(runs, records, *order), mode, limit, room, take);
     return;
   }
   if (mode == kHistoryWindow && code >= 24 && ThinningStep(code) == 0) {

@@ -37,9 +37,9 @@ constexpr uint32_t kHistoryReplyCap = 131072;
 
 // All records with time >= start, oldest first when `older` is read before `newer`.
 // `mappedSlots` is the number of record slots the caller has mapped after the header.
-// With `order` (the log file's), the runs that it knows to be in time order are searched
-// by bisection; otherwise, or where the times go back, the walk from the newest record
-// touches the records it returns plus one. Both give the same runs.
+// With `order` (the log file's), each stretch that it knows to be in time order is
+// searched by bisection; without it (or past its descent limit) the walk from the newest
+// record touches the records it returns plus one. Both give the same runs.
 RecordRuns SamplesSince(const LogFileHeader* header, const LogRecord* records, uint32_t mappedSlots,
                         uint32_t start, const RecordOrder* order = nullptr);
 
@@ -49,7 +49,8 @@ RecordRuns SamplesSince(const LogFileHeader* header, const LogRecord* records, u
 // first, with each stretch of consecutive slots that is sent whole: whole runs for mode
 // 0 and for unthinned windows, single records for the thinned modes. With `order`, runs
 // in time order are searched (O(log n) per record or local hour sent) rather than fed to
-// the filter record by record; the records handed out are the same either way.
+// the filter record by record, stretch by stretch between the places where the clock
+// went back; the records handed out are the same either way.
 using HistoryStretch = std::function<void(const LogRecord* first, uint32_t count)>;
 void VisitHistory(const LogFileHeader* header, const LogRecord* records, uint32_t mappedSlots,
                   int64_t now, uint32_t spanOrStart, uint16_t mode, uint32_t limit,

@@ -10,7 +10,8 @@
 // Created by LogFile::StartCopy with the log lock held; Overwriting and Cancel are
 // called by LogFile with its log lock held (main thread); FinishReading, Cancelled and
 // the accessors by the copying thread. Its own mutex is a leaf below the log lock: held
-// only for a map insert or a flag.
+// only for a map insert or a flag; with priority inheritance, like the log lock above it,
+// so a preempted copier never holds up the appending thread.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include <mutex>
 
 #include "logging/log_record.h"
+#include "platform/priority_inheritance_mutex.h"
 
 namespace orvexa {
 
@@ -44,7 +46,7 @@ class LogCopyJournal {
   const std::map<uint32_t, LogRecord>& Saved() const { return saved_; }
 
  private:
-  mutable std::mutex mutex_;
+  mutable PriorityInheritanceMutex mutex_;
   const LogFileHeader header_;
   std::map<uint32_t, LogRecord> saved_;
   bool reading_ = true;

@@ -156,11 +156,18 @@ bool LogFile::Open(bool alwaysReset, uint32_t capacity) {
     header->capacity = capacity;
     header->count = 0;
   }
+  auto* records =
+      reinterpret_cast<LogRecord*>(static_cast<char*>(file.Data()) + sizeof(LogFileHeader));
+  // Where the ring is in time order: one pass over the slots in use (and their first read
+  // from the disk), here, where nobody else sees the mapping yet, rather than under the
+  // log lock at the first query, where the logger's Append would wait for it.
+  RecordOrder order;
+  order.Build(header, records, MappedSlotsOf(file));
   std::lock_guard<MovableMutex> hold(mutex_);
   file_ = std::move(file);
   header_ = header;
-  records_ = reinterpret_cast<LogRecord*>(static_cast<char*>(file_.Data()) + sizeof(LogFileHeader));
-  order_.Invalidate();
+  records_ = records;
+  order_ = std::move(order);
   return true;
 }
 
@@ -190,25 +197,6 @@ void LogFile::Flush() {
   // is only ever replaced on this thread.
   if (header_ == nullptr) return;
   file_.Sync();
-}
-
-void LogFile::PageInForOrder() {
-  ReadOnlyFile reader;
-  uint64_t bytes = 0;
-  {
-    std::lock_guard<MovableMutex> hold(mutex_);
-    if (header_ == nullptr || order_.Known()) return;
-    if (!file_.OpenReader(&reader).ok) return;  // the pass then reads the disk itself
-    // The slots in use: all of them once the ring has wrapped, else the first `count`.
-    const uint64_t used = header_->count < header_->capacity ? header_->count : header_->capacity;
-    bytes =
-        std::min<uint64_t>(sizeof(LogFileHeader) + used * sizeof(LogRecord), file_.MappedSize());
-  }
-  std::vector<char> buffer(LogCopy::kReadChunk);
-  for (uint64_t offset = 0; offset < bytes; offset += buffer.size()) {
-    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(buffer.size(), bytes - offset));
-    if (!reader.ReadAt(offset, buffer.data(), chunk).ok) return;
-  }
 }
 
 const RecordOrder& LogFile::Order() {

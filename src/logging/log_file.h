@@ -11,13 +11,13 @@
 // bounded work in memory: one Append; Open and Close only to put the mapping in place
 // or take it away (opening, extending, mapping and unmapping the file run outside it);
 // the moment StartCopy needs to fix a copy's instant; and one history request's search
-// and encoding (ReadLocked, at most 131072 records). The exception is the first
-// ReadLocked after an open, which builds the RecordOrder in one pass over the slots in
-// use (tens of milliseconds for a full log; the file is read into the page cache
-// without the lock first). Never while calling a plug-in, writing to a socket or
-// waiting for the disk, and no other lock is taken under it (but the journal's).
-//  - Main thread, ServerLock held: Open and Close (registration, the log settings
-//    dialog, shutdown), Append (periodic logger), StartCopy. The settings fields
+// and encoding (ReadLocked, at most 131072 records, found by bisection in each stretch
+// of the ring that is in time order; the RecordOrder is built by Open before the
+// mapping is published). Never while calling a plug-in, writing to a socket or waiting
+// for the disk, and no other lock is taken under it (but the journal's).
+//  - Main thread: Open and Close (registration, the log settings dialog, shutdown;
+//    ServerLock held), Append (periodic logger, without ServerLock: it may wait for a
+//    reader's search), StartCopy (ServerLock held). The settings fields
 //    (fileName, lastReplication, replicationPeriod) and lastError are ServerLock's and
 //    the main thread's, not the log lock's.
 //  - Client workers, without ServerLock: ReadLocked (ReadHistory). They reach the
@@ -112,14 +112,13 @@ class LogFile {
     const LogFileHeader* header;
     const LogRecord* records;
     uint32_t mappedSlots;
-    const RecordOrder* order;  // built by the first ReadLocked after an open
+    const RecordOrder* order;  // built by Open
   };
   // Calls `read(view)` with the log lock held and returns true; false, without calling
   // it, when the log is closed. `read` must be bounded work in memory (the log lock is
   // a leaf: no plug-in call, no socket write, no other lock). Any thread.
   template <typename Read>
   bool ReadLocked(Read&& read) {
-    PageInForOrder();
     std::lock_guard<MovableMutex> hold(mutex_);
     if (header_ == nullptr) return false;
     read(View{header_, records_, MappedSlots(), &Order()});
@@ -133,14 +132,9 @@ class LogFile {
   LogRecord* Records() const { return records_; }
   // Record slots actually mapped after the header (0 when closed). Readers bound their
   // walks by it rather than by the header, which lives in a file others could change.
-  uint32_t MappedSlots() const {
-    return file_.MappedSize() < sizeof(LogFileHeader)
-               ? 0
-               : static_cast<uint32_t>((file_.MappedSize() - sizeof(LogFileHeader)) /
-                                       sizeof(LogRecord));
-  }
-  // Where the ring is in time order, for the history queries' bisection; built by the
-  // first call after an open (one pass over the slots in use), then kept by Append.
+  uint32_t MappedSlots() const { return MappedSlotsOf(file_); }
+  // Where the ring is in time order, for the history queries' bisection; built by Open
+  // (one pass over the slots in use), then kept by Append.
   // Log lock held (ReadLocked), or a log no other thread uses.
   const RecordOrder& Order();
   // The name the copy taken at `now` gets.
@@ -181,11 +175,12 @@ class LogFile {
   int64_t replicationPeriod = 0;
 
  private:
-  // Before the first read after an open builds the RecordOrder (one pass over the slots
-  // in use, under the log lock), the file is read once into the page cache without the
-  // lock, so that the pass does not wait for a cold disk while the logger's Append
-  // waits for the pass. Nothing once the order is built.
-  void PageInForOrder();
+  static uint32_t MappedSlotsOf(const MappedFile& file) {
+    return file.MappedSize() < sizeof(LogFileHeader)
+               ? 0
+               : static_cast<uint32_t>((file.MappedSize() - sizeof(LogFileHeader)) /
+                                       sizeof(LogRecord));
+  }
   bool Fail(std::string text);
   void CloseLocked();
 

@@ -12,6 +12,35 @@
 
 namespace orvexa {
 
+namespace {
+
+// Takes ServerLock, or waits for it only briefly when the caller must not wait.
+bool Take(std::unique_lock<PriorityInheritanceMutex>& hold, bool wait) {
+  if (!wait) return hold.try_lock_for(kMainThreadLockWait);
+  hold.lock();
+  return true;
+}
+
+// Writes every channel's logging settings into the configuration tree (the tree is the
+// main thread's; the settings are ServerLock's, held by the caller). False when the
+// configuration has no OrvexaConfig section.
+bool StoreLoggingSettings(LoggedChannelList& channels, ConfigurationStore& config) {
+  StructValue* orvexaConfig = config.OrvexaConfig();
+  if (orvexaConfig == nullptr) return false;
+  ConfigValue* loggingInfo = FindOrCreate(orvexaConfig, "LogingInfo", ValueKind::Struct);
+  if (loggingInfo == nullptr) return false;
+  for (size_t index = 0; index < channels.ChannelCount(); ++index) {
+    const LoggedChannel& channel = channels.LoggedChannelAt(index);
+    ConfigValue* entry =
+        FindOrCreate(loggingInfo, channel.SettingsKey().c_str(), ValueKind::Struct);
+    if (entry == nullptr) continue;
+    channel.StoreInto(entry);
+  }
+  return true;
+}
+
+}  // namespace
+
 PeriodicLogger::PeriodicLogger(LoggedChannelList& channels, ConfigurationStore* config,
                                std::function<int64_t()> now)
     : channels_(channels), config_(config), now_(std::move(now)) {}
@@ -26,7 +55,10 @@ bool PeriodicLogger::TryTick(int64_t now) {
   if (pending_.stage == Stage::kSave && config_ != nullptr) {
     std::unique_lock<PriorityInheritanceMutex> hold(ServerLock(), std::defer_lock);
     if (!hold.try_lock_for(kMainThreadLockWait)) return false;
-    SaveLoggingSettings(channels_, *config_);
+    const bool stored = StoreLoggingSettings(channels_, *config_);
+    hold.unlock();
+    // Writing the file waits for the disk (fsync): never under ServerLock.
+    if (stored) config_->Save();
   }
   pending_.stage = Stage::kDone;
   return true;
@@ -38,17 +70,6 @@ bool PeriodicLogger::PeriodicLogPass(int64_t now) {
   return pass.copied;
 }
 
-namespace {
-
-// Takes ServerLock, or waits for it only briefly when the caller must not wait.
-bool Take(std::unique_lock<PriorityInheritanceMutex>& hold, bool wait) {
-  if (!wait) return hold.try_lock_for(kMainThreadLockWait);
-  hold.lock();
-  return true;
-}
-
-}  // namespace
-
 bool PeriodicLogger::Continue(Pass& pass, bool wait) {
   if (pass.stage == Stage::kAppend && !AppendStep(pass, wait)) return false;
   if (pass.stage == Stage::kCopy && !CopyStep(pass, wait)) return false;
@@ -57,7 +78,11 @@ bool PeriodicLogger::Continue(Pass& pass, bool wait) {
 
 bool PeriodicLogger::AppendStep(Pass& pass, bool wait) {
   const int64_t now = pass.now;
-  std::vector<LogFile*> appended;
+  struct Due {
+    LogFile* logFile;
+    float value;
+  };
+  std::vector<Due> due;
   {
     std::unique_lock<PriorityInheritanceMutex> hold(ServerLock(), std::defer_lock);
     if (!Take(hold, wait)) return false;
@@ -68,16 +93,16 @@ bool PeriodicLogger::AppendStep(Pass& pass, bool wait) {
       // One grid step per pass: the record's time is the pass's, the grid stays fixed.
       channel.nextLogTime += channel.logPeriod;
       if (!channel.logFile.IsOpen()) continue;
-      const float value = channel.Read(0);
-      channel.logFile.Append(static_cast<uint32_t>(now), value);
-      appended.push_back(&channel.logFile);
+      due.push_back({&channel.logFile, channel.Read(0)});
     }
   }
-  // The flush waits for the disk, which a busy disk can stretch to most of a second: it
-  // runs without ServerLock, so the fast sampler and the clients go on meanwhile. Log
-  // files are opened, closed and appended to on this thread only, so none can go away
-  // under it; readers on other threads only read the mapping.
-  for (LogFile* logFile : appended) logFile->Flush();
+  // The appends wait for each log's lock, which a history reader may hold for its whole
+  // search, and the flush waits for the disk: both run without ServerLock, so the fast
+  // sampler and the clients never wait behind them. Log files are opened, closed and
+  // appended to on this thread only, so none can go away meanwhile; readers on other
+  // threads only read the mapping under its lock.
+  for (const Due& d : due) d.logFile->Append(static_cast<uint32_t>(now), d.value);
+  for (const Due& d : due) d.logFile->Flush();
   pass.stage = Stage::kCopy;
   return true;
 }
@@ -143,19 +168,13 @@ void PeriodicLogger::StopCopies(std::chrono::milliseconds deviceWait) {
 }
 
 bool SaveLoggingSettings(LoggedChannelList& channels, ConfigurationStore& config) {
-  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
-  StructValue* orvexaConfig = config.OrvexaConfig();
-  if (orvexaConfig == nullptr) return false;
-  ConfigValue* loggingInfo = FindOrCreate(orvexaConfig, "LogingInfo", ValueKind::Struct);
-  if (loggingInfo == nullptr) return false;
-  for (size_t index = 0; index < channels.ChannelCount(); ++index) {
-    const LoggedChannel& channel = channels.LoggedChannelAt(index);
-    ConfigValue* entry =
-        FindOrCreate(loggingInfo, channel.SettingsKey().c_str(), ValueKind::Struct);
-    if (entry == nullptr) continue;
-    channel.StoreInto(entry);
+  bool stored = false;
+  {
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+    stored = StoreLoggingSettings(channels, config);
   }
-  return config.Save();
+  // Writing the file waits for the disk (fsync): never under ServerLock.
+  return stored && config.Save();
 }
 
 }  // namespace orvexa

@@ -7,15 +7,17 @@
 // writes the logging settings back to orvexa.cfg so it survives a restart.
 //
 // Runs on the main thread (the tick is never re-entered). PeriodicLogPass and
-// SaveLoggingSettings take ServerLock themselves: it guards the channels' settings and
-// every plug-in read; Append and StartCopy take the log file's own lock inside it. The
-// flush of the appended records (msync, which waits for the disk) runs after ServerLock
-// is released, and the copies run on the copier's thread, so neither stalls the other
-// threads. TryTick waits for ServerLock at most kMainThreadLockWait (the main thread must
-// keep accepting while a burst holds the devices): a step that does not get the lock by
-// then returns, and the pass goes on from that step, with the time it began at, when the
-// caller tries again. The configuration tree is touched on the main thread only (here and by the
-// log settings dialog).
+// SaveLoggingSettings take ServerLock themselves, only to read what they need: it guards
+// the channels' settings and every plug-in read. The pass reads the due values under it
+// and releases it before appending them: Append waits for the log file's own lock, which
+// a history reader holds for its search, and nothing on ServerLock (the fast sampler
+// above all) may wait behind that. The flush of the appended records (msync) and the
+// settings file's save (fsync) wait for the disk and run without ServerLock too, and the
+// copies run on the copier's thread. TryTick waits for ServerLock at most
+// kMainThreadLockWait (the main thread must keep accepting while a burst holds the
+// devices): a step that does not get the lock by then returns, and the pass goes on from
+// that step, with the time it began at, when the caller tries again. The configuration
+// tree is touched on the main thread only (here and by the log settings dialog).
 #pragma once
 
 #include <chrono>
@@ -94,9 +96,9 @@ class PeriodicLogger {
   LogCopier copier_;
 };
 
-// Writes every channel's logging settings into OrvexaConfig/LogingInfo and saves
-// orvexa.cfg (nothing when the configuration has no OrvexaConfig section). Takes
-// ServerLock. Main thread.
+// Writes every channel's logging settings into OrvexaConfig/LogingInfo (under
+// ServerLock) and then saves orvexa.cfg (without it); nothing when the configuration has
+// no OrvexaConfig section. Main thread.
 bool SaveLoggingSettings(LoggedChannelList& channels, ConfigurationStore& config);
 
 }  // namespace orvexa

@@ -57,4 +57,16 @@ bool RecordOrder::Ordered(uint32_t from, uint32_t to) const {
   return it == descents_.end() || *it >= to;
 }
 
+uint32_t RecordOrder::StretchEnd(uint32_t from, uint32_t to) const {
+  auto it = descents_.upper_bound(from);
+  return it != descents_.end() && *it < to ? *it : to;
+}
+
+uint32_t RecordOrder::StretchBegin(uint32_t from, uint32_t to) const {
+  auto it = descents_.lower_bound(to);
+  if (it == descents_.begin()) return from;
+  --it;
+  return *it > from ? *it : from;
+}
+
 }  // namespace orvexa

@@ -5,9 +5,14 @@
 // record is older than the one in slot k - 1 (a "descent"), so a query can ask in
 // O(log n) whether a stretch of slots is ordered and otherwise fall back to the walk.
 //
-// Owned by LogFile: built lazily by the first history query (one pass over the slots in
-// use), then kept current by Append, so a query costs no pass over the file. All calls
-// run with the log file's lock held, like every other use of its mapping.
+// A file out of order is searched stretch by stretch (the descents cut it into stretches
+// in time order), so a clock set back now and then costs a query a bisection per
+// stretch, not a walk over millions of records.
+//
+// Owned by LogFile: built when the file is opened (one pass over the slots in use,
+// before other threads can see the mapping), then kept current by Append, so a query
+// costs no pass over the file. All later calls run with the log file's lock held, like
+// every other use of its mapping.
 #pragma once
 
 #include <cstddef>
@@ -34,6 +39,13 @@ class RecordOrder {
   void Written(const LogRecord* records, uint32_t mappedSlots, uint32_t slot);
   // True when known and the times of slots [from, to) never decrease.
   bool Ordered(uint32_t from, uint32_t to) const;
+  // Known, and not given up past kMaxDescents: the ordered stretches below may be asked.
+  bool Usable() const { return known_ && !overflow_; }
+  // Of slots [from, to): where the stretch in time order that begins at `from` ends (the
+  // first descent after it, else `to`), and where the one that ends at `to` begins (the
+  // last descent before it, else `from`). Only when Usable().
+  uint32_t StretchEnd(uint32_t from, uint32_t to) const;
+  uint32_t StretchBegin(uint32_t from, uint32_t to) const;
 
  private:
   void Check(const LogRecord* records, uint32_t k);

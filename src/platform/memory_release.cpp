@@ -1,6 +1,7 @@
 #include "platform/memory_release.h"
 
 #include <cstdlib>  // defines __GLIBC__ on the GNU C library
+#include <mutex>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -15,10 +16,22 @@ void KeepLargeBlocksOutOfTheHeap() {
 #endif
 }
 
-void ReturnFreeMemoryToSystem() {
+bool ReturnFreeMemoryToSystem() {
 #if defined(__GLIBC__)
-  // Trims every arena: the free pages inside them and the main heap's top.
+  static std::mutex mutex;
+  static size_t freeAtLastTrim = 0;
+  std::lock_guard<std::mutex> hold(mutex);
+  // Counting the free bytes takes each arena's lock only for a walk of its free lists;
+  // the trim holds it while it hands pages back, one system call each.
+  const size_t freeBytes = mallinfo2().fordblks;
+  // Less free than at the last trim: the memory was reused; count from here.
+  if (freeBytes < freeAtLastTrim) freeAtLastTrim = freeBytes;
+  if (freeBytes - freeAtLastTrim < kTrimWhenFreed) return false;
   malloc_trim(0);
+  freeAtLastTrim = freeBytes;
+  return true;
+#else
+  return false;
 #endif
 }
 

@@ -8,6 +8,8 @@
 // calls.
 #pragma once
 
+#include <cstddef>
+
 namespace orvexa {
 
 // Blocks of 128 kB and more (a connection's copy buffers, large vectors) come straight
@@ -16,7 +18,14 @@ namespace orvexa {
 // keeps later large blocks in per-thread heaps, whose free ends no trim returns.
 void KeepLargeBlocksOutOfTheHeap();
 
-// Returns the free pages of every heap to the system.
-void ReturnFreeMemoryToSystem();
+// How much must have been freed since the last trim for the next one.
+inline constexpr size_t kTrimWhenFreed = 4 * 1024 * 1024;
+
+// Returns the free pages of every heap to the system, but only when at least
+// kTrimWhenFreed more bytes lie free in the heaps than after the last time: the trim
+// locks every heap in turn at the caller's ordinary priority, and the real-time fast
+// sampler allocates (its buffers grow) while holding its locks, so an idle server must
+// not trim on every pass. True when it trimmed.
+bool ReturnFreeMemoryToSystem();
 
 }  // namespace orvexa

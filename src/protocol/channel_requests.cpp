@@ -86,16 +86,23 @@ void ReadValue(RequestContext& c) {
 
 // The control check and the write are one step under the user-table lock, taken before
 // ServerLock as everywhere else, so control cannot pass to another user in between.
+// The audit line is written after both locks are released: a write can wait for the
+// disk, and the fast sampler waits for ServerLock.
 void WriteChecked(RequestContext& c, uint16_t number, float value) {
   if (c.observer || !c.env.users || !c.env.users->IsInControl(c.socketRef)) return;
-  std::lock_guard<std::mutex> tableGuard(c.env.users->Lock());
-  std::lock_guard<PriorityInheritanceMutex> guard(ServerLock());
-  if (number < 1 || number > ChannelCount(c)) return;
-  if (!c.env.users->IsInControlLocked(c.socketRef)) return;
-  DeviceChannel& channel = c.env.registry->Channel(number - 1);
-  channel.Write(value);
+  const DeviceChannel* written = nullptr;
+  {
+    std::lock_guard<std::mutex> tableGuard(c.env.users->Lock());
+    std::lock_guard<PriorityInheritanceMutex> guard(ServerLock());
+    if (number < 1 || number > ChannelCount(c)) return;
+    if (!c.env.users->IsInControlLocked(c.socketRef)) return;
+    DeviceChannel& channel = c.env.registry->Channel(number - 1);
+    channel.Write(value);
+    written = &channel;
+  }
+  // Channel IDs are fixed at start-up, so the ID is read without ServerLock.
   if (c.env.audit && c.env.audit->IsOpen())
-    c.env.audit->Write("User %u sets device ID:\"%s\" to value:%f\n", c.serial, channel.id.c_str(),
+    c.env.audit->Write("User %u sets device ID:\"%s\" to value:%f\n", c.serial, written->id.c_str(),
                        static_cast<double>(value));
 }
 

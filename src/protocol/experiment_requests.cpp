@@ -92,13 +92,16 @@ void StartRecording(RequestContext& c) {
     WriteU32(c.out, kRefused);
     return;
   }
+  // Experiments the store evicts are freed here, after ServerLock (a full store drops
+  // one on every start).
+  ExperimentStore::Dropped dropped;
   {
     std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
     ExperimentStore& store = service->Store();
     const uint32_t candidate = requestedId != 0 ? requestedId : store.NewId();
     if (service->StartAll(candidate, argument)) {
       id = store.Create(ownerKey, candidate, static_cast<uint32_t>(capacity), ring, indexes,
-                        c.clientAddress);
+                        c.clientAddress, &dropped);
       store.SetRecordingOf(c.serial, id);
     }
   }

@@ -44,10 +44,10 @@ void ExperimentService::OnExperimentStopped(uint32_t id) {
   // sequence of a request, which holds it around its plug-in calls and store changes.
   std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   store_.FinishAndUnmap(id);
-  // The audit lock comes after ServerLock in the lock order, so the line may be
-  // written while the host hook still holds it.
+  // ServerLock is held here (by the hook, and often by the host call the plug-in called
+  // from): the line is kept and written once the next writer or flush comes, without it.
   if (audit_ != nullptr && audit_->IsOpen())
-    audit_->Write("Experiment %u stopped automatically\n", id);
+    audit_->WriteLater("Experiment %u stopped automatically\n", id);
 }
 
 void ExperimentService::OnConnectionClosed(uint32_t serial) {
@@ -57,6 +57,7 @@ void ExperimentService::OnConnectionClosed(uint32_t serial) {
 
 uint32_t ExperimentService::RunBurstExperiment(const char* name, uint32_t duration,
                                                const ClientAddress& clientAddress) {
+  ExperimentStore::Dropped dropped;  // what the store evicts is freed after ServerLock
   std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   DevicePlugin* recorder = nullptr;
   for (int slot = 0; slot < registry_.PluginCount() && recorder == nullptr; ++slot) {
@@ -94,7 +95,7 @@ uint32_t ExperimentService::RunBurstExperiment(const char* name, uint32_t durati
   }
   // Handed back exactly once; a plug-in without LDPBurstFree keeps its array.
   if (samples != nullptr) recorder->BurstFree(samples);
-  const uint32_t id = store_.AddFinished(std::move(burst));
+  const uint32_t id = store_.AddFinished(std::move(burst), &dropped);
   return id;
 }
 

@@ -1,6 +1,7 @@
 #include "protocol/experiment_store.h"
 
 #include <algorithm>
+#include <iterator>
 #include <mutex>
 
 #include "logging/experiment_lock.h"
@@ -116,70 +117,77 @@ void ExperimentStore::FinishAndUnmap(uint32_t id) {
   recordings_.RemoveExperiment(id);
 }
 
-void ExperimentStore::Remove(Map::iterator it) {
+void ExperimentStore::Remove(Map::iterator it, Dropped& dropped) {
   // Detached here; a reader still holding the experiment keeps its (now fixed) data.
   StopLocked(*it->second);
   // A connection still mapped to a removed experiment would later stop whatever
   // experiment gets that id next.
   recordings_.RemoveExperiment(it->first);
+  dropped.push_back(std::move(it->second));
   experiments_.erase(it);
 }
 
-void ExperimentStore::EvictWhileFull() {
+void ExperimentStore::EvictWhileFull(Dropped& dropped) {
   while (experiments_.size() >= kMaxCount) {
     // Oldest start time first; equal start times in ascending id order (the map's order
     // and min_element's first-minimum rule give exactly that).
     auto oldest = std::min_element(
         experiments_.begin(), experiments_.end(),
         [](const auto& a, const auto& b) { return a.second->startTime < b.second->startTime; });
-    Remove(oldest);
+    Remove(oldest, dropped);
   }
 }
 
 uint32_t ExperimentStore::Create(uint32_t ownerKey, uint32_t id, uint32_t capacity, bool ring,
                                  const std::vector<size_t>& indexes,
-                                 const ClientAddress& clientAddress) {
+                                 const ClientAddress& clientAddress, Dropped* dropped) {
   capacity = std::min(capacity, kMaxSlotCapacity);
-  Hold hold(ExperimentLock());
-  EvictWhileFull();
-  if (id == 0) id = NewIdLocked();
-  // A reused id gets a new experiment: the old one is stopped and dropped, and nobody
-  // stays mapped to the id (it is this caller's from now on).
-  auto existing = experiments_.find(id);
-  if (existing != experiments_.end()) Remove(existing);
-
+  // Made before the lock is taken (the channel count never changes while serving).
   auto experiment = std::make_shared<Experiment>();
   experiment->ownerKey = ownerKey;
-  experiment->id = id;
   experiment->clientAddress = clientAddress;
-  experiment->stopTime = Now();
   experiment->recording = true;
   const size_t channels = targets_.ChannelCount();
   experiment->slots = std::vector<ExperimentChannel>(channels);
   for (size_t index : indexes) {
     if (index >= channels) continue;
-    ExperimentChannel& slot = experiment->slots[index];
     // A channel listed twice is recorded once: attaching its log twice would store
     // every sample twice.
-    if (slot.selected) continue;
+    ExperimentChannel& slot = experiment->slots[index];
     slot.selected = true;
     slot.log.SetCapacity(capacity);
     slot.log.SetRing(ring);
-    targets_.Attach(index, &slot.log);
+  }
+  Dropped taken;  // declared before the lock: freed after it is released
+  Hold hold(ExperimentLock());
+  EvictWhileFull(taken);
+  if (id == 0) id = NewIdLocked();
+  // A reused id gets a new experiment: the old one is stopped and dropped, and nobody
+  // stays mapped to the id (it is this caller's from now on).
+  auto existing = experiments_.find(id);
+  if (existing != experiments_.end()) Remove(existing, taken);
+
+  experiment->id = id;
+  experiment->stopTime = Now();
+  for (size_t index = 0; index < channels; ++index) {
+    if (experiment->slots[index].selected) targets_.Attach(index, &experiment->slots[index].log);
   }
   experiment->startTime = Now();
   experiment->startTick = TickMilliseconds() * 100u;
   experiments_[id] = std::move(experiment);
+  if (dropped != nullptr) std::move(taken.begin(), taken.end(), std::back_inserter(*dropped));
   return id;
 }
 
-uint32_t ExperimentStore::AddFinished(std::shared_ptr<Experiment> experiment) {
+uint32_t ExperimentStore::AddFinished(std::shared_ptr<Experiment> experiment, Dropped* dropped) {
+  Dropped taken;  // declared before the lock: freed after it is released
   Hold hold(ExperimentLock());
-  EvictWhileFull();
+  EvictWhileFull(taken);
   const uint32_t id = NewIdLocked();
   experiment->id = id;
   experiment->recording = false;
   experiments_[id] = std::move(experiment);
+  if (dropped != nullptr) std::move(taken.begin(), taken.end(), std::back_inserter(*dropped));
   return id;
 }
 

@@ -10,10 +10,11 @@
 // the same lock under which the fast sampler appends to attached slot logs. Every public
 // operation takes it itself, for a bounded change or copy, and calls nothing outside
 // the store and its RecordingTargets while holding it (never a plug-in, a socket or the
-// disk). Callers that also ask the plug-ins (StartAll / StopAll) hold ServerLock around
-// their sequence of store operations, so the order is ServerLock -> ExperimentLock; the
-// read, list and is-recording requests and the close path take no ServerLock at all.
-// A caller must not hold ExperimentLock when calling the store (it is not recursive).
+// disk); the experiments it drops are freed after the lock is released. Callers that also ask the
+// plug-ins (StartAll / StopAll) hold ServerLock around their sequence of store operations, so the
+// order is ServerLock -> ExperimentLock; the read, list and is-recording requests and the close
+// path take no ServerLock at all. A caller must not hold ExperimentLock when calling the store (it
+// is not recursive).
 #pragma once
 
 #include <cstdint>
@@ -55,19 +56,26 @@ class ExperimentStore {
   ExperimentStore& operator=(const ExperimentStore&) = delete;
   ~ExperimentStore();
 
+  // Experiments taken out of the store (evicted, or their id reused): freeing one frees
+  // up to channels x 30000 samples, which is done after ExperimentLock is released.
+  using Dropped = std::vector<std::shared_ptr<Experiment>>;
+
   // The next free id: 1, 2, 3 ... up to 0x7FFFFFFF, then 1 again, skipping ids in use.
   uint32_t NewId();
   // Starts a recording of the channels `indexes` (each below the channel count) under
   // `id` (0: a new id), evicting the experiments with the oldest start time first while
   // the store is full. An existing experiment with that id is stopped and replaced by a
   // new one (a reader still holding the old one keeps it). A channel listed more than
-  // once is attached once; capacity is at most kMaxSlotCapacity. Returns the id.
+  // once is attached once; capacity is at most kMaxSlotCapacity. Returns the id. The
+  // experiments taken out go to `dropped` when given (a caller holding ServerLock frees
+  // them after releasing it), else are freed on return, after ExperimentLock.
   uint32_t Create(uint32_t ownerKey, uint32_t id, uint32_t capacity, bool ring,
-                  const std::vector<size_t>& indexes, const ClientAddress& clientAddress);
+                  const std::vector<size_t>& indexes, const ClientAddress& clientAddress,
+                  Dropped* dropped = nullptr);
   // Adds a finished (not recording) experiment, made whole by the caller, under a fresh
   // id (set into it), for a burst; evicts like Create so the store stays bounded.
   // Returns the id.
-  uint32_t AddFinished(std::shared_ptr<Experiment> experiment);
+  uint32_t AddFinished(std::shared_ptr<Experiment> experiment, Dropped* dropped = nullptr);
   // Stops the experiment `id` when it exists: stopTime = now; a recording experiment
   // detaches its slots and stops recording.
   void Finish(uint32_t id);
@@ -99,8 +107,8 @@ class ExperimentStore {
   uint32_t NewIdLocked();
   void StopLocked(Experiment& experiment);
   void FinishLocked(uint32_t id);
-  void EvictWhileFull();
-  void Remove(Map::iterator it);
+  void EvictWhileFull(Dropped& dropped);
+  void Remove(Map::iterator it, Dropped& dropped);
   void AdvanceNextId();
 
   RecordingTargets& targets_;

@@ -9,12 +9,12 @@ size_t RegistryRecordingTargets::ChannelCount() const {
 }
 
 void RegistryRecordingTargets::Attach(size_t index, SampleLog* log) {
-  if (index < registry_.ChannelCount()) registry_.Channel(index).recordings.push_back(log);
+  if (index < registry_.ChannelCount()) registry_.Channel(index).AttachRecording(log);
 }
 
 void RegistryRecordingTargets::Detach(size_t index, SampleLog* log) {
   // Every entry of the log goes, so no list can keep a log of a stopped experiment.
-  if (index < registry_.ChannelCount()) registry_.Channel(index).recordings.remove(log);
+  if (index < registry_.ChannelCount()) registry_.Channel(index).DetachRecording(log);
 }
 
 }  // namespace orvexa

@@ -21,17 +21,21 @@ bool AuditLog::Open(const std::string& path) {
   path_ = path;
   rotateAbove_ = maxBytes_;
   rotationFailureReported_ = false;
-  return file_.Open(path).ok;
+  const bool opened = file_.Open(path).ok;
+  open_.store(file_.IsOpen());
+  return opened;
 }
 
 void AuditLog::Close() {
   std::lock_guard<std::mutex> guard(lock_);
+  if (file_.IsOpen()) AppendKeptLocked();
   file_.Close();
+  open_.store(false);
 }
 
 bool AuditLog::IsOpen() const {
-  std::lock_guard<std::mutex> guard(lock_);
-  return file_.IsOpen();
+  // Without lock_, which a write holds while it waits for the disk.
+  return open_.load();
 }
 
 std::string AuditLog::TimePrefix(int64_t calendarSeconds) {
@@ -49,9 +53,7 @@ void AuditLog::Write(const char* format, ...) {
   va_end(args);
 }
 
-void AuditLog::WriteV(const char* format, va_list args) {
-  if (!IsOpen()) return;
-  // Format outside the lock; the lock covers only the one write of the finished line.
+std::string AuditLog::FormatLine(const char* format, va_list args) {
   std::string line = TimePrefix(CalendarSeconds());
   va_list copy;
   va_copy(copy, args);
@@ -64,8 +66,44 @@ void AuditLog::WriteV(const char* format, va_list args) {
     line.resize(start + static_cast<size_t>(n));
   }
   if (line.back() != '\n') line += '\n';
+  return line;
+}
+
+void AuditLog::WriteV(const char* format, va_list args) {
+  if (!IsOpen()) return;
+  // Format outside the lock; the lock covers only the writes of finished lines.
+  const std::string line = FormatLine(format, args);
   std::lock_guard<std::mutex> guard(lock_);
   if (!file_.IsOpen()) return;
+  AppendKeptLocked();
+  AppendLocked(line);
+}
+
+void AuditLog::WriteLater(const char* format, ...) {
+  if (!IsOpen()) return;
+  va_list args;
+  va_start(args, format);
+  std::string line = FormatLine(format, args);
+  va_end(args);
+  std::lock_guard<PriorityInheritanceMutex> guard(keptLock_);
+  kept_.push_back(std::move(line));
+}
+
+void AuditLog::Flush() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (file_.IsOpen()) AppendKeptLocked();
+}
+
+void AuditLog::AppendKeptLocked() {
+  std::vector<std::string> lines;
+  {
+    std::lock_guard<PriorityInheritanceMutex> guard(keptLock_);
+    lines.swap(kept_);
+  }
+  for (const std::string& line : lines) AppendLocked(line);
+}
+
+void AuditLog::AppendLocked(const std::string& line) {
   // A line longer than the limit still goes whole into a file of its own.
   if (maxBytes_ > 0 && file_.Size() > 0 && file_.Size() + line.size() > rotateAbove_) Rotate();
   file_.WriteAll(line);

@@ -12,17 +12,26 @@
 //
 // Opened at start-up in the start directory and closed at shutdown, both on the main
 // thread; Write is called from any thread. Its own lock guards the file and is held only
-// around the write of one line (and the few renames of a rotation before it), so it is
-// the last lock in the order (user-table lock, ServerLock, audit-log lock). When the file
-// could not be opened no line is written.
+// around the write of one line (and the few renames of a rotation before it). A write
+// can wait for the disk, so no caller holds ServerLock (or any lock the fast sampler
+// takes) around Write: code that must log while holding it (a plug-in's callback runs
+// inside a host call) uses WriteLater, which only keeps the formatted line under a
+// short lock of its own (with priority inheritance: ServerLock is held around it); the
+// kept lines go to the file, in order and before its own line, with the next Write, or
+// with Flush (the housekeeping pass, after the presence tick, Close). Lock order:
+// user-table lock, then the audit-log lock, then the kept lines' lock. When the file could
+// not be opened no line is written.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/append_file.h"
+#include "platform/priority_inheritance_mutex.h"
 
 namespace orvexa {
 
@@ -48,6 +57,11 @@ class AuditLog {
   // added when the text does not end with one.
   void Write(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void WriteV(const char* format, va_list args);
+  // The same line (its time taken now), kept in memory for the next Write or Flush: for
+  // callers that hold ServerLock. Never waits for the disk.
+  void WriteLater(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Writes the lines kept by WriteLater.
+  void Flush();
 
   // "(d.m.yyyy at h:m:s) " for a calendar time in local time; also used inside lines
   // that name a time range.
@@ -61,14 +75,24 @@ class AuditLog {
   void Rotate();
   // A rotation failed: say so the first time, try again after another maxBytes_.
   void RotationFailed(const std::string& why);
+  // "(time) text\n" of a line written now.
+  static std::string FormatLine(const char* format, va_list args);
+  // Appends one finished line, rotating first when it would pass the limit. lock_ held.
+  void AppendLocked(const std::string& line);
+  // Appends the lines kept by WriteLater. lock_ held.
+  void AppendKeptLocked();
 
-  mutable std::mutex lock_;  // guards everything below
+  std::atomic<bool> open_{false};  // file_.IsOpen(), for IsOpen without lock_
+  mutable std::mutex lock_;        // guards everything below
   AppendFile file_;
   std::string path_;
   uint64_t maxBytes_ = 0;
   int keptFiles_ = 1;
   uint64_t rotateAbove_ = 0;  // the size a line may not take the file past
   bool rotationFailureReported_ = false;
+
+  PriorityInheritanceMutex keptLock_;  // guards kept_ alone; taken under ServerLock
+  std::vector<std::string> kept_;      // WriteLater's lines, oldest first
 };
 
 }  // namespace orvexa

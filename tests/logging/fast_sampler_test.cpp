@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <future>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "app/background_threads.h"
 #include "base/server_lock.h"
 #include "experiments/probe_fixture.h"
+#include "logging/experiment_lock.h"
 #include "platform/clock.h"
 #include "platform/manual_reset_event.h"
 
@@ -74,7 +76,7 @@ TEST_F(FastSamplerTest, RecordingsGetTheTickTimesHundredAndOffChannelsNothing) {
   SampleLog recording(100, false);
   DeviceChannel& counter = registry->Channel(Index("Probe_counter"));
   DeviceChannel& level = registry->Channel(Index("Probe_level"));
-  counter.recordings.push_back(&recording);
+  counter.AttachRecording(&recording);
   FastSampler::FastSample(counter, 4000);
   FastSampler::FastSample(level, 4000);  // fast logging off: nothing at all
   EXPECT_EQ(level.fastSamples.Count(), 0u);
@@ -86,7 +88,33 @@ TEST_F(FastSamplerTest, RecordingsGetTheTickTimesHundredAndOffChannelsNothing) {
   FastSampler::FastSample(counter, 4001);
   EXPECT_EQ(counter.fastSamples.Count(), 1u);
   EXPECT_EQ(recording.Count(), 1u);
-  counter.recordings.clear();
+  counter.DetachRecording(&recording);
+
+  // A channel that feeds no recording is sampled while a reader holds ExperimentLock.
+  counter.fastLogEnabled = true;
+  std::mutex m;
+  std::condition_variable cv;
+  bool held = false, sampled = false, holderGaveUp = false;
+  std::thread holder([&] {
+    std::lock_guard<PriorityInheritanceMutex> experiments(ExperimentLock());
+    std::unique_lock<std::mutex> lock(m);
+    held = true;
+    cv.notify_all();
+    holderGaveUp = !cv.wait_for(lock, std::chrono::seconds(10), [&] { return sampled; });
+  });
+  {
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return held; });
+  }
+  FastSampler::FastSample(counter, 4002);
+  {
+    std::lock_guard<std::mutex> lock(m);
+    sampled = true;
+  }
+  cv.notify_all();
+  holder.join();
+  EXPECT_FALSE(holderGaveUp) << "the sampler waited for ExperimentLock";
+  EXPECT_EQ(counter.fastSamples.Count(), 2u);
 }
 
 TEST_F(FastSamplerTest, BufferFollowsFastLogSizeAndNegativeSizeKeepsNothing) {

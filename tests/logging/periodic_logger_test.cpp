@@ -5,6 +5,7 @@
 // main thread's tick that never waits for ServerLock.
 #include "logging/periodic_logger.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <future>
@@ -111,6 +112,41 @@ TEST_F(PeriodicLoggerTest, TryTickWaitsOnlyBrieflyAndKeepsTheDueTime) {
       << saved;
   EXPECT_TRUE(logger.TryTick(kStart + 9));  // a new pass, at its own time
   EXPECT_EQ(Times("Probe_level").back(), kStart + 9);
+}
+
+// A history reader holding the log's lock for its search delays the append, but the
+// pass has read its values and released ServerLock by then: the fast sampler, which
+// takes ServerLock on every pass, never waits behind the reader.
+TEST_F(PeriodicLoggerTest, AppendWaitingForAReaderHoldsNoServerLock) {
+  AddPlugin("Probe");
+  LogLevel(1);
+  Discover();
+  DeviceChannel& level = registry->Channel(Index("Probe_level"));
+  const int64_t gridBefore = level.nextLogTime;
+  PeriodicLogger logger(*registry, &config, [] { return int64_t{0}; });
+  std::promise<void> reading, sampled;
+  bool readerGaveUp = false;
+  std::thread reader([&] {
+    level.logFile.ReadLocked([&](const LogFile::View&) {
+      reading.set_value();
+      readerGaveUp =
+          sampled.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::timeout;
+    });
+  });
+  reading.get_future().wait();
+  std::thread pass([&] { logger.PeriodicLogPass(kStart + 5); });
+  // Once the pass has taken its values (under ServerLock), ServerLock is free again
+  // although the append still waits for the reader.
+  for (bool taken = false; !taken;) {
+    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+    taken = level.nextLogTime != gridBefore;
+    if (!taken) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  sampled.set_value();
+  reader.join();
+  pass.join();
+  EXPECT_FALSE(readerGaveUp) << "ServerLock stayed held while the append waited";
+  EXPECT_EQ(Times("Probe_level"), (std::vector<uint32_t>{kStart + 5}));
 }
 
 TEST_F(PeriodicLoggerTest, CopyNamedInLocalTimeAndItsDateSaved) {

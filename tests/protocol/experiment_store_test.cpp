@@ -167,6 +167,13 @@ TEST_F(ExperimentStoreTest, The101stRemovesTheOldestStartEvenWhileRecording) {
   EXPECT_EQ(Start({0}), 103u);
   EXPECT_EQ(store.Find(98), nullptr);
   EXPECT_EQ(store.Find(1) != nullptr, true);
+  // A caller holding ServerLock gets the evicted experiment's last reference, to free
+  // its samples once its locks are released.
+  ExperimentStore::Dropped dropped;
+  EXPECT_EQ(store.Create(5, 0, 100, false, {0}, ClientAddress{10, 0, 0, 7}, &dropped), 104u);
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_EQ(dropped[0]->id, 97u);
+  EXPECT_EQ(dropped[0].use_count(), 1);
 }
 
 TEST_F(ExperimentStoreTest, EqualStartTimesAreEvictedInIdOrder) {
