@@ -44,6 +44,11 @@ void ServerSettings::LoadFrom(ConfigValue* section) {
   OpeningTimeout = std::max(GetInt(section, "OpeningTimeout", missing.OpeningTimeout), 1);
   MaxOpeningPerAddress =
       std::max(GetInt(section, "MaxOpeningPerAddress", missing.MaxOpeningPerAddress), 1);
+  BrokerUrl = GetString(section, "BrokerUrl", missing.BrokerUrl.c_str());
+  BrokerUser = GetString(section, "BrokerUser", missing.BrokerUser.c_str());
+  BrokerPasswordFile = GetString(section, "BrokerPasswordFile", missing.BrokerPasswordFile.c_str());
+  LabId = GetString(section, "LabId", missing.LabId.c_str());
+  PublishValueRate = std::max(GetInt(section, "PublishValueRate", missing.PublishValueRate), 0);
 }
 
 void ServerSettings::StoreInto(ConfigValue* section) const {
@@ -64,6 +69,11 @@ void ServerSettings::StoreInto(ConfigValue* section) const {
   SetInt(section, "MaxLogCopies", MaxLogCopies);
   SetInt(section, "OpeningTimeout", OpeningTimeout);
   SetInt(section, "MaxOpeningPerAddress", MaxOpeningPerAddress);
+  SetString(section, "BrokerUrl", BrokerUrl.c_str());
+  SetString(section, "BrokerUser", BrokerUser.c_str());
+  SetString(section, "BrokerPasswordFile", BrokerPasswordFile.c_str());
+  SetString(section, "LabId", LabId.c_str());
+  SetInt(section, "PublishValueRate", PublishValueRate);
 }
 
 }  // namespace orvexa

@@ -44,6 +44,14 @@ struct ServerSettings {
   int32_t AuditLogFiles = 8;
   // Newest copies kept per channel log after each copy; 0: all of them.
   int32_t MaxLogCopies = 0;
+  // Live data through an MQTT broker ("mqtt://host[:port]"; empty: none), the account
+  // and the file whose first line is its password, the lab's topic name, and the value
+  // frames per second.
+  std::string BrokerUrl;
+  std::string BrokerUser;
+  std::string BrokerPasswordFile;
+  std::string LabId;
+  int32_t PublishValueRate = 2;
 
   // Defaults when a key is missing from orvexa.cfg.
   static ServerSettings ForMissingKeys() { return ServerSettings{}; }

@@ -11,6 +11,7 @@ namespace orvexa {
 // Strictly in this order. The places for the steps of the other subsystems are marked.
 void ServerApplication::Shutdown() {
   KillSecondTimer();  // the window's run has ended
+  StopPublishing();   // "offline" for the viewers while everything it reads still stands
   // 1. RemoveAll on the user table; every connection (also those still in their
   //    opening) is ended and no new one is accepted.
   DisconnectClients();
