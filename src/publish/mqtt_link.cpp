@@ -43,14 +43,17 @@ void MqttLink::Service(std::chrono::milliseconds wait) {
   if (!socketOpen_) {
     const auto now = std::chrono::steady_clock::now();
     if (now < nextAttempt_) return;
-    const int rc = everConnected_ ? mosquitto_reconnect(mosq_)
-                                  : mosquitto_connect(mosq_, options_.host.c_str(), options_.port,
-                                                      options_.keepAliveSeconds);
+    // The asynchronous forms do not wait for the TCP handshake: a broker whose address
+    // swallows the SYN holds up neither this thread nor the shutdown.
+    const int rc = everConnected_
+                       ? mosquitto_reconnect_async(mosq_)
+                       : mosquitto_connect_async(mosq_, options_.host.c_str(), options_.port,
+                                                 options_.keepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
       LinkLost(Reason(rc));
       return;
     }
-    // mosquitto_reconnect needs a first mosquitto_connect to know where to go.
+    // The reconnect needs a first connect to know where to go.
     everConnected_ = true;
     socketOpen_ = true;
   }

@@ -1,6 +1,7 @@
 #include "publish/publisher.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
 
 #include "base/server_lock.h"
@@ -161,6 +162,10 @@ void Publisher::Run() {
   }
   if (link_.Connected()) link_.Publish(Topic("status"), kOffline, true);
   link_.Disconnect(std::chrono::milliseconds(1000));
+  std::printf("Live data: %llu messages published, %llu dropped\n",
+              static_cast<unsigned long long>(link_.Published()),
+              static_cast<unsigned long long>(link_.Dropped()));
+  std::fflush(stdout);
 }
 
 void Publisher::PublishFast() {
