@@ -25,8 +25,17 @@ touch "$dir/passwords"
 chmod 600 "$dir/passwords"
 mosquitto_passwd -b "$dir/passwords" "$lab" "$(head -n 1 "$dir/$lab.password")"
 cp "$repo/deploy/mosquitto/acl" "$dir/acl"
+# Viewers without an account only while the server does not authenticate its clients
+# (Authenticate=true in orvexa.cfg), unless ORVEXA_MQTT_ANONYMOUS says otherwise.
+anonymous="${ORVEXA_MQTT_ANONYMOUS:-}"
+if [ -z "$anonymous" ]; then
+  anonymous=true
+  if grep -Eq '(^|[[:space:]])Authenticate[[:space:]]*=[[:space:]]*true' orvexa.cfg 2>/dev/null; then
+    anonymous=false
+  fi
+fi
 sed -e "s|@DIR@|$dir|g" -e "s|@PORT@|$port|g" -e "s|@WS_PORT@|$ws_port|g" \
-    -e "s|@ALLOW_ANONYMOUS@|${ORVEXA_MQTT_ANONYMOUS:-true}|g" \
+    -e "s|@ALLOW_ANONYMOUS@|$anonymous|g" \
     "$repo/deploy/mosquitto/mosquitto.conf.in" >"$dir/mosquitto.conf"
 if [ "$mode" = prepare ]; then exit 0; fi
 run_as=()
