@@ -13,6 +13,7 @@ namespace {
 std::once_flag libraryReady;
 
 std::string Reason(int rc) {
+  if (rc == MOSQ_ERR_KEEPALIVE) return "no answer within the keep-alive time";
   if (rc == MOSQ_ERR_ERRNO) return mosquitto_strerror(rc) + std::string(" (system error)");
   return mosquitto_strerror(rc);
 }
