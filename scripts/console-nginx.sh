@@ -23,12 +23,7 @@ mkdir -p "$prefix/temp"
 sed -e "s|@PREFIX@|$prefix|g" -e "s|@SERVER_PORT@|$server_port|g" \
     -e "s|@CLIENTS@|$repo/clients|g" -e "s|@DEPLOY@|$repo/deploy/nginx|g" \
     -e "s|@LISTEN@|listen $web_port;|" "$repo/deploy/nginx/local.conf.in" >"$prefix/nginx.conf"
-nginx -p "$prefix" -c "$prefix/nginx.conf" -e "$prefix/error.log" -g 'daemon off;' &
-nginx_pid=$!
 echo "Lab console: http://localhost:$web_port/ (nginx in front of port $server_port; log in run/nginx/)"
 # nginx goes when the server goes, or at once if it could not start.
-tail --pid="$server_pid" -f /dev/null &
-watcher=$!
-wait -n "$nginx_pid" "$watcher" || true
-kill "$nginx_pid" "$watcher" 2>/dev/null || true
-wait "$nginx_pid" 2>/dev/null || true
+exec bash "$repo/scripts/beside-server.sh" "$server_pid" \
+  nginx -p "$prefix" -c "$prefix/nginx.conf" -e "$prefix/error.log" -g 'daemon off;'

@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libcrypto++-dev libjwt-dev libssl-dev
+  mosquitto mosquitto-clients libmosquitto-dev python3-paho-mqtt
   qt6-base-dev fonts-dejavu-core xvfb xauth
   chromium nginx-light openssl
   python3 python3-venv

@@ -8,10 +8,21 @@ bash scripts/build.sh
 mkdir -p run
 cp build/*.ldp run/ 2>/dev/null || true
 # A new run folder starts with a demo configuration that logs and fast-samples the
-# simulated channels; an existing orvexa.cfg is never touched.
+# simulated channels; an existing orvexa.cfg is kept (only the broker keys below may be
+# added to it).
 [ -e run/orvexa.cfg ] || cp scripts/demo-orvexa.cfg run/orvexa.cfg
+# Live data for viewers goes through a private Mosquitto broker (ORVEXA_MQTT_PORT=0: no
+# broker). A configuration without broker keys gets them once, for the lab "lab".
+mqtt_port="${ORVEXA_MQTT_PORT:-1883}"
+if [ "$mqtt_port" != 0 ]; then
+  (cd run && bash ../scripts/live-broker.sh prepare)
+  if ! grep -q BrokerUrl run/orvexa.cfg; then
+    sed -i "0,/^OrvexaConfig {/s||OrvexaConfig {\n   BrokerUrl = \"mqtt://127.0.0.1:$mqtt_port\"  LabId = \"${ORVEXA_LAB_ID:-lab}\"\n   BrokerUser = \"${ORVEXA_LAB_ID:-lab}\"  BrokerPasswordFile = \"mosquitto/${ORVEXA_LAB_ID:-lab}.password\"|" run/orvexa.cfg
+  fi
+fi
 # The lab console is served by a private nginx next to the server (ORVEXA_WEB_PORT=0: not).
 bash scripts/install-js-deps.sh || ORVEXA_WEB_PORT=0
 cd run
 [ "${ORVEXA_WEB_PORT:-8080}" = 0 ] || bash ../scripts/console-nginx.sh "$$" "$@" &
+[ "$mqtt_port" = 0 ] || bash ../scripts/live-broker.sh run "$$" &
 exec ../build/orvexa "$@"

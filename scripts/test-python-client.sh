@@ -7,5 +7,7 @@ cd "$(dirname "$0")/.."
 export ORVEXA_BUILD_DIR="$PWD/build"
 export PYTHONPATH="$PWD/clients/python"
 if [ -x build/venv/bin/orvexa-cli ]; then export ORVEXA_CLI="$PWD/build/venv/bin/orvexa-cli"; fi
+python=python3
+[ -x build/venv/bin/python ] && python="$PWD/build/venv/bin/python"  # sees python3-paho-mqtt
 cd clients/python
-python3 -m unittest discover -s tests -v
+"$python" -m unittest discover -s tests -v

@@ -6,4 +6,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-js-deps.sh
 cd clients
-node --test js/test/codec.test.mjs test/console.e2e.test.mjs
+node --test js/test/codec.test.mjs js/test/live.test.mjs test/console.e2e.test.mjs

@@ -166,3 +166,34 @@ export const PROTOCOL_VERSION: 100;
 export const ClientKind: { readonly controller: 1; readonly forwarded: 2; readonly observer: 3 };
 export const FastFlags: { readonly since: 1; readonly withTime: 2 };
 export const HistoryMode: { readonly span: 0; readonly firstInHour: 1; readonly window: 2 };
+
+/** Live data of one lab through the MQTT broker; `mqtt` is the mqtt package. */
+export interface LiveValues {
+  frame: number;
+  /** Seconds since 1970 when the values were read. */
+  time: number;
+  /** Channel number -> value. */
+  values: Map<number, number>;
+}
+export class MalformedLiveMessage extends Error {
+  topic: string;
+}
+export class OrvexaLive {
+  static connect(
+    url: string,
+    options: { mqtt: { connect: (url: string, options?: object) => unknown }; labId: string; username?: string; password?: string },
+  ): OrvexaLive;
+  constructor(client: unknown, labId: string);
+  onValues(callback: (values: LiveValues) => void): () => void;
+  onControl(callback: (control: { limitMultipleControl: boolean; inControl: string[]; queue: string[]; clients: number }) => void): () => void;
+  onStatus(callback: (status: string) => void): () => void;
+  onChannels(callback: (channels: { channels: { number: number; id: string; description: string; access: string; fastRate: number }[] }) => void): () => void;
+  onExperiments(callback: (experiments: { recording: { id: number; start: number; client: string }[] }) => void): () => void;
+  onError(callback: (report: { topic: string | null; error: Error }) => void): () => void;
+  fast(channelId: string, options?: { signal?: AbortSignal }): AsyncGenerator<FastBatch>;
+  latest(leaf: string): unknown;
+  close(): Promise<void>;
+}
+export function decodeValues(payload: Uint8Array): LiveValues;
+export function decodeFastBatch(payload: Uint8Array): { first: number; sentAt: number; sequences: Uint32Array; times: Uint32Array; values: Float32Array };
+export function topicLevel(id: string): string;

@@ -27,6 +27,7 @@
 #include "platform/clock.h"
 #include "platform/manual_reset_event.h"
 #include "protocol/experiment_service.h"
+#include "publish/publisher.h"
 #include "sessions/audit_log.h"
 #include "sessions/token_verifier.h"
 
@@ -108,6 +109,10 @@ class OrvexaServer {
   // window initializes; see ClientService). After the services its workers reach, so it
   // goes first.
   std::unique_ptr<ClientService> clients;
+  // Live data for viewers through the broker (null: BrokerUrl empty). Reaches the
+  // registry, the user table and the experiments, so it is declared after them and
+  // stopped first at shutdown.
+  std::unique_ptr<Publisher> publisher;
   // The housekeeping and sampling threads (started at start-up, joined at shutdown).
   std::unique_ptr<BackgroundThreads> backgroundThreads;
 };

@@ -53,6 +53,11 @@ class ServerApplication {
   bool StartBackgroundThreads();
   void OpenAuditLog();
   bool CreateSecondTimer();
+  // Live-data steps (publish_steps.cpp): the settings checked at start-up, the thread
+  // started once the channels are known, stopped first at shutdown.
+  bool PreparePublishing();
+  void StartPublishing();
+  void StopPublishing();
 
   // ---- Serving and the main window's run (startup.cpp). ----
   bool StartServing();

@@ -50,6 +50,10 @@ void ServerSettings::LoadFrom(ConfigValue* section) {
   AllowAnonymousObservers =
       GetBool(section, "AllowAnonymousObservers", missing.AllowAnonymousObservers);
   readText("ListenAddress", ListenAddress);
+  readText("BrokerUrl", BrokerUrl);
+  readText("BrokerUser", BrokerUser);
+  readText("BrokerPasswordFile", BrokerPasswordFile);
+  PublishValueRate = std::max(GetInt(section, "PublishValueRate", missing.PublishValueRate), 0);
 }
 
 void ServerSettings::StoreInto(ConfigValue* section) const {
@@ -75,6 +79,10 @@ void ServerSettings::StoreInto(ConfigValue* section) const {
   SetInt(section, "AuthLeeway", AuthLeeway);
   SetBool(section, "AllowAnonymousObservers", AllowAnonymousObservers);
   SetString(section, "ListenAddress", ListenAddress.c_str());
+  SetString(section, "BrokerUrl", BrokerUrl.c_str());
+  SetString(section, "BrokerUser", BrokerUser.c_str());
+  SetString(section, "BrokerPasswordFile", BrokerPasswordFile.c_str());
+  SetInt(section, "PublishValueRate", PublishValueRate);
 }
 
 }  // namespace orvexa

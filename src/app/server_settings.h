@@ -44,17 +44,25 @@ struct ServerSettings {
   int32_t AuditLogFiles = 8;
   // Newest copies kept per channel log after each copy; 0: all of them.
   int32_t MaxLogCopies = 0;
-  // With Authenticate: the key that checks the clients' tokens (a PEM public key for
-  // ES256, or a file holding a shared secret for HS256), the lab's id that a token's
-  // audience must name (empty: not checked), the clock skew allowed on a token's times
-  // (seconds, at least 0), and whether an observer without a token is admitted.
-  std::string AuthKeyFile;
+  // The lab's id: the audience a token must name (empty: not checked) and the lab's
+  // topic name on the broker.
   std::string LabId;
+  // With Authenticate: the key that checks the clients' tokens (a PEM public key for
+  // ES256, or a file holding a shared secret for HS256), the clock skew allowed on a
+  // token's times (seconds, at least 0), and whether an observer without a token is
+  // admitted.
+  std::string AuthKeyFile;
   int32_t AuthLeeway = 30;
   bool AllowAnonymousObservers = false;
   // The IPv4 address the listening socket binds; "0.0.0.0" is every interface. A lab
   // behind a local proxy binds 127.0.0.1. The /listen option overrides it.
   std::string ListenAddress = "0.0.0.0";
+  // Live data through an MQTT broker ("mqtt://host[:port]"; empty: none), the account
+  // and the file whose first line is its password, and the value frames per second.
+  std::string BrokerUrl;
+  std::string BrokerUser;
+  std::string BrokerPasswordFile;
+  int32_t PublishValueRate = 2;
 
   // Defaults when a key is missing from orvexa.cfg.
   static ServerSettings ForMissingKeys() { return ServerSettings{}; }

@@ -17,6 +17,7 @@ namespace orvexa {
 void ServerApplication::Shutdown() {
   shutdownDeadline_ = std::chrono::steady_clock::now() + kShutdownBound;
   KillSecondTimer();  // the window's run has ended
+  StopPublishing();   // "offline" for the viewers while everything it reads still stands
   // 1. RemoveAll on the user table; every connection (also those still in their
   //    opening) is ended and no new one is accepted.
   DisconnectClients();

@@ -29,6 +29,7 @@ bool ServerApplication::Startup() {
   if (!LoadSettings()) return false;
   ParseCommandLineSecondPass();
   if (!LoadTokenKey()) return false;
+  if (!PreparePublishing()) return false;
   if (!ResetStopEvents()) return false;
   UseMonotonicClock();
   if (!StartBackgroundThreads()) return false;
@@ -231,6 +232,8 @@ bool ServerApplication::StartServing() {
   DiscoverPlugins();
   // 3b. Experiments and the fast sampler's wake-up on new groups.
   StartMeasurement();
+  // 3c. Live data for viewers, when a broker is configured.
+  StartPublishing();
   // 4. The operator window, when there is one.
   OpenOperatorWindow();
   // 5. Last: the server-running flag.

@@ -22,6 +22,11 @@ int64_t CalendarSeconds() {
   return static_cast<int64_t>(Now(CLOCK_REALTIME).tv_sec);
 }
 
+double CalendarSecondsPrecise() {
+  const timespec now = Now(CLOCK_REALTIME);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
 uint32_t CalendarTime32() {
   return static_cast<uint32_t>(CalendarSeconds());
 }

@@ -15,6 +15,9 @@ namespace orvexa {
 int64_t CalendarSeconds();
 // Seconds since 1970 truncated to 32 bits, as stored on the wire and in log files.
 uint32_t CalendarTime32();
+// Seconds since 1970 (UTC) with the fraction, for times that viewers compare with their
+// own clocks (live data).
+double CalendarSecondsPrecise();
 // CLOCK_MONOTONIC in nanoseconds; never goes back.
 int64_t MonotonicNanoseconds();
 // Frequency of MonotonicNanoseconds (ticks per second).

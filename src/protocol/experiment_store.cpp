@@ -92,6 +92,14 @@ std::vector<ExperimentStore::Summary> ExperimentStore::List(uint32_t ownerKey, u
   return listed;
 }
 
+std::vector<ExperimentStore::Summary> ExperimentStore::Recording() const {
+  std::vector<Summary> listed;
+  Hold hold(ExperimentLock());
+  for (const auto& [id, e] : experiments_)
+    if (e->recording) listed.push_back({id, true, e->startTime, e->stopTime, e->clientAddress});
+  return listed;
+}
+
 uint32_t ExperimentStore::RecordingOf(uint32_t serial) const {
   Hold hold(ExperimentLock());
   return recordings_.Lookup(serial);

@@ -87,6 +87,8 @@ class ExperimentStore {
   // The experiments of `ownerKey` with lowest <= id and (highest = 0 or id <= highest),
   // in ascending id order.
   std::vector<Summary> List(uint32_t ownerKey, uint32_t lowest, uint32_t highest) const;
+  // Every experiment still recording, whoever owns it, in ascending id order.
+  std::vector<Summary> Recording() const;
 
   // The recording map. RecordingOf: the id connection `serial` records, or 0.
   uint32_t RecordingOf(uint32_t serial) const;

@@ -170,7 +170,7 @@ TEST(ServerSettingsTest, StoreReplacesEntriesOfAnotherKind) {
   ServerSettings settings;
   settings.Enable = false;
   settings.StoreInto(section);
-  EXPECT_EQ(section->Count(), 23u);
+  EXPECT_EQ(section->Count(), 27u);
   EXPECT_EQ(FindTyped(section, "Enable", ValueKind::Boolean) != nullptr, true);
   EXPECT_FALSE(GetBool(section, "Enable", true));
   EXPECT_EQ(GetInt(section, "Extra", 0), 1);

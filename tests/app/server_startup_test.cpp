@@ -114,6 +114,9 @@ TEST(ServerStartupTest, NoFileWritesFreshDefaultsAtShutdown) {
             "   AuthKeyFile=\"\"\n"
             "   AuthLeeway=30\n"
             "   Authenticate=false\n"
+            "   BrokerPasswordFile=\"\"\n"
+            "   BrokerUrl=\"\"\n"
+            "   BrokerUser=\"\"\n"
             "   ConectionExpirationDelay=60\n"
             "   ControlInterface=\"127.0.0.1\"\n"
             "   ControlPort=5555\n"
@@ -128,6 +131,7 @@ TEST(ServerStartupTest, NoFileWritesFreshDefaultsAtShutdown) {
             "   MaxOpeningPerAddress=8\n"
             "   MaxUsageTime=1200\n"
             "   OpeningTimeout=10\n"
+            "   PublishValueRate=2\n"
             "   ReservationsQueryPage=\"/reservations.php\"\n"
             "   ReservationsServer=\"localhost\"\n"
             "   }\n");

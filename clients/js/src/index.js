@@ -16,3 +16,10 @@ export {
   encodeHello,
 } from './requests.js';
 export { pollFastSamples } from './fast-sample-poller.js';
+export {
+  OrvexaLive,
+  MalformedLiveMessage,
+  decodeValues,
+  decodeFastBatch,
+  topicLevel,
+} from './orvexa-live.js';

@@ -91,7 +91,12 @@ def build_parser():
     s.add_argument("id", metavar="ID")
     s.add_argument("value", type=float, metavar="VALUE")
     s = sub.add_parser("watch", help="read channels again and again (Ctrl-C ends)")
-    s.add_argument("ids", nargs="+", metavar="ID")
+    s.add_argument("ids", nargs="*", metavar="ID", help="channels (with --broker: all when none)")
+    s.add_argument("--broker", metavar="URL",
+                   help="read the live values the server publishes to this MQTT broker "
+                        "(mqtt://host[:port], ws://, wss://host/mqtt) instead of the server")
+    s.add_argument("--lab", default=os.environ.get("ORVEXA_LAB", "lab"),
+                   help="with --broker: the server's LabId (default $ORVEXA_LAB or %(default)s)")
     s.add_argument("--interval", type=_positive(float), default=1.0, help="seconds between reads")
     s.add_argument("--count", type=_positive(int), help="stop after this many rounds")
     sub.add_parser("status", help="where this client stands in the control queue")
@@ -177,6 +182,8 @@ def cmd_write(client, args, out):
 
 
 def cmd_watch(client, args, out):
+    if not args.ids:
+        raise UsageError("watch needs at least one channel ID (or --broker)")
     numbers = _numbers(client, args.ids)
     rounds = 0
     next_round = time.monotonic()
@@ -190,6 +197,31 @@ def cmd_watch(client, args, out):
         next_round += args.interval
         if args.count is None or rounds < args.count:
             _wait(next_round - time.monotonic(), lambda: client.control_status() and True)
+
+
+def watch_live(args, out):
+    """watch --broker: one line per values frame the server publishes, no server
+    connection. Exit 3 when the broker does not answer."""
+    from .live import Live  # needs paho-mqtt, which only this command uses
+
+    with Live(args.broker, args.lab, timeout=args.timeout,
+              on_error=lambda e: print(f"orvexa-cli: {e}", file=sys.stderr)) as live:
+        listing = live.wait_for("channels", args.timeout)
+        if listing is None:
+            raise ConnectError(f"no channels of lab {args.lab!r} at {args.broker}")
+        numbers = {c["id"]: c["number"] for c in listing["channels"]}
+        ids = args.ids or [c["id"] for c in listing["channels"] if "r" in c["access"]]
+        for i in ids:
+            if i not in numbers:
+                raise ChannelNotFound(i, "channel")
+        rounds = 0
+        for frame in live.values():
+            cells = "\t".join(f"{i}={float32_text(frame.values[numbers[i]])}"
+                              for i in ids if numbers[i] in frame.values)
+            print(f"{iso_time(int(frame.time))}\t{cells}", file=out, flush=True)
+            rounds += 1
+            if args.count is not None and rounds >= args.count:
+                break
 
 
 # The server drops a connection that sends nothing for ConectionExpirationDelay
@@ -364,6 +396,9 @@ def main(argv=None):
         except (OSError, ssl.SSLError) as e:
             parser.error(f"cannot use {args.cafile}: {getattr(e, 'strerror', None) or e}")
     try:
+        if args.command == "watch" and args.broker:
+            watch_live(args, out)
+            return EXIT_OK
         with connect(args.url, kind="observer" if args.observer else "controller",
                      token=args.token.strip(), timeout=args.timeout, ssl_context=context) as client:
             COMMANDS[args.command](client, args, out)
@@ -378,6 +413,9 @@ def main(argv=None):
     except NotAuthorised as e:
         print(f"orvexa-cli: {e}", file=sys.stderr)
         return EXIT_NOT_AUTHORISED
+    except ImportError as e:
+        print(f"orvexa-cli: --broker needs python3-paho-mqtt: {e}", file=sys.stderr)
+        return 1
     except ConnectError as e:
         print(f"orvexa-cli: cannot connect: {e}", file=sys.stderr)
         return EXIT_CONNECTION

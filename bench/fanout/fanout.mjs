@@ -1,0 +1,223 @@
+// Live data for a class: the real server publishing to a private Mosquitto, viewers
+// connecting over WebSocket through nginx at /mqtt, spread over several load-generator
+// processes. Each viewer takes `values` and the 1 kHz `fast/Simulator_Sine`. Prints:
+//  - samples delivered by sequence number (every viewer, every sample from its first to
+//    its last batch), and sample-to-viewer latency (receipt minus the batch's send time,
+//    plus up to one 50 ms batch period for its oldest sample);
+//  - the connect storm: time from each viewer's connect to holding the retained status,
+//    channels and values;
+//  - Orvexa's CPU, threads and descriptors with the viewers against the same stretch with
+//    none (the ratio), the broker's CPU and memory, and what the generators cost.
+// Usage (bench/fanout/run.sh raises the descriptor limit first):
+//   node bench/fanout/fanout.mjs [viewers=2000] [seconds=60] [generators=2]
+import { fork, spawn, execFileSync } from 'node:child_process';
+import { createRequire } from 'node:module';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { REPO, freePort, serverConfig, serverFolder, startServer, tempDir } from '../../clients/test/harness.mjs';
+
+const mqtt = createRequire(path.join(REPO, 'clients/package.json'))('mqtt');
+const LAB = 'bench';
+const TICKS = 100; // clock ticks per second in /proc/<pid>/stat (USER_HZ on Linux)
+
+// ---- generator process ---------------------------------------------------------------
+if (process.argv[2] === '--generator') {
+  const [url, count, stormMs] = [process.argv[3], Number(process.argv[4]), Number(process.argv[5])];
+  const prefix = `orvexa/v1/${LAB}/`;
+  const latency = new Uint32Array(10001); // ms buckets, the last one for "10 s or more"
+  const holds = [];
+  const viewers = [];
+  let measuring = false;
+  for (let i = 0; i < count; i++) {
+    setTimeout(() => {
+      const v = { first: null, last: null, received: 0, start: performance.now(), retained: new Set(), held: false };
+      viewers.push(v);
+      const client = mqtt.connect(url, { reconnectPeriod: 0, connectTimeout: 30000, clean: true });
+      v.client = client;
+      client.on('connect', () => client.subscribe([`${prefix}status`, `${prefix}channels`, `${prefix}values`, `${prefix}fast/Simulator_Sine`]));
+      client.on('error', () => {});
+      client.on('message', (topic, payload, packet) => {
+        const leaf = topic.slice(prefix.length);
+        if (!v.held && packet.retain) {
+          v.retained.add(leaf);
+          if (v.retained.size === 3) {
+            v.held = true;
+            holds.push(performance.now() - v.start);
+          }
+        }
+        if (leaf !== 'fast/Simulator_Sine' || !measuring) return;
+        const first = payload.readUInt32LE(0);
+        const n = payload.readUInt32LE(4);
+        const sentAt = payload.readDoubleLE(8);
+        v.first ??= first;
+        v.last = (first + n - 1) >>> 0;
+        v.received += n;
+        latency[Math.min(10000, Math.max(0, Math.round(Date.now() - sentAt * 1000)))] += n;
+      });
+    }, (stormMs * i) / count);
+  }
+  process.on('message', (m) => {
+    if (m === 'measure') {
+      measuring = true;
+      return;
+    }
+    measuring = false;
+    let expected = 0;
+    let received = 0;
+    for (const v of viewers) {
+      if (v.first === null) continue;
+      expected += ((v.last - v.first) >>> 0) + 1;
+      received += v.received;
+    }
+    const cpu = process.cpuUsage();
+    process.send({ connected: viewers.filter((v) => v.client.connected).length, expected, received,
+      latency: [...latency], holds, cpuSeconds: (cpu.user + cpu.system) / 1e6 });
+    for (const v of viewers) v.client.end(true);
+    setTimeout(() => process.exit(0), 500);
+  });
+  process.send('ready');
+} else {
+  await main();
+}
+
+function percentile(histogram, p) {
+  const total = histogram.reduce((a, b) => a + b, 0);
+  let seen = 0;
+  for (let ms = 0; ms < histogram.length; ms++) {
+    seen += histogram[ms];
+    if (seen >= total * p) return ms;
+  }
+  return histogram.length - 1;
+}
+
+function processFigures(pid) {
+  const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1].split(' ');
+  const status = fs.readFileSync(`/proc/${pid}/status`, 'utf8');
+  return {
+    cpu: (Number(stat[11]) + Number(stat[12])) / TICKS,
+    threads: Number(/Threads:\s+(\d+)/.exec(status)[1]),
+    rssMb: Number(/VmRSS:\s+(\d+)/.exec(status)[1]) / 1024,
+    fds: fs.readdirSync(`/proc/${pid}/fd`).length,
+  };
+}
+
+async function over(seconds, pid) {
+  const before = processFigures(pid);
+  await new Promise((r) => setTimeout(r, seconds * 1000));
+  const after = processFigures(pid);
+  return { core: (after.cpu - before.cpu) / seconds, threads: after.threads, fds: after.fds, rssMb: after.rssMb };
+}
+
+async function until(what, check, ms) {
+  const end = Date.now() + ms;
+  while (!(await check())) {
+    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
+    await new Promise((r) => setTimeout(r, 50));
+  }
+}
+
+async function main() {
+  const viewers = Number(process.argv[2] ?? 2000);
+  const seconds = Number(process.argv[3] ?? 60);
+  const generators = Number(process.argv[4] ?? 2);
+  const dir = tempDir('fanout');
+  const children = [];
+  const stopAll = () => children.forEach((c) => c.kill('SIGTERM'));
+  process.on('exit', stopAll);
+  try {
+    // The broker, as nobody when root (Mosquitto would switch to its own user otherwise).
+    const brokerDir = path.join(dir, 'broker');
+    fs.mkdirSync(brokerDir);
+    const [tcp, ws, web, serverPort] = [await freePort(), await freePort(), await freePort(), await freePort()];
+    fs.writeFileSync(path.join(brokerDir, 'mosquitto.conf'),
+      `persistence false\nallow_anonymous true\nmax_queued_messages 1000\nlistener ${tcp} 127.0.0.1\nlistener ${ws} 127.0.0.1\nprotocol websockets\n`);
+    const asRoot = process.getuid() === 0;
+    if (asRoot) execFileSync('chown', ['-R', 'nobody', dir]);
+    const broker = spawn(asRoot ? 'runuser' : 'mosquitto',
+      [...(asRoot ? ['-u', 'nobody', '--', 'mosquitto'] : []), '-c', path.join(brokerDir, 'mosquitto.conf')], { stdio: 'ignore' });
+    children.push(broker);
+    // nginx in front, as in production: /mqtt proxied to the broker's WebSocket listener.
+    const nginxDir = path.join(dir, 'nginx');
+    fs.mkdirSync(path.join(nginxDir, 'temp'), { recursive: true });
+    // The production /mqtt location, pointed at this broker's WebSocket listener.
+    const mqttLocation = /location = \/mqtt \{[\s\S]*?\n\}/
+      .exec(fs.readFileSync(path.join(REPO, 'deploy/nginx/orvexa-locations.conf'), 'utf8'))[0]
+      .replace('127.0.0.1:9001', `127.0.0.1:${ws}`);
+    fs.writeFileSync(path.join(nginxDir, 'nginx.conf'), `worker_processes 1;
+worker_rlimit_nofile 65536;
+pid ${nginxDir}/nginx.pid;
+events { worker_connections 16384; }
+http {
+  access_log off;
+  client_body_temp_path ${nginxDir}/temp;
+  proxy_temp_path ${nginxDir}/temp;
+  server {
+    listen 127.0.0.1:${web};
+    ${mqttLocation}
+  }
+}
+`);
+    const nginx = spawn('nginx', ['-p', nginxDir, '-c', path.join(nginxDir, 'nginx.conf'), '-e', path.join(nginxDir, 'error.log'), '-g', 'daemon off;'], { stdio: 'ignore' });
+    children.push(nginx);
+    // The server: the sine at 1 kHz, values at 10 Hz.
+    const config = serverConfig({ fastHz: 1000 }).replace('OrvexaConfig {',
+      `OrvexaConfig {\n   BrokerUrl = "mqtt://127.0.0.1:${tcp}"  LabId = "${LAB}"  PublishValueRate = 10`);
+    const server = await startServer(serverFolder(path.join(dir, 'server'), config), serverPort);
+    children.push(server.proc);
+    await server.waitFor('Publishing live data');
+    const pid = server.proc.pid;
+
+    await new Promise((r) => setTimeout(r, 2000));
+    const idle = await over(seconds, pid);
+    // As root the broker is runuser's child.
+    const brokerPid = asRoot ? Number(execFileSync('pgrep', ['-P', String(broker.pid)]).toString()) : broker.pid;
+    const brokerIdle = processFigures(brokerPid);
+
+    // The viewers: the connect storm spreads them over 10 s.
+    const per = Math.ceil(viewers / generators);
+    const gens = [];
+    for (let g = 0; g < generators; g++) {
+      const child = fork(new URL(import.meta.url).pathname,
+        ['--generator', `ws://127.0.0.1:${web}/mqtt`, String(Math.min(per, viewers - g * per)), '10000']);
+      children.push(child);
+      gens.push(child);
+    }
+    await Promise.all(gens.map((c) => new Promise((r) => c.once('message', r))));
+    await new Promise((r) => setTimeout(r, 12000)); // the storm, and a moment to settle
+    gens.forEach((c) => c.send('measure'));
+    const brokerBefore = processFigures(brokerPid);
+    const loaded = await over(seconds, pid);
+    const brokerAfter = processFigures(brokerPid);
+    const reports = await Promise.all(gens.map((c) => new Promise((r) => { c.once('message', r); c.send('stop'); })));
+    await server.stop();
+    const publisherLine = /Live data: .*/.exec(server.out)?.[0] ?? 'no publisher summary';
+
+    const latency = new Array(10001).fill(0);
+    let expected = 0, received = 0, connected = 0, generatorCpu = 0;
+    const holds = [];
+    for (const r of reports) {
+      r.latency.forEach((n, ms) => (latency[ms] += n));
+      expected += r.expected;
+      received += r.received;
+      connected += r.connected;
+      generatorCpu += r.cpuSeconds;
+      holds.push(...r.holds);
+    }
+    holds.sort((a, b) => a - b);
+    const p99hold = holds.length ? holds[Math.floor(holds.length * 0.99) - 1] ?? holds.at(-1) : NaN;
+    console.log(`fanout: ${viewers} viewers (${connected} connected at the end) over ${generators} generators, ${seconds} s measured`);
+    console.log(`  delivered: ${received}/${expected} samples (${((100 * received) / Math.max(1, expected)).toFixed(3)} %)`);
+    console.log(`  latency from batch send: p50 ${percentile(latency, 0.5)} ms, p99 ${percentile(latency, 0.99)} ms (+ up to 50 ms batching for a batch's oldest sample)`);
+    console.log(`  storm: ${holds.length} viewers held status+channels+values, p99 ${p99hold.toFixed(0)} ms after connecting`);
+    console.log(`  orvexa: ${idle.core.toFixed(4)} core, ${idle.threads} threads, ${idle.fds} fds without viewers; ` +
+      `${loaded.core.toFixed(4)} core, ${loaded.threads} threads, ${loaded.fds} fds with them (CPU ratio ${(loaded.core / Math.max(idle.core, 1e-9)).toFixed(3)})`);
+    console.log(`  broker: ${((brokerAfter.cpu - brokerBefore.cpu) / seconds).toFixed(3)} core, RSS ${brokerIdle.rssMb.toFixed(1)} -> ${brokerAfter.rssMb.toFixed(1)} MB`);
+    console.log(`  server: ${publisherLine} (the whole run)`);
+    console.log(`  generators: ${generatorCpu.toFixed(1)} CPU seconds in all over their whole run (${generators} processes on ${os.cpus().length} cores)`);
+  } finally {
+    stopAll();
+    await new Promise((r) => setTimeout(r, 500));
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+}

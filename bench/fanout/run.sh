@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# The fan-out benchmark with a descriptor limit for thousands of WebSocket viewers.
+# Arguments: viewers (2000), seconds (60), generator processes (2).
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+ulimit -n 65536 2>/dev/null || ulimit -n "$(ulimit -Hn)"
+bash scripts/install-js-deps.sh
+exec node bench/fanout/fanout.mjs "$@"
