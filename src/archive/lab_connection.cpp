@@ -1,5 +1,6 @@
 #include "archive/lab_connection.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -8,9 +9,8 @@ namespace {
 
 constexpr uint8_t kObserver = 3;
 constexpr uint8_t kReadHistory = 8;
-constexpr uint16_t kWindowMode = 2;
-// Window mode with no thinning over the widest window the request can name.
-constexpr uint32_t kEveryRecordWidestWindow = (24u << 24) | 0xFFFFFFu;
+// Every record since now - span, none thinned out.
+constexpr uint16_t kSpanMode = 0;
 
 }  // namespace
 
@@ -56,8 +56,8 @@ std::vector<LabChannel> LabConnection::ReadableChannels() {
   return out;
 }
 
-LogRecords LabConnection::HistoryFrom(uint16_t channel, uint32_t start) {
-  client_.U8(kReadHistory).U16(channel).U32(start).U16(kWindowMode).U32(kEveryRecordWidestWindow);
+LogRecords LabConnection::HistoryBack(uint16_t channel, uint32_t span) {
+  client_.U8(kReadHistory).U16(channel).U32(std::min(span, kWholeLog)).U16(kSpanMode).U32(0);
   client_.Send();
   uint32_t n = client_.ReadU32();
   if (n > kReplyCap)

@@ -32,6 +32,8 @@ class LabConnection {
  public:
   // The most records one history reply carries; the server sends the oldest ones.
   static constexpr uint32_t kReplyCap = 131072;
+  // The longest span a request can name (it is taken as signed).
+  static constexpr uint32_t kWholeLog = 0x7FFFFFFF;
 
   // Connects and opens as an observer with `credential` (empty when the server asks
   // for none); throws when the server refuses.
@@ -47,8 +49,10 @@ class LabConnection {
   // The readable channels, in the server's order.
   std::vector<LabChannel> ReadableChannels();
   // Every logged record of the channel from the one after its newest record older than
-  // `start` on, oldest first, at most kReplyCap of them.
-  LogRecords HistoryFrom(uint16_t channel, uint32_t start);
+  // the server's now - `span` on, oldest first, at most kReplyCap of them (the oldest).
+  // The span request is the one that keeps the records of a clock step back; kWholeLog
+  // reaches the oldest record.
+  LogRecords HistoryBack(uint16_t channel, uint32_t span);
 
  private:
   client::ProtocolClient client_;

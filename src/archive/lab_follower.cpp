@@ -15,9 +15,11 @@ constexpr auto kFirstRetry = std::chrono::milliseconds(500);
 constexpr auto kLastRetry = std::chrono::milliseconds(30000);
 // A channel whose log does not continue the archive is looked at again after this.
 constexpr auto kRealignPause = std::chrono::seconds(30);
-// The realignment looks back 1, 2, 4 ... seconds, up to the request's widest window.
-constexpr int kRealignSteps = 25;
-constexpr uint32_t kLatestStart = 0x7FFFFFFF;  // the request takes the start as signed
+// The realignment looks back 1, 2, 4 ... seconds, up to the whole log.
+constexpr int kRealignSteps = 32;
+// Seconds a reply reaches back beyond the archive's newest record, for the difference
+// between this machine's clock and the server's.
+constexpr int64_t kClockMargin = 10;
 
 }  // namespace
 
@@ -102,17 +104,28 @@ void LabFollower::Pass() {
   }
 }
 
+uint32_t LabFollower::SpanBackTo(uint32_t start, uint64_t extra) const {
+  const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  int64_t span = now - static_cast<int64_t>(start) + kClockMargin + static_cast<int64_t>(extra);
+  return static_cast<uint32_t>(std::clamp<int64_t>(span, 0, LabConnection::kWholeLog));
+}
+
 void LabFollower::Follow(Channel& c) {
   while (!stop_.load()) {
     if (!c.cursor) c.cursor = store_->Cursor(c.key);
     const ChannelCursor cursor = *c.cursor;
-    uint32_t start = cursor.seq == 0 ? 0 : std::min(cursor.lastTime, kLatestStart);
-    LogRecords reply = server_->HistoryFrom(c.source.number, start);
-    const bool full = reply.size() >= LabConnection::kReplyCap;
+    // The reply reaches back a little before the archive's newest second, so it holds
+    // the archive's tail to match against.
+    LogRecords reply =
+        server_->HistoryBack(c.source.number, cursor.seq == 0 ? LabConnection::kWholeLog
+                                                              : SpanBackTo(cursor.lastTime, 0));
     std::optional<size_t> first = 0;
     if (cursor.seq != 0) {
-      first = FirstNewRecord(store_->Tail(c.key, cursor, start, reply.size()), reply);
-      if (!first) first = Realign(c, &reply);
+      LogRecords tail = store_->Tail(c.key, cursor, cursor.lastTime, LabConnection::kReplyCap);
+      first = FirstNewRecord(tail, reply, cursor.lastTime);
+      if (!first) first = Realign(c, tail, &reply);
     }
     if (!first) return;
     for (size_t from = *first; from < reply.size(); from += settings_.commitRows) {
@@ -121,42 +134,42 @@ void LabFollower::Follow(Channel& c) {
       c.cursor = store_->Append(c.key, *c.cursor, chunk);
       if (stop_.load()) return;
     }
-    if (!full) return;
+    // A reply cut at the cap: more is waiting.
+    if (reply.size() < LabConnection::kReplyCap) return;
   }
 }
 
-std::optional<size_t> LabFollower::Realign(Channel& c, LogRecords* reply) {
+std::optional<size_t> LabFollower::Realign(Channel& c, const LogRecords& tail, LogRecords* reply) {
   if (Clock::now() < c.nextRealign) return std::nullopt;
   const ChannelCursor cursor = *c.cursor;
-  LogRecords latest = *reply;
+  // Reach further back, 1, 2, 4 ... s more, for the records the clock set back.
   for (int step = 0; step < kRealignSteps; ++step) {
-    int64_t start =
-        static_cast<int64_t>(std::min(cursor.lastTime, kLatestStart)) - (int64_t{1} << step);
-    if (start < 0) break;
-    LogRecords probe = server_->HistoryFrom(c.source.number, static_cast<uint32_t>(start));
-    auto first = FirstNewRecord(
-        store_->Tail(c.key, cursor, static_cast<uint32_t>(start), probe.size()), probe);
-    if (first) {
+    uint32_t span = SpanBackTo(cursor.lastTime, uint64_t{1} << step);
+    LogRecords probe = server_->HistoryBack(c.source.number, span);
+    if (auto first = FirstNewRecord(tail, probe, cursor.lastTime)) {
       if (c.reportedStuck || *first < probe.size())
         Report("channel " + c.source.id + ": its log goes on after a clock step back");
       c.reportedStuck = false;
       *reply = std::move(probe);
       return first;
     }
+    if (span == LabConnection::kWholeLog) break;
   }
-  if (FollowsAfterGap(latest, cursor.lastTime)) {
+  LogRecords whole = server_->HistoryBack(c.source.number, LabConnection::kWholeLog);
+  if (FollowsAfterGap(whole, cursor.lastTime)) {
     Report("channel " + c.source.id +
            ": the server's log no longer holds the archive's newest record (the log was "
            "reset, or overwritten while the archiver was away); archiving goes on from its "
            "oldest record");
     c.reportedStuck = false;
+    *reply = std::move(whole);
     return 0;
   }
-  if (!c.reportedStuck && !latest.empty())
+  if (!c.reportedStuck && !whole.empty())
     Report("channel " + c.source.id +
            ": the server's log does not continue the archive (clock set back, log reset); "
            "waiting for it");
-  c.reportedStuck = !latest.empty();
+  c.reportedStuck = !whole.empty();
   c.nextRealign = Clock::now() + kRealignPause;
   return std::nullopt;
 }

@@ -58,7 +58,10 @@ class LabFollower {
 
   void Pass();
   void Follow(Channel& channel);
-  std::optional<size_t> Realign(Channel& channel, LogRecords* reply);
+  std::optional<size_t> Realign(Channel& channel, const LogRecords& tail, LogRecords* reply);
+  // The span that reaches back to `start` (by this machine's clock), plus the margin and
+  // `extra` seconds.
+  uint32_t SpanBackTo(uint32_t start, uint64_t extra) const;
   void Report(const std::string& text) const;
   bool Pause(std::chrono::milliseconds span) const;
 
