@@ -22,3 +22,10 @@ if(TARGET orvexa_test_support AND TARGET orvexa_client)
   target_link_libraries(interference PRIVATE orvexa_core orvexa_client orvexa_test_support)
   set_target_properties(interference PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endif()
+
+# The archive benchmark (build/bench/archive_bench): a private PostgreSQL cluster, the
+# archive's transactions against plain COPY, a backfill from the real server.
+if(TARGET archive_bench)
+  target_sources(archive_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests/archive/postgres_cluster.cpp)
+  target_link_libraries(archive_bench PRIVATE orvexa_archive orvexa_test_support)
+endif()

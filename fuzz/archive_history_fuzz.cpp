@@ -3,37 +3,26 @@
 // ClientError (then it reconnects), never crash, read outside a buffer or take a value
 // that no log holds. The first input byte picks the transport (bit 0) and the order of
 // the reads; the rest is what the "server" sent.
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 
 #include "archive/lab_connection.h"
+#include "preloaded_socket.h"
 
 using orvexa::archive::LabConnection;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const uint8_t control = data[0];
-  int pair[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return 0;
-  ::fcntl(pair[0], F_SETFL, O_NONBLOCK);
-  const size_t length = size - 1 < 65536 ? size - 1 : 65536;
-  if (length > 0 && ::write(pair[1], data + 1, length) < 0) {
-    ::close(pair[0]);
-    ::close(pair[1]);
-    return 0;
-  }
+  PreloadedSocket socket;
+  if (!socket.Open(data + 1, size - 1)) return 0;
   LabConnection lab;
-  lab.Attach(pair[0], (control & 1) ? orvexa::client::Transport::kWebSocket
-                                    : orvexa::client::Transport::kTcp);
+  lab.Attach(socket.client, (control & 1) ? orvexa::client::Transport::kWebSocket
+                                          : orvexa::client::Transport::kTcp);
   try {
     if (control & 2) lab.ReadableChannels();
     for (int i = 0; i < 8; ++i) lab.HistoryBack(1, 1000);
   } catch (const orvexa::client::ClientError&) {
   }
-  ::close(pair[1]);
   return 0;
 }

@@ -14,4 +14,6 @@ cp build/*.ldp run/ 2>/dev/null || true
 bash scripts/install-js-deps.sh || ORVEXA_WEB_PORT=0
 cd run
 [ "${ORVEXA_WEB_PORT:-8080}" = 0 ] || bash ../scripts/console-nginx.sh "$$" "$@" &
+# ORVEXA_ARCHIVE=1: a private PostgreSQL cluster in run/archive-db and the archiver.
+[ "${ORVEXA_ARCHIVE:-0}" = 1 ] && bash ../scripts/archive-cluster.sh "$$" "$@" &
 exec ../build/orvexa "$@"

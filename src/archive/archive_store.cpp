@@ -34,7 +34,7 @@ CREATE TABLE sample_raw (
   PRIMARY KEY (channel, t, seq)) PARTITION BY RANGE (t);
 CREATE TABLE sample_raw_other PARTITION OF sample_raw DEFAULT;
 CREATE VIEW sample AS
-  SELECT c.lab, c.channel_id, s.t AS time, (s.raw / 256.0)::float8 AS value
+  SELECT c.lab, c.channel_id, s.t AS time, s.raw::float8 / 256 AS value
   FROM sample_raw s JOIN archive_channel c ON c.id = s.channel;
 )sql"};
 
