@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iostream>
 #include <pqxx/except>
+#include <stdexcept>
 #include <thread>
 
 #include "archive/history_alignment.h"
@@ -124,6 +125,11 @@ void LabFollower::Follow(Channel& c) {
     std::optional<size_t> first = 0;
     if (cursor.seq != 0) {
       LogRecords tail = store_->Tail(c.key, cursor, cursor.lastTime, LabConnection::kReplyCap);
+      // Without its newest records the archive cannot tell what is new; guessing would
+      // repeat or drop records.
+      if (tail.empty())
+        throw std::runtime_error("channel " + c.source.id + ": the archive's newest record (seq " +
+                                 std::to_string(cursor.seq) + ") is missing from sample_raw");
       first = FirstNewRecord(tail, reply, cursor.lastTime);
       if (!first) first = Realign(c, tail, &reply);
     }
