@@ -30,7 +30,14 @@ LabFollower::LabFollower(LabSettings lab, FollowSettings settings, const std::at
 LabFollower::~LabFollower() = default;
 
 void LabFollower::Report(const std::string& text) const {
-  std::cerr << "orvexa-archiver: " << lab_.lab << ": " << text << std::endl;
+  // One line per event: libpq's messages run over several.
+  std::string line;
+  for (char ch : text) {
+    bool blank = ch == '\n' || ch == '\t' || ch == '\r' || ch == ' ';
+    if (!blank || (!line.empty() && line.back() != ' ')) line += blank ? ' ' : ch;
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  std::cerr << "orvexa-archiver: " << lab_.lab << ": " << line << std::endl;
 }
 
 bool LabFollower::Pause(std::chrono::milliseconds span) const {
