@@ -7,7 +7,8 @@
 //     2,000,000, one a second) and `orvexa-archiver --once` copying all of it; the rate
 //     and the time a 60,000,000-record backfill would take at that rate (target: 10 min).
 //  3. One channel-day (86400 records) read through the public view `sample` (target:
-//     20 ms), and the bytes the rows take per sample (table and index).
+//     20 ms), and the bytes the rows take per sample (table and index); then the same
+//     after the days are packed per channel-hour (targets: 5 ms, 10 bytes a sample).
 //
 //   build/bench/archive_bench [records for the backfill]
 #include <signal.h>
@@ -116,6 +117,34 @@ int main(int argc, char** argv) {
     std::printf("channel-day from rows: %zu records in %.1f ms (best of 10; target 20 ms)\n", got,
                 best * 1000);
     std::printf("rows: %.1f bytes a sample (table and primary key)\n", bytes / rows);
+  }
+  {
+    ArchiveStore store(db.Connection());
+    std::printf("packed %d days per channel-hour\n", store.PackOldDays(now, 14));
+    pqxx::connection c(db.Connection());
+    const std::string day = orvexa::archive::UtcTimestampText((first / 86400 + 3) * 86400);
+    double best = 1e9;
+    size_t got = 0;
+    for (int round = 0; round < 10; ++round) {
+      pqxx::read_transaction w(c);
+      auto start = Clock::now();
+      pqxx::result r = w.exec_params(
+          "SELECT h.hour + u.off * interval '1 second', u.raw::float8 / 256 FROM sample_hour h "
+          "JOIN archive_channel c ON c.id = h.channel CROSS JOIN LATERAL unnest(h.t_off, h.raw) "
+          "AS u (off, raw) WHERE c.lab = 'bench' AND c.channel_id = 'ingest' "
+          "AND h.hour >= $1::timestamptz AND h.hour < $1::timestamptz + interval '1 day'",
+          day);
+      best = std::min(best, Seconds(start));
+      got = r.size();
+    }
+    pqxx::read_transaction w(c);
+    auto size = w.exec1(
+        "SELECT pg_total_relation_size('sample_hour'), (SELECT sum(cardinality(raw)) FROM "
+        "sample_hour)");
+    std::printf("channel-day packed: %zu records in %.1f ms (best of 10; target 5 ms)\n", got,
+                best * 1000);
+    std::printf("packed: %.1f bytes a sample (target 10)\n",
+                size[0].as<double>() / size[1].as<double>());
   }
 
   // 2. Backfill from the real server.

@@ -1,16 +1,37 @@
 // orvexa-archiver: keeps every logged record of one or more lab servers in PostgreSQL.
-// One LabFollower thread per lab; the main thread waits for SIGINT/SIGTERM (or, with
-// --once, for the followers to finish) and then lets each follower end after its current
-// transaction.
+// One LabFollower thread per lab; the main thread runs the hourly packing of old days
+// and waits for SIGINT/SIGTERM (or, with --once, for the followers to finish) and then
+// lets each follower end after its current transaction.
 #include <atomic>
 #include <chrono>
 #include <iostream>
 #include <thread>
 #include <vector>
 
+#include "archive/archive_store.h"
 #include "archive/archiver_options.h"
 #include "archive/lab_follower.h"
 #include "platform/termination_signals.h"
+
+namespace {
+
+// Packs the days older than the raw days kept; a failure is reported and waits for the
+// next hour.
+bool PackOldDays(const orvexa::archive::FollowSettings& settings) {
+  try {
+    orvexa::archive::ArchiveStore store(settings.database);
+    auto now = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    int days = store.PackOldDays(now.count(), settings.keepRawDays);
+    if (days > 0) std::cerr << "orvexa-archiver: packed " << days << " day(s) per channel-hour\n";
+    return true;
+  } catch (const std::exception& e) {
+    std::cerr << "orvexa-archiver: packing old days failed: " << e.what() << "\n";
+    return false;
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace orvexa;
@@ -45,10 +66,17 @@ int main(int argc, char** argv) {
       if (!follower.Run()) ++failed;
       --running;
     });
+  // Housekeeping: at the start and every hour (with --once: after the catching up).
+  auto nextPacking = std::chrono::steady_clock::now();
   while (running.load() > 0) {
     if (signals.Read() != 0) stop = true;
+    if (!options.follow.once && std::chrono::steady_clock::now() >= nextPacking) {
+      PackOldDays(options.follow);
+      nextPacking = std::chrono::steady_clock::now() + std::chrono::hours(1);
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   for (auto& t : threads) t.join();
+  if (options.follow.once && failed.load() == 0 && !PackOldDays(options.follow)) ++failed;
   return options.follow.once && failed.load() > 0 ? 1 : 0;
 }

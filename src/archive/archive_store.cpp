@@ -1,9 +1,11 @@
 #include "archive/archive_store.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <pqxx/pqxx>
 #include <tuple>
+#include <vector>
 
 namespace orvexa::archive {
 namespace {
@@ -36,7 +38,35 @@ CREATE TABLE sample_raw_other PARTITION OF sample_raw DEFAULT;
 CREATE VIEW sample AS
   SELECT c.lab, c.channel_id, s.t AS time, s.raw::float8 / 256 AS value
   FROM sample_raw s JOIN archive_channel c ON c.id = s.channel;
+)sql",
+    // Older days packed per channel and hour: the offsets of the records into the hour
+    // and their values, in log order; the view shows both forms.
+    R"sql(
+CREATE TABLE sample_hour (
+  channel int NOT NULL REFERENCES archive_channel (id),
+  hour timestamptz NOT NULL,
+  first_seq bigint NOT NULL,
+  t_off smallint[] NOT NULL,
+  raw int[] NOT NULL,
+  PRIMARY KEY (channel, hour, first_seq));
+CREATE TABLE archive_packed_day (day bigint PRIMARY KEY);
+CREATE OR REPLACE VIEW sample AS
+  SELECT c.lab, c.channel_id, s.t AS time, s.raw::float8 / 256 AS value
+  FROM sample_raw s JOIN archive_channel c ON c.id = s.channel
+  UNION ALL
+  SELECT c.lab, c.channel_id, h.hour + u.off * interval '1 second', u.raw::float8 / 256
+  FROM sample_hour h JOIN archive_channel c ON c.id = h.channel
+  CROSS JOIN LATERAL unnest(h.t_off, h.raw) AS u (off, raw);
 )sql"};
+
+// Moves the rows of `from` (a day partition, or the default partition with a time
+// condition) into packed hours.
+std::string PackRows(const std::string& from, const std::string& condition) {
+  return "INSERT INTO sample_hour SELECT channel, date_trunc('hour', t), min(seq), "
+         "array_agg(extract(epoch FROM t - date_trunc('hour', t))::smallint ORDER BY seq), "
+         "array_agg(raw ORDER BY seq) FROM " +
+         from + condition + " GROUP BY channel, date_trunc('hour', t) ON CONFLICT DO NOTHING";
+}
 
 int64_t FloorDiv(int64_t a, int64_t b) {
   return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
@@ -163,6 +193,12 @@ void ArchiveStore::EnsureDayPartitions(const LogRecords& records) {
   for (int64_t day : missing) {
     // Its own short transaction: creating a partition locks the parent table.
     pqxx::work w(connection_->db);
+    // A day already packed gets no new partition: late records of it wait in the
+    // default partition for the next packing.
+    if (!w.exec_params("SELECT 1 FROM archive_packed_day WHERE day = $1", day).empty()) {
+      knownDays_.insert(day);
+      continue;
+    }
     w.exec0("CREATE TABLE IF NOT EXISTS sample_raw_" + DayText(day) +
             " PARTITION OF sample_raw FOR VALUES FROM ('" + UtcTimestampText(day * kDay) +
             "') TO ('" + UtcTimestampText((day + 1) * kDay) + "')");
@@ -200,6 +236,52 @@ ChannelCursor ArchiveStore::Append(int channel, const ChannelCursor& cursor,
   }
   w.commit();
   return next;
+}
+
+int ArchiveStore::PackOldDays(int64_t now, int keepRawDays) {
+  int packed = 0;
+  // A day goes when it is older than the raw days kept and older than every channel's
+  // newest record, which the next read must still find as rows.
+  int64_t lastDay = FloorDiv(now, kDay) - keepRawDays;
+  {
+    pqxx::read_transaction w(connection_->db);
+    pqxx::row oldest = w.exec1("SELECT min(last_time) FROM archive_cursor WHERE seq > 0");
+    if (!oldest[0].is_null()) lastDay = std::min(lastDay, FloorDiv(oldest[0].as<int64_t>(), kDay));
+  }
+  std::vector<int64_t> days;
+  {
+    pqxx::read_transaction w(connection_->db);
+    for (const auto& row :
+         w.exec("SELECT substr(c.relname, 12) FROM pg_inherits i JOIN pg_class c ON c.oid = "
+                "i.inhrelid WHERE i.inhparent = 'sample_raw'::regclass AND c.relname ~ "
+                "'^sample_raw_[0-9]{8}$' ORDER BY 1")) {
+      std::string text = row[0].as<std::string>();
+      int64_t day =
+          w.exec_params1("SELECT ($1::date - date '1970-01-01')::bigint", text)[0].as<int64_t>();
+      if (day < lastDay) days.push_back(day);
+    }
+  }
+  for (int64_t day : days) {
+    // Packing, dropping and marking the day are one transaction: a crash leaves the day
+    // as it was, and a second run finds nothing left to do.
+    pqxx::work w(connection_->db);
+    const std::string table = "sample_raw_" + DayText(day);
+    w.exec0(PackRows(table, ""));
+    w.exec0("DROP TABLE " + table);
+    w.exec_params0("INSERT INTO archive_packed_day VALUES ($1) ON CONFLICT DO NOTHING", day);
+    w.commit();
+    knownDays_.erase(day);
+    ++packed;
+  }
+  // Late records of packed days, kept in the default partition meanwhile.
+  pqxx::work w(connection_->db);
+  const std::string late = " WHERE t < to_timestamp(" + std::to_string(lastDay * kDay) +
+                           ") AND (extract(epoch FROM t)::bigint / 86400) IN "
+                           "(SELECT day FROM archive_packed_day)";
+  w.exec0(PackRows("sample_raw_other", late));
+  w.exec0("DELETE FROM sample_raw_other" + late);
+  w.commit();
+  return packed;
 }
 
 }  // namespace orvexa::archive

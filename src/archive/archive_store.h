@@ -13,6 +13,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "archive/log_record.h"
 
@@ -28,7 +29,7 @@ struct ChannelCursor {
 class ArchiveStore {
  public:
   // The schema version this program creates and reads.
-  static constexpr int kSchemaVersion = 1;
+  static constexpr int kSchemaVersion = 2;
 
   // Connects with a libpq connection string (empty: the PG* environment) and brings the
   // schema up to kSchemaVersion. Throws when the database refuses either.
@@ -48,6 +49,11 @@ class ArchiveStore {
   // the new cursor. Throws (and commits nothing) when the stored cursor is no longer
   // `cursor` (another archiver moved it) or the database refuses the rows.
   ChannelCursor Append(int channel, const ChannelCursor& cursor, const LogRecords& records);
+  // The daily packing: every day partition older than `keepRawDays` days before `now`
+  // (and older than every channel's newest record) is packed per channel and hour into
+  // sample_hour and dropped, each day in one transaction. Idempotent. Returns the number
+  // of days packed.
+  int PackOldDays(int64_t now, int keepRawDays);
 
  private:
   void Migrate();

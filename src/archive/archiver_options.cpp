@@ -33,6 +33,8 @@ const char* const kArchiverUsage =
     "  --database CONNINFO     libpq connection string (default: the PG* environment)\n"
     "  --interval SECONDS      pause between reads of a caught-up lab (default 2)\n"
     "  --commit-rows N         records per transaction while catching up (default 50000)\n"
+    "  --keep-raw-days N       days kept as rows; older days are packed per channel-hour\n"
+    "                          by the hourly housekeeping (default 14)\n"
     "  --once                  catch every lab up once, then exit (0 when all succeeded)\n";
 
 bool ParseArchiverOptions(const std::vector<std::string>& args, ArchiverOptions* options,
@@ -49,7 +51,7 @@ bool ParseArchiverOptions(const std::vector<std::string>& args, ArchiverOptions*
       continue;
     }
     if (a != "--server" && a != "--token-file" && a != "--database" && a != "--interval" &&
-        a != "--commit-rows") {
+        a != "--commit-rows" && a != "--keep-raw-days") {
       *error = "unknown option \"" + a + "\"";
       return false;
     }
@@ -87,6 +89,12 @@ bool ParseArchiverOptions(const std::vector<std::string>& args, ArchiverOptions*
         return false;
       }
       options->follow.interval = std::chrono::seconds(number);
+    } else if (a == "--keep-raw-days") {
+      if (!PositiveNumber(v, 100000, &number)) {
+        *error = "--keep-raw-days takes 1 to 100000, not \"" + v + "\"";
+        return false;
+      }
+      options->follow.keepRawDays = static_cast<int>(number);
     } else {
       if (!PositiveNumber(v, 10000000, &number)) {
         *error = "--commit-rows takes 1 to 10000000, not \"" + v + "\"";

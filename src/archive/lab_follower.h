@@ -36,6 +36,7 @@ struct FollowSettings {
   std::chrono::milliseconds interval{2000};
   size_t commitRows = 50000;  // records per transaction during a backfill
   bool once = false;          // end after the first pass that catches every channel up
+  int keepRawDays = 14;       // days kept as rows before they are packed per hour
 };
 
 class LabFollower {

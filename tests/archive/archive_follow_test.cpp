@@ -230,6 +230,18 @@ TEST(ArchiveFollowTest, ArchiveEqualsTheLogThroughCrashesOfArchiverDatabaseAndSe
   ASSERT_GE(log.size(), archived.size());
   log.resize(archived.size());
   EXPECT_TRUE(archived == log) << "the archive differs from the log after the step back";
+
+  // Packing the days before yesterday per channel-hour, twice, keeps every record.
+  std::vector<std::string> pack = once;
+  pack.insert(pack.end(), {"--keep-raw-days", "1"});
+  for (int run = 0; run < 2; ++run) {
+    ServerProcess packer(dir.File("archiver"), pack, {}, archiverBinary);
+    ASSERT_EQ(packer.WaitForExit(std::chrono::seconds(120)), 0) << packer.Stderr();
+    if (run == 0) EXPECT_NE(packer.Stderr().find("day(s) per channel-hour"), std::string::npos);
+  }
+  log = ReadLog(server + "/sine.log");
+  log.resize(archive.Archived());
+  EXPECT_EQ(archive.Days("lab1", "Simulator_Sine"), Days(log));
 }
 
 }  // namespace
