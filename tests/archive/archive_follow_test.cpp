@@ -7,6 +7,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -242,6 +243,25 @@ TEST(ArchiveFollowTest, ArchiveEqualsTheLogThroughCrashesOfArchiverDatabaseAndSe
   log = ReadLog(server + "/sine.log");
   log.resize(archive.Archived());
   EXPECT_EQ(archive.Days("lab1", "Simulator_Sine"), Days(log));
+
+  // orvexa-cli reads the same records back, packed days and rows, in the log's order.
+  const std::string csv = dir.File("sine.csv");
+  const std::string command = "PYTHONPATH='" + std::string(ORVEXA_SOURCE_DIR) +
+                              "/clients/python' /usr/bin/python3 -m orvexa archive lab1 "
+                              "Simulator_Sine --from 0 --to 4000000000 --database '" +
+                              db.Connection() + "' --csv '" + csv + "' 2>/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::ifstream in(csv);
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, "time,value");
+  size_t row = 0;
+  while (std::getline(in, line) && row < log.size()) {
+    float value = std::strtof(line.c_str() + line.find(',') + 1, nullptr);
+    if (value * 256 != static_cast<float>(log[row].raw)) break;
+    ++row;
+  }
+  EXPECT_EQ(row, log.size()) << "orvexa-cli archive differs from the log at row " << row;
 }
 
 }  // namespace

@@ -39,12 +39,23 @@ def history(lab, channel_id, start, end, conninfo=""):
     psycopg = _psycopg()
     try:
         with psycopg.connect(conninfo) as db:
+            key = db.execute("SELECT id FROM archive_channel WHERE lab = %s AND channel_id = %s",
+                             (lab, channel_id)).fetchone()
+            if key is None:
+                return []
+            # Rows of recent days and packed hours of older ones, in log order (a packed
+            # hour keeps its records in log order from its first seq).
             rows = db.execute(
-                "SELECT extract(epoch FROM s.t)::bigint, s.raw FROM sample_raw s "
-                "JOIN archive_channel c ON c.id = s.channel "
-                "WHERE c.lab = %s AND c.channel_id = %s "
-                "AND s.t >= to_timestamp(%s) AND s.t < to_timestamp(%s) ORDER BY s.seq",
-                (lab, channel_id, _seconds(start), _seconds(end)))
+                "SELECT extract(epoch FROM q.t)::bigint, q.raw FROM ("
+                " SELECT s.t, s.seq AS k, 0::bigint AS n, s.raw FROM sample_raw s"
+                " WHERE s.channel = %(c)s AND s.t >= to_timestamp(%(a)s) AND s.t < to_timestamp(%(b)s)"
+                " UNION ALL"
+                " SELECT h.hour + u.off * interval '1 second', h.first_seq, u.n, u.raw"
+                " FROM sample_hour h CROSS JOIN LATERAL unnest(h.t_off, h.raw) WITH ORDINALITY"
+                " AS u (off, raw, n) WHERE h.channel = %(c)s"
+                " AND h.hour >= date_trunc('hour', to_timestamp(%(a)s)) AND h.hour < to_timestamp(%(b)s)"
+                ") q WHERE q.t >= to_timestamp(%(a)s) AND q.t < to_timestamp(%(b)s) ORDER BY q.k, q.n",
+                {"c": key[0], "a": _seconds(start), "b": _seconds(end)})
             return [(int(t), raw / 256.0) for t, raw in rows]
     except psycopg.Error as e:
         raise ArchiveUnavailable(f"the archive database: {' '.join(str(e).split())}") from e
