@@ -40,6 +40,21 @@ double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
+// The best of 10 runs of a query over one day (`$1`, a timestamptz text) in ms, and the
+// rows it gave.
+double BestOf10(pqxx::connection& c, const std::string& query, const std::string& day,
+                size_t* rows) {
+  double best = 1e9;
+  for (int round = 0; round < 10; ++round) {
+    pqxx::read_transaction w(c);
+    auto start = Clock::now();
+    pqxx::result r = w.exec_params(query, day);
+    best = std::min(best, Seconds(start));
+    *rows = r.size();
+  }
+  return best * 1000;
+}
+
 LogRecords Records(uint32_t first, size_t n) {
   LogRecords out(n);
   for (size_t i = 0; i < n; ++i)
@@ -97,25 +112,19 @@ int main(int argc, char** argv) {
   {
     pqxx::connection c(db.Connection());
     const std::string day = orvexa::archive::UtcTimestampText((first / 86400 + 3) * 86400);
-    double best = 1e9;
     size_t got = 0;
-    for (int round = 0; round < 10; ++round) {
-      pqxx::read_transaction w(c);
-      auto start = Clock::now();
-      pqxx::result r = w.exec_params(
-          "SELECT time, value FROM sample WHERE lab = 'bench' AND channel_id = 'ingest' "
-          "AND time >= $1::timestamptz AND time < $1::timestamptz + interval '1 day'",
-          day);
-      best = std::min(best, Seconds(start));
-      got = r.size();
-    }
+    double best = BestOf10(c,
+                           "SELECT time, value FROM sample WHERE lab = 'bench' AND channel_id = "
+                           "'ingest' AND time >= $1::timestamptz AND time < $1::timestamptz + "
+                           "interval '1 day'",
+                           day, &got);
     pqxx::read_transaction w(c);
     double bytes = w.exec1(
                         "SELECT sum(pg_total_relation_size(inhrelid)) FROM pg_inherits "
                         "WHERE inhparent = 'sample_raw'::regclass")[0]
                        .as<double>();
     std::printf("channel-day from rows: %zu records in %.1f ms (best of 10; target 20 ms)\n", got,
-                best * 1000);
+                best);
     std::printf("rows: %.1f bytes a sample (table and primary key)\n", bytes / rows);
   }
   {
@@ -123,40 +132,29 @@ int main(int argc, char** argv) {
     std::printf("packed %d days per channel-hour\n", store.PackOldDays(now, 14));
     pqxx::connection c(db.Connection());
     const std::string day = orvexa::archive::UtcTimestampText((first / 86400 + 3) * 86400);
-    double best = 1e9;
-    size_t got = 0;
-    for (int round = 0; round < 10; ++round) {
-      pqxx::read_transaction w(c);
-      auto start = Clock::now();
-      pqxx::result r = w.exec_params(
-          "SELECT h.hour + u.off * interval '1 second', u.raw::float8 / 256 FROM sample_hour h "
-          "JOIN archive_channel c ON c.id = h.channel CROSS JOIN LATERAL unnest(h.t_off, h.raw) "
-          "AS u (off, raw) WHERE c.lab = 'bench' AND c.channel_id = 'ingest' "
-          "AND h.hour >= $1::timestamptz AND h.hour < $1::timestamptz + interval '1 day'",
-          day);
-      best = std::min(best, Seconds(start));
-      got = r.size();
-    }
+    size_t got = 0, hours = 0;
+    double best = BestOf10(
+        c,
+        "SELECT h.hour + u.off * interval '1 second', u.raw::float8 / 256 FROM sample_hour h "
+        "JOIN archive_channel c ON c.id = h.channel CROSS JOIN LATERAL unnest(h.t_off, h.raw) "
+        "AS u (off, raw) WHERE c.lab = 'bench' AND c.channel_id = 'ingest' "
+        "AND h.hour >= $1::timestamptz AND h.hour < $1::timestamptz + interval '1 day'",
+        day, &got);
     // The hours as they are stored (24 rows of arrays), as a plotting tool that knows
     // the packed form reads them.
-    double arrays = 1e9;
-    for (int round = 0; round < 10; ++round) {
-      pqxx::read_transaction w(c);
-      auto start = Clock::now();
-      pqxx::result r = w.exec_params(
-          "SELECT h.hour, h.t_off, h.raw FROM sample_hour h JOIN archive_channel c ON c.id = "
-          "h.channel WHERE c.lab = 'bench' AND c.channel_id = 'ingest' AND h.hour >= "
-          "$1::timestamptz AND h.hour < $1::timestamptz + interval '1 day' ORDER BY h.hour",
-          day);
-      arrays = std::min(arrays, Seconds(start));
-    }
-    std::printf("channel-day packed, read as its 24 hour arrays: %.1f ms\n", arrays * 1000);
+    double arrays = BestOf10(
+        c,
+        "SELECT h.hour, h.t_off, h.raw FROM sample_hour h JOIN archive_channel c ON c.id = "
+        "h.channel WHERE c.lab = 'bench' AND c.channel_id = 'ingest' AND h.hour >= "
+        "$1::timestamptz AND h.hour < $1::timestamptz + interval '1 day' ORDER BY h.hour",
+        day, &hours);
+    std::printf("channel-day packed, read as its %zu hour arrays: %.1f ms\n", hours, arrays);
     pqxx::read_transaction w(c);
     auto size = w.exec1(
         "SELECT pg_total_relation_size('sample_hour'), (SELECT sum(cardinality(raw)) FROM "
         "sample_hour)");
     std::printf("channel-day packed: %zu records in %.1f ms (best of 10; target 5 ms)\n", got,
-                best * 1000);
+                best);
     std::printf("packed: %.1f bytes a sample (target 10)\n",
                 size[0].as<double>() / size[1].as<double>());
   }
