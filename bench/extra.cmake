@@ -29,3 +29,10 @@ if(TARGET auth_bench AND TARGET orvexa_test_support)
   target_link_libraries(auth_bench PRIVATE orvexa_test_support)
   add_dependencies(auth_bench orvexa orvexa-token)
 endif()
+
+# The archive benchmark (build/bench/archive_bench): a private PostgreSQL cluster, the
+# archive's transactions against plain COPY, a backfill from the real server.
+if(TARGET archive_bench)
+  target_sources(archive_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests/archive/postgres_cluster.cpp)
+  target_link_libraries(archive_bench PRIVATE orvexa_archive orvexa_test_support)
+endif()

@@ -3,15 +3,12 @@
 // buffers or an allocation sized by a count from the wire. The first input byte picks the
 // transport (bit 0: WebSocket frames) and the request whose reply is decoded; the rest is
 // what the "server" sent, put into one end of a socket pair before the client reads.
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "client/protocol_client.h"
+#include "preloaded_socket.h"
 
 using orvexa::client::ClientError;
 using orvexa::client::ProtocolClient;
@@ -56,20 +53,10 @@ void Decode(ProtocolClient& client, uint8_t which) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const uint8_t control = data[0];
-  int pair[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return 0;
-  // The reply is in the client's socket before it reads. What the client sends goes
-  // unread: its side does not block, so a full buffer is a send error, not a hang.
-  // Inputs stay below the pair's buffer size, so this write never blocks.
-  ::fcntl(pair[0], F_SETFL, O_NONBLOCK);
-  const size_t length = size - 1 < 65536 ? size - 1 : 65536;
-  if (length > 0 && ::write(pair[1], data + 1, length) < 0) {
-    ::close(pair[0]);
-    ::close(pair[1]);
-    return 0;
-  }
+  PreloadedSocket socket;
+  if (!socket.Open(data + 1, size - 1)) return 0;
   ProtocolClient client;
-  client.Attach(pair[0], (control & 1) ? Transport::kWebSocket : Transport::kTcp);
+  client.Attach(socket.client, (control & 1) ? Transport::kWebSocket : Transport::kTcp);
   client.set_timeout_ms(0);  // the end of the input is a time-out
   try {
     Decode(client, static_cast<uint8_t>(control >> 1));
@@ -77,6 +64,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint8_t next = static_cast<uint8_t>(control >> 4); next < 64; ++next) Decode(client, next);
   } catch (const ClientError&) {
   }
-  ::close(pair[1]);
   return 0;
 }

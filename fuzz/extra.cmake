@@ -22,3 +22,8 @@ endif()
 if(TARGET client_reply_fuzz)
   target_link_libraries(client_reply_fuzz PRIVATE orvexa_client)
 endif()
+
+# archive_history_fuzz: the archiver's reading of a lab server's replies.
+if(TARGET archive_history_fuzz)
+  target_link_libraries(archive_history_fuzz PRIVATE orvexa_archive)
+endif()

@@ -25,4 +25,6 @@ bash scripts/install-js-deps.sh || ORVEXA_WEB_PORT=0
 cd run
 [ "${ORVEXA_WEB_PORT:-8080}" = 0 ] || bash ../scripts/console-nginx.sh "$$" "$@" &
 [ "$mqtt_port" = 0 ] || bash ../scripts/live-broker.sh run "$$" &
+# ORVEXA_ARCHIVE=1: a private PostgreSQL cluster in run/archive-db and the archiver.
+[ "${ORVEXA_ARCHIVE:-0}" = 1 ] && bash ../scripts/archive-cluster.sh "$$" "$@" &
 exec ../build/orvexa "$@"

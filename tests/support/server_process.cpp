@@ -39,6 +39,8 @@ bool WaitForFileText(const std::string& path, const std::string& text,
 
 ServerProcess::ServerProcess(const std::string& folder, std::vector<std::string> args,
                              std::vector<std::string> environment, std::string binary) {
+  // Only the server knows the headless switch; other programs get their arguments as given.
+  bool server = binary.empty();
   if (binary.empty()) binary = std::string(ORVEXA_BUILD_DIR) + "/orvexa";
   stdoutPath_ = folder + "/.test-stdout";
   stderrPath_ = folder + "/.test-stderr";
@@ -49,7 +51,7 @@ ServerProcess::ServerProcess(const std::string& folder, std::vector<std::string>
   for (const auto& e : environment)
     if (e.rfind("DISPLAY=", 0) == 0 || e.rfind("WAYLAND_DISPLAY=", 0) == 0) modeGiven = true;
   std::vector<std::string> argv = {binary};
-  if (!modeGiven) argv.push_back("-headless");
+  if (!modeGiven && server) argv.push_back("-headless");
   argv.insert(argv.end(), args.begin(), args.end());
 
   // Drop the output of an earlier run in the same folder before the child starts, so

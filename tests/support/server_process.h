@@ -14,8 +14,8 @@ namespace orvexa::test {
 
 class ServerProcess {
  public:
-  // Starts `binary` (default: the built server) in `folder` with `args`. Headless mode is
-  // forced unless `args` already says otherwise or `environment` names a display
+  // Starts `binary` (default: the built server) in `folder` with `args`. For the server,
+  // headless mode is forced unless `args` already says otherwise or `environment` names a display
   // ("DISPLAY=..." or "WAYLAND_DISPLAY=..."). Extra environment entries "K=V" apply.
   ServerProcess(const std::string& folder, std::vector<std::string> args,
                 std::vector<std::string> environment = {}, std::string binary = "");

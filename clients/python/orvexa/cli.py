@@ -20,6 +20,7 @@ from datetime import datetime, timezone
 from . import (DEFAULT_URL, FIRST_BURST_SLOT, HISTORY_WINDOW, THIN_NONE, ConnectError,
                ConnectionLost, Experiment, NotAuthorised, OrvexaError, Refused, connect, iso_time)
 from .csv_output import CsvSink
+from .records import iso_time
 from .errors import ChannelNotFound, NotInControl
 from .wire import float32_text
 
@@ -134,6 +135,17 @@ def build_parser():
     s.add_argument("action", choices=("read",))
     s.add_argument("number", type=int, metavar="N")
     s.add_argument("--burst", action="store_true", default=None, help="read it as a burst (columns burst_0..7)")
+    s.add_argument("--csv", metavar="FILE")
+
+    s = sub.add_parser("archive", help="archived values of a channel as CSV (from the database, "
+                                       "not the server)")
+    s.add_argument("lab", metavar="LAB")
+    s.add_argument("id", metavar="ID")
+    s.add_argument("--from", dest="start", type=_time_arg, required=True,
+                   help="first time, seconds since 1970 or ISO-8601")
+    s.add_argument("--to", dest="end", type=_time_arg, required=True, help="end (not included)")
+    s.add_argument("--database", default="", metavar="CONNINFO",
+                   help="libpq connection string (default: the PG* environment)")
     s.add_argument("--csv", metavar="FILE")
 
     s = sub.add_parser("burst", help="run a burst recording and write its samples as CSV")
@@ -371,6 +383,20 @@ def _write_rows(target, header, rows, out):
         print(f"{sink.rows} rows written to {target}", file=sys.stderr)
 
 
+def _archive(args, out):
+    """The archive command reads the database alone; no server is involved."""
+    from . import archive
+    try:
+        rows = archive.history(args.lab, args.id, args.start, args.end, args.database)
+        _write_rows(args.csv, ["time", "value"], ((iso_time(t), v) for t, v in rows), out)
+        return EXIT_OK
+    except archive.ArchiveUnavailable as e:
+        print(f"orvexa-cli: {e}", file=sys.stderr)
+        return EXIT_CONNECTION
+    except BrokenPipeError:
+        return EXIT_OK
+
+
 COMMANDS = {
     "list": cmd_list, "read": cmd_read, "write": cmd_write, "watch": cmd_watch,
     "status": cmd_status, "controllers": cmd_controllers, "history": cmd_history,
@@ -395,6 +421,8 @@ def main(argv=None):
             context.load_verify_locations(cafile=args.cafile)
         except (OSError, ssl.SSLError) as e:
             parser.error(f"cannot use {args.cafile}: {getattr(e, 'strerror', None) or e}")
+    if args.command == "archive":
+        return _archive(args, out)
     try:
         if args.command == "watch" and args.broker:
             watch_live(args, out)

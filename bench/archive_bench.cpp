@@ -1,0 +1,198 @@
+// Archive benchmark, against a private PostgreSQL cluster started for the run.
+//  1. Ingest: the archive's transactions (COPY into the day-partitioned table with its
+//     primary key, cursor moved in the same transaction, 50000 records each) against a
+//     plain COPY of the same rows into an unindexed table, measured in the same run
+//     (target: at least 0.25x).
+//  2. Backfill end to end: the real server with a prepared log of N records (default
+//     2,000,000, one a second) and `orvexa-archiver --once` copying all of it; the rate
+//     and the time a 60,000,000-record backfill would take at that rate (target: 10 min).
+//  3. One channel-day (86400 records) read through the public view `sample` (target:
+//     20 ms), and the bytes the rows take per sample (table and index); then the same
+//     after the days are packed per channel-hour (targets: 5 ms, 10 bytes a sample).
+//
+//   build/bench/archive_bench [records for the backfill]
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <pqxx/pqxx>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "archive/archive_store.h"
+#include "archive/postgres_cluster.h"
+#include "support/server_process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using orvexa::archive::ArchiveStore;
+using orvexa::archive::ChannelCursor;
+using orvexa::archive::LogRecords;
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// The best of 10 runs of a query over one day (`$1`, a timestamptz text) in ms, and the
+// rows it gave.
+double BestOf10(pqxx::connection& c, const std::string& query, const std::string& day,
+                size_t* rows) {
+  double best = 1e9;
+  for (int round = 0; round < 10; ++round) {
+    pqxx::read_transaction w(c);
+    auto start = Clock::now();
+    pqxx::result r = w.exec_params(query, day);
+    best = std::min(best, Seconds(start));
+    *rows = r.size();
+  }
+  return best * 1000;
+}
+
+LogRecords Records(uint32_t first, size_t n) {
+  LogRecords out(n);
+  for (size_t i = 0; i < n; ++i)
+    out[i] = {first + static_cast<uint32_t>(i), static_cast<int32_t>((i * 7919) % 100003)};
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const size_t backfill = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 2000000;
+  orvexa::test::TempDir dir;
+  for (const char* sub : {"db", "server", "archiver"})
+    std::filesystem::create_directory(dir.File(sub));
+  orvexa::test::PostgresCluster db(dir.File("db"));
+  const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
+
+  // 1. Ingest.
+  const size_t rows = 1000000, chunk = 50000;
+  const uint32_t first = now - 30 * 86400;
+  LogRecords records = Records(first, rows);
+  double plain = 0;
+  {
+    pqxx::connection c(db.Connection());
+    pqxx::work w(c);
+    w.exec0("CREATE TABLE plain_copy (channel int, t timestamptz, seq bigint, raw int)");
+    w.commit();
+    auto start = Clock::now();
+    for (size_t from = 0; from < rows; from += chunk) {
+      pqxx::work copy(c);
+      pqxx::stream_to s(copy, "plain_copy", std::vector<std::string>{"channel", "t", "seq", "raw"});
+      for (size_t i = from; i < from + chunk; ++i)
+        s << std::make_tuple(1, orvexa::archive::UtcTimestampText(records[i].time),
+                             static_cast<int64_t>(i + 1), records[i].raw);
+      s.complete();
+      copy.commit();
+    }
+    plain = Seconds(start);
+  }
+  double archived = 0;
+  {
+    ArchiveStore store(db.Connection());
+    int key = store.ChannelKey("bench", "ingest");
+    ChannelCursor cursor = store.Cursor(key);
+    auto start = Clock::now();
+    for (size_t from = 0; from < rows; from += chunk)
+      cursor = store.Append(key, cursor,
+                            LogRecords(records.begin() + from, records.begin() + from + chunk));
+    archived = Seconds(start);
+  }
+  std::printf("ingest: plain COPY %.0f rows/s, archive %.0f rows/s: %.2fx (target >= 0.25x)\n",
+              rows / plain, rows / archived, plain / archived);
+
+  // 3. A channel-day through the view, and the bytes per row.
+  {
+    pqxx::connection c(db.Connection());
+    const std::string day = orvexa::archive::UtcTimestampText((first / 86400 + 3) * 86400);
+    size_t got = 0;
+    double best = BestOf10(c,
+                           "SELECT time, value FROM sample WHERE lab = 'bench' AND channel_id = "
+                           "'ingest' AND time >= $1::timestamptz AND time < $1::timestamptz + "
+                           "interval '1 day'",
+                           day, &got);
+    pqxx::read_transaction w(c);
+    double bytes = w.exec1(
+                        "SELECT sum(pg_total_relation_size(inhrelid)) FROM pg_inherits "
+                        "WHERE inhparent = 'sample_raw'::regclass")[0]
+                       .as<double>();
+    std::printf("channel-day from rows: %zu records in %.1f ms (best of 10; target 20 ms)\n", got,
+                best);
+    std::printf("rows: %.1f bytes a sample (table and primary key)\n", bytes / rows);
+  }
+  {
+    ArchiveStore store(db.Connection());
+    std::printf("packed %d days per channel-hour\n", store.PackOldDays(now, 14));
+    pqxx::connection c(db.Connection());
+    const std::string day = orvexa::archive::UtcTimestampText((first / 86400 + 3) * 86400);
+    size_t got = 0, hours = 0;
+    double best = BestOf10(
+        c,
+        "SELECT h.hour + u.off * interval '1 second', u.raw::float8 / 256 FROM sample_hour h "
+        "JOIN archive_channel c ON c.id = h.channel CROSS JOIN LATERAL unnest(h.t_off, h.raw) "
+        "AS u (off, raw) WHERE c.lab = 'bench' AND c.channel_id = 'ingest' "
+        "AND h.hour >= $1::timestamptz AND h.hour < $1::timestamptz + interval '1 day'",
+        day, &got);
+    // The hours as they are stored (24 rows of arrays), as a plotting tool that knows
+    // the packed form reads them.
+    double arrays = BestOf10(
+        c,
+        "SELECT h.hour, h.t_off, h.raw FROM sample_hour h JOIN archive_channel c ON c.id = "
+        "h.channel WHERE c.lab = 'bench' AND c.channel_id = 'ingest' AND h.hour >= "
+        "$1::timestamptz AND h.hour < $1::timestamptz + interval '1 day' ORDER BY h.hour",
+        day, &hours);
+    std::printf("channel-day packed, read as its %zu hour arrays: %.1f ms\n", hours, arrays);
+    pqxx::read_transaction w(c);
+    auto size = w.exec1(
+        "SELECT pg_total_relation_size('sample_hour'), (SELECT sum(cardinality(raw)) FROM "
+        "sample_hour)");
+    std::printf("channel-day packed: %zu records in %.1f ms (best of 10; target 5 ms)\n", got,
+                best);
+    std::printf("packed: %.1f bytes a sample (target 10)\n",
+                size[0].as<double>() / size[1].as<double>());
+  }
+
+  // 2. Backfill from the real server.
+  {
+    const std::string server = dir.File("server");
+    {
+      std::ofstream out(server + "/sine.log", std::ios::binary);
+      uint32_t header[3] = {static_cast<uint32_t>(backfill), static_cast<uint32_t>(backfill),
+                            15000000};
+      out.write(reinterpret_cast<const char*>(header), sizeof header);
+      LogRecords log = Records(now - 10 - static_cast<uint32_t>(backfill), backfill);
+      out.write(reinterpret_cast<const char*>(log.data()), log.size() * 8);
+    }
+    std::ofstream(server + "/orvexa.cfg")
+        << "OrvexaConfig { Enable = true LogingInfo = struct { Simulator_Sine = struct {\n"
+           "  LogingEnabled = true LogFileName = \"sine.log\" TimeBetweenLogs = 1 } } }\n";
+    std::filesystem::copy_file(std::string(ORVEXA_BUILD_DIR) + "/Simulator.ldp",
+                               server + "/Simulator.ldp");
+    orvexa::test::ServerProcess lab(server, {"/port", "0"});
+    int port = lab.WaitForPort().value_or(0);
+    lab.WaitForOutput("Server running");
+    auto start = Clock::now();
+    orvexa::test::ServerProcess archiver(dir.File("archiver"),
+                                         {"--server", "lab=127.0.0.1:" + std::to_string(port),
+                                          "--database", db.Connection(), "--once"},
+                                         {}, std::string(ORVEXA_BUILD_DIR) + "/orvexa-archiver");
+    auto status = archiver.WaitForExit(std::chrono::minutes(30));
+    double took = Seconds(start);
+    if (status != 0) {
+      std::printf("backfill failed: %s\n", archiver.Stderr().c_str());
+      return 1;
+    }
+    std::printf(
+        "backfill: %zu records in %.1f s, %.0f records/s; 60M records: %.1f min "
+        "(target 10 min)\n",
+        backfill, took, backfill / took, 60e6 / (backfill / took) / 60);
+  }
+  return 0;
+}

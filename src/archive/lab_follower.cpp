@@ -1,0 +1,190 @@
+#include "archive/lab_follower.h"
+
+#include <algorithm>
+#include <iostream>
+#include <pqxx/except>
+#include <stdexcept>
+#include <thread>
+
+#include "archive/history_alignment.h"
+
+namespace orvexa::archive {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kFirstRetry = std::chrono::milliseconds(500);
+constexpr auto kLastRetry = std::chrono::milliseconds(30000);
+// A channel whose log does not continue the archive is looked at again after this.
+constexpr auto kRealignPause = std::chrono::seconds(30);
+// The realignment looks back 1, 2, 4 ... seconds, up to the whole log.
+constexpr int kRealignSteps = 32;
+// Seconds a reply reaches back beyond the archive's newest record, for the difference
+// between this machine's clock and the server's.
+constexpr int64_t kClockMargin = 10;
+
+}  // namespace
+
+LabFollower::LabFollower(LabSettings lab, FollowSettings settings, const std::atomic<bool>& stop)
+    : lab_(std::move(lab)), settings_(std::move(settings)), stop_(stop) {}
+
+LabFollower::~LabFollower() = default;
+
+void LabFollower::Report(const std::string& text) const {
+  // One line per event: libpq's messages run over several.
+  std::string line;
+  for (char ch : text) {
+    bool blank = ch == '\n' || ch == '\t' || ch == '\r' || ch == ' ';
+    if (!blank || (!line.empty() && line.back() != ' ')) line += blank ? ' ' : ch;
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  std::cerr << "orvexa-archiver: " << lab_.lab << ": " << line << std::endl;
+}
+
+bool LabFollower::Pause(std::chrono::milliseconds span) const {
+  auto until = Clock::now() + span;
+  while (!stop_.load()) {
+    auto now = Clock::now();
+    if (now >= until) return true;
+    std::this_thread::sleep_for(
+        std::min<Clock::duration>(until - now, std::chrono::milliseconds(100)));
+  }
+  return false;
+}
+
+bool LabFollower::Run() {
+  auto retry = kFirstRetry;
+  while (!stop_.load()) {
+    bool ok = false;
+    try {
+      Pass();
+      ok = true;
+    } catch (const pqxx::broken_connection& e) {
+      Report(std::string("the database connection failed: ") + e.what());
+      store_.reset();
+    } catch (const pqxx::failure& e) {
+      Report(std::string("the database refused: ") + e.what());
+      store_.reset();
+    } catch (const client::ClientError& e) {
+      Report("the server at " + lab_.url + " failed: " + e.what());
+      server_.reset();
+    } catch (const std::exception& e) {
+      Report(e.what());
+      store_.reset();
+      server_.reset();
+    }
+    if (!store_)  // whatever was in flight may or may not be committed: ask again
+      for (auto& c : channels_) c.cursor.reset();
+    if (ok) {
+      retry = kFirstRetry;
+      if (settings_.once) return true;
+      if (!Pause(settings_.interval)) break;
+    } else {
+      if (settings_.once && stop_.load()) return false;
+      Report("retrying in " + std::to_string(retry.count()) + " ms");
+      if (!Pause(retry)) break;
+      retry = std::min(retry * 2, kLastRetry);
+    }
+  }
+  return false;
+}
+
+void LabFollower::Pass() {
+  if (!store_) store_ = std::make_unique<ArchiveStore>(settings_.database);
+  if (!server_) {
+    auto server = std::make_unique<LabConnection>();
+    server->Open(lab_.address, lab_.credential);
+    server_ = std::move(server);
+    // The server's channel list may have changed while it was away.
+    std::vector<Channel> listed;
+    for (auto& source : server_->ReadableChannels()) {
+      Channel c;
+      c.source = source;
+      for (auto& old : channels_)
+        if (old.source.id == source.id) c = old, c.source = source;
+      listed.push_back(std::move(c));
+    }
+    channels_ = std::move(listed);
+  }
+  for (auto& c : channels_) {
+    if (stop_.load()) return;
+    if (c.key == 0) c.key = store_->ChannelKey(lab_.lab, c.source.id);
+    Follow(c);
+  }
+}
+
+uint32_t LabFollower::SpanBackTo(uint32_t start, uint64_t extra) const {
+  const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  int64_t span = now - static_cast<int64_t>(start) + kClockMargin + static_cast<int64_t>(extra);
+  return static_cast<uint32_t>(std::clamp<int64_t>(span, 0, LabConnection::kWholeLog));
+}
+
+void LabFollower::Follow(Channel& c) {
+  while (!stop_.load()) {
+    if (!c.cursor) c.cursor = store_->Cursor(c.key);
+    const ChannelCursor cursor = *c.cursor;
+    // The reply reaches back a little before the archive's newest second, so it holds
+    // the archive's tail to match against.
+    LogRecords reply =
+        server_->HistoryBack(c.source.number, cursor.seq == 0 ? LabConnection::kWholeLog
+                                                              : SpanBackTo(cursor.lastTime, 0));
+    std::optional<size_t> first = 0;
+    if (cursor.seq != 0) {
+      LogRecords tail = store_->Tail(c.key, cursor, cursor.lastTime, LabConnection::kReplyCap);
+      // Without its newest records the archive cannot tell what is new; guessing would
+      // repeat or drop records.
+      if (tail.empty())
+        throw std::runtime_error("channel " + c.source.id + ": the archive's newest record (seq " +
+                                 std::to_string(cursor.seq) + ") is missing from sample_raw");
+      first = FirstNewRecord(tail, reply, cursor.lastTime);
+      if (!first) first = Realign(c, tail, &reply);
+    }
+    if (!first) return;
+    for (size_t from = *first; from < reply.size(); from += settings_.commitRows) {
+      LogRecords chunk(reply.begin() + from,
+                       reply.begin() + std::min(reply.size(), from + settings_.commitRows));
+      c.cursor = store_->Append(c.key, *c.cursor, chunk);
+      if (stop_.load()) return;
+    }
+    // A reply cut at the cap: more is waiting.
+    if (reply.size() < LabConnection::kReplyCap) return;
+  }
+}
+
+std::optional<size_t> LabFollower::Realign(Channel& c, const LogRecords& tail, LogRecords* reply) {
+  if (Clock::now() < c.nextRealign) return std::nullopt;
+  const ChannelCursor cursor = *c.cursor;
+  // Reach further back, 1, 2, 4 ... s more, for the records the clock set back.
+  for (int step = 0; step < kRealignSteps; ++step) {
+    uint32_t span = SpanBackTo(cursor.lastTime, uint64_t{1} << step);
+    LogRecords probe = server_->HistoryBack(c.source.number, span);
+    if (auto first = FirstNewRecord(tail, probe, cursor.lastTime)) {
+      if (c.reportedStuck || *first < probe.size())
+        Report("channel " + c.source.id + ": its log goes on after a clock step back");
+      c.reportedStuck = false;
+      *reply = std::move(probe);
+      return first;
+    }
+    if (span == LabConnection::kWholeLog) break;
+  }
+  LogRecords whole = server_->HistoryBack(c.source.number, LabConnection::kWholeLog);
+  if (FollowsAfterGap(whole, cursor.lastTime)) {
+    Report("channel " + c.source.id +
+           ": the server's log no longer holds the archive's newest record (the log was "
+           "reset, or overwritten while the archiver was away); archiving goes on from its "
+           "oldest record");
+    c.reportedStuck = false;
+    *reply = std::move(whole);
+    return 0;
+  }
+  if (!c.reportedStuck && !whole.empty())
+    Report("channel " + c.source.id +
+           ": the server's log does not continue the archive (clock set back, log reset); "
+           "waiting for it");
+  c.reportedStuck = !whole.empty();
+  c.nextRealign = Clock::now() + kRealignPause;
+  return std::nullopt;
+}
+
+}  // namespace orvexa::archive
