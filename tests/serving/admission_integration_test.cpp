@@ -120,7 +120,7 @@ bool StartBurstHoldingTheDevices(ProtocolClient& bursting, ProtocolClient& reade
   const uint16_t channel = reader.FindChannel(3, "Probe_Input");
   if (channel == 0) return false;
   bursting.U8(17).Str("sweep").U32(durationMs).Send();
-  for (int attempt = 0; attempt < 10; ++attempt) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
     reader.U8(5).U16(channel).Send();
     if (reader.Quiet(200)) return true;
     EXPECT_EQ(reader.ReadF32(), 21.5f);
@@ -130,23 +130,23 @@ bool StartBurstHoldingTheDevices(ProtocolClient& bursting, ProtocolClient& reade
 }
 
 // A burst keeps the devices to itself; accepting, the handshake and Hello do not need
-// them, so a new client is answered at once while the burst runs (the main thread's
-// one-second tick, which needs the devices, does not hold up accepting either).
+// them, so new clients are answered while the burst runs (the main thread's one-second
+// tick, which needs the devices, does not hold up accepting either). Told by order, not
+// by time: the burst has not answered yet when both Hellos have been.
 TEST(AdmissionTest, HelloIsAnsweredWhileABurstHoldsTheDevices) {
   RunningServer server({}, true);
   auto bursting = server.Connect(Transport::kTcp);
   auto reader = server.Connect(Transport::kWebSocket);
-  const Clock::time_point burstStart = Clock::now();
-  ASSERT_TRUE(StartBurstHoldingTheDevices(*bursting, *reader, 5000))
+  bursting->set_timeout_ms(30000);
+  ASSERT_TRUE(StartBurstHoldingTheDevices(*bursting, *reader, 8000))
       << "the burst did not hold the devices";
   // Past at least one tick of the main thread's clock, which needs the devices too.
   ASSERT_TRUE(reader->Quiet(1100));
   for (Transport transport : {Transport::kTcp, Transport::kWebSocket}) {
-    const Clock::time_point connecting = Clock::now();
     auto fresh = server.Connect(transport);
-    EXPECT_LT(MillisecondsSince(connecting), 1000);
+    EXPECT_NE(fresh, nullptr);
   }
-  EXPECT_LT(MillisecondsSince(burstStart), 4000) << "the burst ended before the Hellos";
+  EXPECT_TRUE(bursting->Quiet(0)) << "the burst ended before the Hellos";
   EXPECT_NE(bursting->ReadU32(), 0u);  // the burst's experiment
   EXPECT_EQ(reader->ReadF32(), 21.5f);
 }
