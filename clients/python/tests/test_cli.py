@@ -19,7 +19,7 @@ import unittest
 from datetime import datetime, timezone
 
 import orvexa
-from orvexa_server import CLIENT_ROOT, OrvexaServer, closed_port, wait_for, write_log
+from orvexa_server import BUILD_DIR, CLIENT_ROOT, OrvexaServer, closed_port, wait_for, write_log
 from stand_in_server import StandIn
 
 LOGGED = 5000
@@ -218,6 +218,37 @@ class CliTests(unittest.TestCase):
         # Longer than the opening carries: a usage error before any connection is tried.
         done = self.run_cli("--token", "x" * 254, "list", url=f"tcp://127.0.0.1:{closed_port()}", expect=2)
         self.assertIn("at most 253", done.stderr)
+
+    def test_token_against_a_server_that_authenticates(self):
+        keys_dir = tempfile.TemporaryDirectory(prefix="orvexa-keys-")
+        self.addCleanup(keys_dir.cleanup)
+        keys = keys_dir.name
+        tool = os.path.join(BUILD_DIR, "orvexa-token")
+
+        def secret(name):
+            path = os.path.join(keys, name)
+            subprocess.run([tool, "--new-hs256", path], check=True, capture_output=True)
+            return path
+
+        def token(key, role):
+            return subprocess.run([tool, "--key", key, "--role", role, "--sub", "ada", "--aud", "lab1"],
+                                  check=True, capture_output=True, text=True).stdout.strip()
+
+        lab_key, other_key = secret("lab.secret"), secret("other.secret")
+        server = OrvexaServer(config=f'OrvexaConfig {{ Authenticate = true AuthKeyFile = "{lab_key}" '
+                                     f'LabId = "lab1" }}\n')
+        try:
+            url = server.url("tcp")
+            self.assertIn("Simulator_Sine", self.run_cli("--token", token(lab_key, "controller"), "list",
+                                                         url=url).stdout)
+            self.run_cli("--observer", "list", url=server.url("ws"),
+                         env={"ORVEXA_TOKEN": token(lab_key, "observer")})
+            for args in (["--token", token(other_key, "controller")], ["--token", token(lab_key, "observer")],
+                         []):
+                done = self.run_cli(*args, "list", url=url, expect=5)
+                self.assertIn("not authorised", done.stderr)
+        finally:
+            server.stop()
 
 
 if __name__ == "__main__":
