@@ -120,7 +120,10 @@ bool StartBurstHoldingTheDevices(ProtocolClient& bursting, ProtocolClient& reade
   const uint16_t channel = reader.FindChannel(3, "Probe_Input");
   if (channel == 0) return false;
   bursting.U8(17).Str("sweep").U32(durationMs).Send();
-  for (int attempt = 0; attempt < 50; ++attempt) {
+  // On a loaded machine the burst's worker may run only after many reads: a deadline,
+  // not a count of reads.
+  const Clock::time_point start = Clock::now();
+  while (MillisecondsSince(start) < std::min<int64_t>(durationMs / 2, 5000)) {
     reader.U8(5).U16(channel).Send();
     if (reader.Quiet(200)) return true;
     EXPECT_EQ(reader.ReadF32(), 21.5f);
@@ -152,21 +155,21 @@ TEST(AdmissionTest, HelloIsAnsweredWhileABurstHoldsTheDevices) {
 }
 
 // A client that leaves while a burst holds the devices gives its place back before the
-// burst ends: its close path needs nothing the burst holds.
+// burst ends, even the last controller, whose leaving the user table must tell the
+// plug-ins about (which waits for the devices).
 TEST(AdmissionTest, AClientLeavingDuringABurstFreesItsPlaceAtOnce) {
   RunningServer server({"/maxclient", "3"}, true);
-  auto bursting = server.Connect(Transport::kTcp);
-  auto reader = server.Connect(Transport::kWebSocket);
+  auto bursting = server.Connect(Transport::kTcp, 3);
+  auto reader = server.Connect(Transport::kWebSocket, 3);
   auto leaving = server.Connect(Transport::kTcp);
   EXPECT_TRUE(RefusedAtOnce(server.port));
   bursting->set_timeout_ms(30000);
   ASSERT_TRUE(StartBurstHoldingTheDevices(*bursting, *reader, 8000))
       << "the burst did not hold the devices";
   leaving->Close();
-  ASSERT_TRUE(server.WaitForAudit("Users 3 connection closed"));
-  // Counted out right after its audit line: a newcomer may need a second try.
+  // Counted out as the connection ends: a newcomer may need a few tries.
   bool admitted = false;
-  for (int attempt = 0; attempt < 50 && !admitted && bursting->Quiet(20); ++attempt) {
+  for (int attempt = 0; attempt < 200 && !admitted && bursting->Quiet(20); ++attempt) {
     ProtocolClient newcomer;
     newcomer.ConnectRaw("127.0.0.1", server.port);
     newcomer.U16(100).U8(1).Str("").Send();
