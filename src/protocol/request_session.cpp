@@ -23,11 +23,19 @@ int64_t NowMs() {
   return MonotonicNanoseconds() / 1000000;
 }
 
+// The refusals of the lab PC's own clients (127.0.0.1, no proxy or forwarded address
+// naming another) are not bounded: one of them retrying with an expired token must not
+// close the port to every other local client, the local proxy's included.
+HelloFailureBound* FailureBoundFor(const RequestContext& c) {
+  return c.local && !c.proxied && !c.forwarded ? nullptr : c.env.failures;
+}
+
 // The token check of an opening with authentication on. Empty when admitted (the
 // token's user and booking end are in the context), otherwise the reason of the refusal.
 std::string CheckToken(RequestContext& c, const std::string& credential) {
   // A proxy's forwarded address is known only here.
-  if (c.env.failures && c.env.failures->IsBlocked(c.clientHost, NowMs())) return kBlockedReason;
+  HelloFailureBound* failures = FailureBoundFor(c);
+  if (failures && failures->IsBlocked(c.clientHost, NowMs())) return kBlockedReason;
   if (credential.empty() && c.observer && c.env.allowAnonymousObservers) return "";
   TokenCheck check = c.env.tokens->Verify(credential, CalendarSeconds());
   if (!check.valid) return check.reason;
@@ -49,7 +57,8 @@ void RefuseHello(RequestContext& c, const std::string& reason) {
     if (c.env.audit && c.env.audit->IsOpen())
       c.env.audit->Write("Hello refused from %s (over %d.%d.%d.%d): %s\n", client.c_str(), p[0],
                          p[1], p[2], p[3], reason.c_str());
-    if (c.env.failures && c.env.failures->RecordFailure(c.clientHost, NowMs()) && c.env.audit &&
+    HelloFailureBound* failures = FailureBoundFor(c);
+    if (failures && failures->RecordFailure(c.clientHost, NowMs()) && c.env.audit &&
         c.env.audit->IsOpen())
       c.env.audit->Write("Address %s closed for %d s after %u refused Hellos\n", client.c_str(),
                          static_cast<int>(HelloFailureBound::kBlockMs / 1000),

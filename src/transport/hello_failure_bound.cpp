@@ -10,18 +10,26 @@ size_t HelloFailureBound::AddressHash::operator()(const Address& address) const 
   return static_cast<size_t>(hash);
 }
 
+HelloFailureBound::Address HelloFailureBound::KeyOf(const Address& address) {
+  if (address.IsV4()) return address;
+  HostAddress::Bytes network = address.bytes();
+  std::fill(network.begin() + 8, network.end(), 0);
+  return HostAddress::FromBytes(network);
+}
+
 bool HelloFailureBound::IsBlocked(const Address& address, int64_t nowMs) {
   std::lock_guard<std::mutex> guard(lock_);
-  auto it = entries_.find(address);
+  auto it = entries_.find(KeyOf(address));
   return it != entries_.end() && it->second.blockedUntilMs > nowMs;
 }
 
 bool HelloFailureBound::RecordFailure(const Address& address, int64_t nowMs) {
+  const Address key = KeyOf(address);
   std::lock_guard<std::mutex> guard(lock_);
-  auto it = entries_.find(address);
+  auto it = entries_.find(key);
   if (it == entries_.end()) {
     MakeRoomLocked(nowMs);
-    it = entries_.emplace(address, Entry{nowMs, 0, 0, nowMs}).first;
+    it = entries_.emplace(key, Entry{nowMs, 0, 0, nowMs}).first;
   }
   Entry& entry = it->second;
   if (nowMs - entry.windowStartMs >= kWindowMs) {
@@ -43,10 +51,17 @@ void HelloFailureBound::MakeRoomLocked(int64_t nowMs) {
     return e.blockedUntilMs <= nowMs && nowMs - e.windowStartMs >= kWindowMs;
   });
   if (entries_.size() < kMaxAddresses) return;
-  auto oldest = std::min_element(
-      entries_.begin(), entries_.end(),
-      [](const auto& a, const auto& b) { return a.second.lastFailureMs < b.second.lastFailureMs; });
-  entries_.erase(oldest);
+  // An address still closed goes last, or filling the table would open it again: first
+  // the oldest refusal among the open ones, else the block that ends first.
+  auto first =
+      std::min_element(entries_.begin(), entries_.end(), [nowMs](const auto& a, const auto& b) {
+        const bool aBlocked = a.second.blockedUntilMs > nowMs,
+                   bBlocked = b.second.blockedUntilMs > nowMs;
+        if (aBlocked != bBlocked) return !aBlocked;
+        return aBlocked ? a.second.blockedUntilMs < b.second.blockedUntilMs
+                        : a.second.lastFailureMs < b.second.lastFailureMs;
+      });
+  entries_.erase(first);
 }
 
 }  // namespace orvexa

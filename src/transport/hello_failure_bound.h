@@ -4,9 +4,10 @@
 // local proxy the address is the one its X-Real-IP names, so it is looked at once the
 // upgrade is read; other peers are looked at when they are accepted.
 //
-// The key is a HostAddress, so IPv4 and IPv6 clients share one table. The table holds at most
+// The key is a HostAddress, so IPv4 and IPv6 clients share one table; an IPv6 client
+// counts under its /64 network, which one subscriber usually holds whole. The table holds at most
 // kMaxAddresses entries; when it is full, entries whose window and block have run out go
-// first, then the entry whose last refusal is oldest.
+// first, then the open entry whose last refusal is oldest, an address still closed last.
 //
 // Threads: the main thread (accepting) and workers (opening). Its own lock guards the
 // table; it is a leaf held for one lookup or update, so one address's refusals never
@@ -32,7 +33,6 @@ class HelloFailureBound {
   static constexpr int64_t kBlockMs = 60'000;
   static constexpr size_t kMaxAddresses = 4096;
 
-
   // True when connections from `address` are to be closed at once.
   bool IsBlocked(const Address& address, int64_t nowMs);
   // Counts one refusal; true when it starts the address's block.
@@ -49,6 +49,8 @@ class HelloFailureBound {
     size_t operator()(const Address& address) const;
   };
 
+  // The table's key: IPv4 as it is, IPv6 cut to its /64 network.
+  static Address KeyOf(const Address& address);
   // Makes room for one more entry (lock_ held).
   void MakeRoomLocked(int64_t nowMs);
 
