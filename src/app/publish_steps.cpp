@@ -48,7 +48,8 @@ void ServerApplication::StartPublishing() {
 }
 
 void ServerApplication::StopPublishing() {
-  if (server_->publisher) server_->publisher->Stop();
+  if (server_->publisher && !server_->publisher->Stop(ShutdownTimeLeft()))
+    threadsOutlivedShutdown_ = true;
 }
 
 }  // namespace orvexa

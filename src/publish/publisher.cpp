@@ -65,7 +65,7 @@ Publisher::Publisher(const PublishSettings& settings, MqttLink::Options link,
       link_(std::move(link)) {}
 
 Publisher::~Publisher() {
-  Stop();
+  Stop(std::chrono::hours(1));
 }
 
 std::string Publisher::TopicLevel(const std::string& id) {
@@ -85,13 +85,20 @@ bool Publisher::Start() {
   return true;
 }
 
-void Publisher::Stop() {
-  {
-    std::lock_guard<std::mutex> hold(stopLock_);
-    stopping_ = true;
-  }
+bool Publisher::Stop(std::chrono::milliseconds wait) {
+  if (!thread_.joinable()) return true;  // never started, stopped or left behind already
+  std::unique_lock<std::mutex> hold(stopLock_);
+  stopping_ = true;
   stopWake_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  // The thread may be inside a plug-in's read that never returns: shutdown goes on
+  // without it then (the process ends without destroying what it can reach).
+  if (!stopWake_.wait_for(hold, wait, [this] { return finished_; })) {
+    thread_.detach();
+    return false;
+  }
+  hold.unlock();
+  thread_.join();
+  return true;
 }
 
 void Publisher::DescribeChannels() {
@@ -166,6 +173,9 @@ void Publisher::Run() {
               static_cast<unsigned long long>(link_.Published()),
               static_cast<unsigned long long>(link_.Dropped()));
   std::fflush(stdout);
+  std::lock_guard<std::mutex> hold(stopLock_);
+  finished_ = true;
+  stopWake_.notify_all();
 }
 
 void Publisher::PublishFast() {

@@ -69,8 +69,10 @@ class Publisher {
 
   // After the plug-ins are loaded (the channel list is fixed from then on).
   bool Start();
-  // Publishes "offline", disconnects and joins the thread (bounded by about a second).
-  void Stop();
+  // Publishes "offline", disconnects and joins the thread (about a second), waiting at
+  // most `wait`; false when the thread is still busy then (a plug-in's read that does
+  // not return): it is left running, detached.
+  bool Stop(std::chrono::milliseconds wait);
 
   uint64_t Dropped() const { return link_.Dropped(); }
   std::string Topic(const std::string& leaf) const { return prefix_ + leaf; }
@@ -107,9 +109,10 @@ class Publisher {
   std::string lastControl_;
   std::string lastRecordings_;
 
-  std::mutex stopLock_;  // guards stopping_ for the wait
+  std::mutex stopLock_;  // guards stopping_ and finished_ for the waits
   std::condition_variable stopWake_;
   bool stopping_ = false;
+  bool finished_ = false;  // the thread has published "offline" and disconnected
   std::thread thread_;
 };
 
