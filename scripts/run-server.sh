@@ -12,11 +12,14 @@ cp build/*.ldp run/ 2>/dev/null || true
 # added to it).
 [ -e run/orvexa.cfg ] || cp scripts/demo-orvexa.cfg run/orvexa.cfg
 # Live data for viewers goes through a private Mosquitto broker (ORVEXA_MQTT_PORT=0: no
-# broker). A configuration without broker keys gets them once, for the lab "lab".
+# broker). A configuration whose BrokerUrl is missing or empty gets the keys once, for the
+# lab "lab".
 mqtt_port="${ORVEXA_MQTT_PORT:-1883}"
 if [ "$mqtt_port" != 0 ]; then
   (cd run && bash ../scripts/live-broker.sh prepare)
-  if ! grep -q BrokerUrl run/orvexa.cfg; then
+  if ! grep -q 'BrokerUrl *= *"[^"]' run/orvexa.cfg; then
+    # The server saves the keys it has, empty ones too: those give way to the new ones.
+    sed -i -E '/^ *(BrokerUrl|BrokerUser|BrokerPasswordFile|LabId) *= *""/d' run/orvexa.cfg
     sed -i "0,/^OrvexaConfig {/s||OrvexaConfig {\n   BrokerUrl = \"mqtt://127.0.0.1:$mqtt_port\"  LabId = \"${ORVEXA_LAB_ID:-lab}\"\n   BrokerUser = \"${ORVEXA_LAB_ID:-lab}\"  BrokerPasswordFile = \"mosquitto/${ORVEXA_LAB_ID:-lab}.password\"|" run/orvexa.cfg
   fi
 fi
