@@ -127,16 +127,13 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
     writer.Close(false);
   } catch (const ConnectionClosed&) {
   }
-  // Counted out first: the user table may have to tell the plug-ins that control
-  // changed, which waits for the devices while a burst holds them, and a newcomer must
-  // not wait for that too.
-  CountOut(env);
   if (session && session->registered && env.users) env.users->RemoveBySocket(&socket);
   session.reset();
   stream.reset();
   CloseOwnSocket(env, socket);
   if (env.audit && env.audit->IsOpen())
     env.audit->Write("Users %u connection closed\n", connection->serial);
+  CountOut(env);
 }
 
 }  // namespace orvexa
