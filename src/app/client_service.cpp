@@ -154,7 +154,7 @@ void ClientService::DisconnectAll(std::chrono::milliseconds deviceWait) {
 }
 
 bool ClientService::WaitForWorkers(std::chrono::milliseconds timeout) {
-  return loop_.RunUntil([this] { return tracker_.ActiveCount() == 0; }, timeout);
+  return loop_.RunUntil([this] { return tracker_.RunningCount() == 0; }, timeout);
 }
 
 }  // namespace orvexa

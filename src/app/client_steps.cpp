@@ -40,7 +40,7 @@ void ServerApplication::WaitForClientWorkers(std::chrono::milliseconds bound, bo
   OrvexaServer& server = *server_;
   if (!server.clients || server.clients->WaitForWorkers(bound)) return;
   std::fprintf(stderr, "Warning: %u client connections did not end in time\n",
-               server.clients->tracker().ActiveCount());
+               server.clients->tracker().RunningCount());
   // A worker that is still running keeps using the service, the registry, the audit log
   // and the experiments: none of it may be destroyed under the worker.
   if (lastChance) threadsOutlivedShutdown_ = true;

@@ -28,8 +28,8 @@ void CloseOwnSocket(ServingEnvironment& env, ConnectionSocket& socket) {
   socket.handle = kInvalidSocket;
 }
 
-void CountOut(ServingEnvironment& env) {
-  if (env.tracker) env.tracker->Leave();
+void CountOut(ServingEnvironment& env, bool placeFreed = false) {
+  if (env.tracker) env.tracker->Leave(placeFreed);
 }
 
 }  // namespace
@@ -113,7 +113,7 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
 
   // The close path, in its order. The close hooks take only the leaf locks they need
   // (a recording ends under ExperimentLock), never ServerLock: an ending connection gives
-  // back its place, thread and socket at once, even while a burst holds the devices.
+  // back its place at once, even while a burst holds the devices.
   if (session) {
     for (CloseHook hook : table.CloseHooks()) {
       try {
@@ -127,13 +127,17 @@ void ClientWorker(ServingEnvironment& env, std::unique_ptr<AdmittedConnection> c
     writer.Close(false);
   } catch (const ConnectionClosed&) {
   }
+  // The place goes back before the user table's removal, whose control-changed message
+  // waits for the devices when the leaver held control during a burst. The worker itself
+  // counts as running until its last step: shutdown waits for it.
+  if (env.tracker) env.tracker->FreePlace();
   if (session && session->registered && env.users) env.users->RemoveBySocket(&socket);
   session.reset();
   stream.reset();
   CloseOwnSocket(env, socket);
   if (env.audit && env.audit->IsOpen())
     env.audit->Write("Users %u connection closed\n", connection->serial);
-  CountOut(env);
+  CountOut(env, /*placeFreed=*/true);
 }
 
 }  // namespace orvexa

@@ -17,6 +17,7 @@ std::optional<uint32_t> ConnectionTracker::Admit(uint32_t maxClients) {
   std::lock_guard<std::mutex> guard(lock_);
   if (activeClientCount_ >= maxClients) return std::nullopt;
   ++activeClientCount_;
+  ++runningWorkers_;
   return ++connectionSerial_;
 }
 
@@ -27,14 +28,26 @@ std::optional<uint32_t> ConnectionTracker::Admit(uint32_t maxClients, SocketHand
   const bool counted = address != kLocalProxy;
   if (counted && OpeningFromLocked(address) >= maxOpening_.load()) return std::nullopt;
   ++activeClientCount_;
+  ++runningWorkers_;
   // No deadline until Track: the accepting thread tracks it before anything else runs.
   live_.push_back({handle, nullptr, address, counted, std::numeric_limits<int64_t>::max(), true});
   return ++connectionSerial_;
 }
 
-void ConnectionTracker::Leave() {
+void ConnectionTracker::FreePlace() {
   std::lock_guard<std::mutex> guard(lock_);
   if (activeClientCount_ > 0) --activeClientCount_;
+}
+
+void ConnectionTracker::Leave(bool placeFreed) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!placeFreed && activeClientCount_ > 0) --activeClientCount_;
+  if (runningWorkers_ > 0) --runningWorkers_;
+}
+
+uint32_t ConnectionTracker::RunningCount() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return runningWorkers_;
 }
 
 uint32_t ConnectionTracker::ActiveCount() {
@@ -118,7 +131,7 @@ int ConnectionTracker::ExpireUnopened(int64_t nowMs) {
 bool ConnectionTracker::WaitUntilAllLeft(std::chrono::milliseconds timeout) {
   auto end = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    if (ActiveCount() == 0) return true;
+    if (RunningCount() == 0) return true;
     if (std::chrono::steady_clock::now() >= end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

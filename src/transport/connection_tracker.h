@@ -43,9 +43,18 @@ class ConnectionTracker {
   // from there (a page opening many connections at once must not be refused for the
   // proxy's sake); Readdress counts it once its handshake names the client's address.
   std::optional<uint32_t> Admit(uint32_t maxClients, SocketHandle handle, const Address& address);
-  // Counts one connection out (the last step of its worker).
-  void Leave();
+  // Gives back the connection's place among MaxClientCount. The close path calls it
+  // before its last steps, which may wait for the devices (a control-changed message
+  // during a burst): a newcomer need not wait for them. At most once per connection.
+  void FreePlace();
+  // The last step of a connection's worker: counts it out of the running workers, and
+  // gives back its place too unless FreePlace already did (`placeFreed`).
+  void Leave(bool placeFreed = false);
+  // Connections holding a place (ActiveClientCount).
   uint32_t ActiveCount();
+  // Workers that have not yet taken their last step; shutdown waits for these, as they
+  // still use the user table, the audit log and the experiments.
+  uint32_t RunningCount();
   uint32_t LastSerial();
 
   // At most this many connections of one address in their opening (at least 1).
@@ -70,7 +79,8 @@ class ConnectionTracker {
   void ShutdownAll();
   // Shuts down the connections whose opening deadline has passed; returns how many.
   int ExpireUnopened(int64_t nowMs);
-  // Waits until every worker has counted itself out; false when `timeout` passed first.
+  // Waits until every worker has taken its last step (RunningCount 0); false when
+  // `timeout` passed first.
   bool WaitUntilAllLeft(std::chrono::milliseconds timeout);
 
  private:
@@ -86,7 +96,8 @@ class ConnectionTracker {
   uint32_t OpeningFromLocked(const Address& address) const;
 
   std::mutex lock_;  // the admission lock: guards everything below
-  uint32_t activeClientCount_ = 0;
+  uint32_t activeClientCount_ = 0;  // places taken
+  uint32_t runningWorkers_ = 0;     // admitted, last step not yet taken
   uint32_t connectionSerial_ = 0;
   std::vector<Live> live_;
 
