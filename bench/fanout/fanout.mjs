@@ -15,7 +15,7 @@ import { createRequire } from 'node:module';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { REPO, freePort, serverConfig, serverFolder, startServer, tempDir } from '../../clients/test/harness.mjs';
+import { REPO, freePort, serverConfig, serverFolder, startBroker, startServer, tempDir } from '../../clients/test/harness.mjs';
 
 const mqtt = createRequire(path.join(REPO, 'clients/package.json'))('mqtt');
 const LAB = 'bench';
@@ -123,27 +123,20 @@ async function main() {
   const generators = Number(process.argv[4] ?? 2);
   const dir = tempDir('fanout');
   const children = [];
+  let broker = null;
   const stopAll = () => children.forEach((c) => c.kill('SIGTERM'));
   process.on('exit', stopAll);
   try {
     // The broker, as nobody when root (Mosquitto would switch to its own user otherwise).
-    const brokerDir = path.join(dir, 'broker');
-    fs.mkdirSync(brokerDir);
     const [tcp, ws, web, serverPort] = [await freePort(), await freePort(), await freePort(), await freePort()];
-    fs.writeFileSync(path.join(brokerDir, 'mosquitto.conf'),
-      `persistence false\nallow_anonymous true\nmax_queued_messages 1000\nlistener ${tcp} 127.0.0.1\nlistener ${ws} 127.0.0.1\nprotocol websockets\n`);
     const asRoot = process.getuid() === 0;
-    if (asRoot) execFileSync('chown', ['-R', 'nobody', dir]);
-    const broker = spawn(asRoot ? 'runuser' : 'mosquitto',
-      [...(asRoot ? ['-u', 'nobody', '--', 'mosquitto'] : []), '-c', path.join(brokerDir, 'mosquitto.conf')], { stdio: 'ignore' });
-    children.push(broker);
+    broker = await startBroker({ tcpPort: tcp, wsPort: ws });
     // nginx in front, as in production: /mqtt proxied to the broker's WebSocket listener.
     const nginxDir = path.join(dir, 'nginx');
     fs.mkdirSync(path.join(nginxDir, 'temp'), { recursive: true });
-    // The production /mqtt location, pointed at this broker's WebSocket listener.
+    // The production /mqtt location, its upstream this broker's WebSocket listener.
     const mqttLocation = /location = \/mqtt \{[\s\S]*?\n\}/
-      .exec(fs.readFileSync(path.join(REPO, 'deploy/nginx/orvexa-locations.conf'), 'utf8'))[0]
-      .replace('127.0.0.1:9001', `127.0.0.1:${ws}`);
+      .exec(fs.readFileSync(path.join(REPO, 'deploy/nginx/orvexa-locations.conf'), 'utf8'))[0];
     fs.writeFileSync(path.join(nginxDir, 'nginx.conf'), `worker_processes 1;
 worker_rlimit_nofile 65536;
 pid ${nginxDir}/nginx.pid;
@@ -152,6 +145,7 @@ http {
   access_log off;
   client_body_temp_path ${nginxDir}/temp;
   proxy_temp_path ${nginxDir}/temp;
+  upstream orvexa_live { server 127.0.0.1:${ws}; }
   server {
     listen 127.0.0.1:${web};
     ${mqttLocation}
@@ -161,8 +155,7 @@ http {
     const nginx = spawn('nginx', ['-p', nginxDir, '-c', path.join(nginxDir, 'nginx.conf'), '-e', path.join(nginxDir, 'error.log'), '-g', 'daemon off;'], { stdio: 'ignore' });
     children.push(nginx);
     // The server: the sine at 1 kHz, values at 10 Hz.
-    const config = serverConfig({ fastHz: 1000 }).replace('OrvexaConfig {',
-      `OrvexaConfig {\n   BrokerUrl = "mqtt://127.0.0.1:${tcp}"  LabId = "${LAB}"  PublishValueRate = 10`);
+    const config = serverConfig({ fastHz: 1000, broker: { port: tcp, labId: LAB, valueRate: 10 } });
     const server = await startServer(serverFolder(path.join(dir, 'server'), config), serverPort);
     children.push(server.proc);
     await server.waitFor('Publishing live data');
@@ -171,7 +164,7 @@ http {
     await new Promise((r) => setTimeout(r, 2000));
     const idle = await over(seconds, pid);
     // As root the broker is runuser's child.
-    const brokerPid = asRoot ? Number(execFileSync('pgrep', ['-P', String(broker.pid)]).toString()) : broker.pid;
+    const brokerPid = asRoot ? Number(execFileSync('pgrep', ['-P', String(broker.proc.pid)]).toString()) : broker.proc.pid;
     const brokerIdle = processFigures(brokerPid);
 
     // The viewers: the connect storm spreads them over 10 s.
@@ -217,6 +210,7 @@ http {
     console.log(`  generators: ${generatorCpu.toFixed(1)} CPU seconds in all over their whole run (${generators} processes on ${os.cpus().length} cores)`);
   } finally {
     stopAll();
+    await broker?.stop();
     await new Promise((r) => setTimeout(r, 500));
     fs.rmSync(dir, { recursive: true, force: true });
   }
