@@ -9,11 +9,17 @@
 // observers, over TCP and WebSocket, the two servers measured in alternation; prints the
 // ratio new/old of each. --new measures another binary than this build's.
 //
+// With --storm, a class arriving at once instead: N clients (default 1000) connect at the
+// same moment, each says Hello and reads one value; all must be served, the slowest within
+// 2 s, the kernel's ListenOverflows unchanged and the server's peak memory (VmHWM) at most
+// 80 MB; then ReadValue round trips of N/2 clients against the echo baseline (>= 0.8x).
+//
 //   build/bench/serving_bench [seconds per configuration and server, default 3]
-//                             [--old path/to/orvexa] [--new path/to/orvexa]
+//                             [--old path/to/orvexa] [--new path/to/orvexa] [--storm [N]]
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,6 +32,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <memory>
 #include <sstream>
@@ -97,7 +104,7 @@ class EchoServer {
 // ---- The real server in a temporary folder. ----
 class ServerUnderTest {
  public:
-  explicit ServerUnderTest(const std::string& binary) {
+  explicit ServerUnderTest(const std::string& binary, int maxClients = 200) {
     static int started = 0;
     folder_ = std::filesystem::temp_directory_path() /
               ("orvexa-bench-" + std::to_string(getpid()) + "-" + std::to_string(++started));
@@ -105,6 +112,7 @@ class ServerUnderTest {
     std::filesystem::copy_file(std::string(ORVEXA_BUILD_DIR) + "/Simulator.ldp",
                                folder_ / "Simulator.ldp");
     std::string out = (folder_ / "stdout").string();
+    const std::string maxClientText = std::to_string(maxClients);
     pid_ = ::fork();
     if (pid_ == 0) {
       if (::chdir(folder_.c_str()) != 0) _exit(127);
@@ -112,7 +120,7 @@ class ServerUnderTest {
       ::dup2(fd, 1);
       ::dup2(fd, 2);
       ::execl(binary.c_str(), binary.c_str(), "-headless", "/port", "0", "/conexp", "600",
-              "/maxclient", "200", static_cast<char*>(nullptr));
+              "/maxclient", maxClientText.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -138,11 +146,13 @@ class ServerUnderTest {
   }
   int port() const { return port_; }
   pid_t pid() const { return pid_; }
-  long ResidentKilobytes() const {
+  // A figure of /proc/<pid>/status in kB ("VmRSS:", "VmHWM:"), -1 if absent.
+  long StatusKilobytes(const char* key = "VmRSS:") const {
     std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
     std::string line;
+    const size_t length = std::char_traits<char>::length(key);
     while (std::getline(in, line))
-      if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+      if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + length);
     return -1;
   }
 
@@ -269,23 +279,130 @@ void CompareWithOld(const ServerUnderTest& server, const ServerUnderTest& old, u
   }
 }
 
+// The kernel's count of connections dropped because a listen queue was full
+// (TcpExt ListenOverflows in /proc/net/netstat: a line of names, then one of values).
+long ListenOverflows() {
+  std::ifstream in("/proc/net/netstat");
+  std::string names, values;
+  while (std::getline(in, names) && std::getline(in, values)) {
+    if (names.rfind("TcpExt:", 0) != 0) continue;
+    std::istringstream n(names), v(values);
+    std::string name, value;
+    while (n >> name && v >> value)
+      if (name == "ListenOverflows") return std::atol(value.c_str());
+  }
+  return -1;
+}
+
+// Thousands of client sockets in this process, and as many in the server and the echo
+// process it forks: the soft descriptor limit goes up to the hard one.
+void RaiseDescriptorLimit(int wanted) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  if (limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+  if (limit.rlim_cur < static_cast<rlim_t>(wanted))
+    std::fprintf(stderr, "descriptor limit %llu is below the %d this mode needs\n",
+                 static_cast<unsigned long long>(limit.rlim_cur), wanted);
+}
+
+const char* Verdict(bool pass) {
+  return pass ? "PASS" : "FAIL";
+}
+
+// `clients` observers connect at the same moment, each saying Hello and reading one value,
+// and stay connected until all are done.
+void ConnectStorm(const ServerUnderTest& server, const EchoServer& echo, uint16_t channel,
+                  int clients, double seconds) {
+  std::vector<ProtocolClient> connections(static_cast<size_t>(clients));
+  std::vector<double> took(static_cast<size_t>(clients), -1);
+  std::promise<void> start;
+  std::shared_future<void> go = start.get_future().share();
+  std::vector<std::thread> threads;
+  threads.reserve(connections.size());
+  const long overflowsBefore = ListenOverflows();
+  std::chrono::steady_clock::time_point t0;
+  for (size_t i = 0; i < connections.size(); ++i) {
+    threads.emplace_back([&, i] {
+      go.wait();
+      try {
+        ProtocolClient& c = connections[i];
+        c.Connect("127.0.0.1", server.port(), Transport::kTcp);
+        if (c.Hello(kObserver) != 0) return;
+        c.ReadValue(channel);
+        took[i] = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+      } catch (const std::exception&) {
+        // Not served: counted below.
+      }
+    });
+  }
+  t0 = std::chrono::steady_clock::now();
+  start.set_value();
+  for (auto& t : threads) t.join();
+  const long overflows = ListenOverflows() - overflowsBefore;
+  const long peakKb = server.StatusKilobytes("VmHWM:");
+  connections.clear();
+
+  std::vector<double> served;
+  for (double t : took)
+    if (t >= 0) served.push_back(t);
+  std::sort(served.begin(), served.end());
+  const double slowest = served.empty() ? 0 : served.back();
+  const double median = served.empty() ? 0 : served[served.size() / 2];
+  const bool allServed = static_cast<int>(served.size()) == clients;
+  std::printf("connect storm: %d clients at once, Hello + ReadValue each: %zu served, %zu not%s\n",
+              clients, served.size(), static_cast<size_t>(clients) - served.size(),
+              allServed ? "  PASS" : "  FAIL");
+  std::printf("  slowest %.3f s, median %.3f s (target: slowest <= 2 s)  %s\n", slowest, median,
+              Verdict(allServed && slowest <= 2.0));
+  std::printf("  ListenOverflows %+ld (target: unchanged)  %s\n", overflows,
+              Verdict(overflows == 0));
+  std::printf("  server's peak memory (VmHWM) %.1f MB (target <= 80 MB)  %s\n", peakKb / 1024.0,
+              Verdict(peakKb >= 0 && peakKb <= 80 * 1024));
+
+  const int half = std::max(clients / 2, 1);
+  Pair best = BestOfRounds(
+      [&] {
+        return Measure(echo.port(), echo.pid(), Transport::kTcp, kNoHello, channel, half,
+                       seconds / kRounds);
+      },
+      [&] {
+        return Measure(server.port(), server.pid(), Transport::kTcp, kController, channel, half,
+                       seconds / kRounds);
+      });
+  const double ratio = best.second.perSecond / best.first.perSecond;
+  std::printf(
+      "ReadValue round trips, %d clients: echo %.0f/s  server %.0f/s  ratio %.2fx "
+      "(target >= 0.8x)  %s  cpu per round trip: echo %.1f us, server %.1f us\n",
+      half, best.first.perSecond, best.second.perSecond, ratio, Verdict(ratio >= 0.8),
+      best.first.cpuMicroseconds, best.second.cpuMicroseconds);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   double seconds = 3.0;
   std::string newBinary = std::string(ORVEXA_BUILD_DIR) + "/orvexa", oldBinary;
+  int storm = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if ((a == "--old" || a == "--new") && i + 1 < argc) {
       (a == "--old" ? oldBinary : newBinary) = argv[++i];
+    } else if (a == "--storm") {
+      storm = 1000;
+      if (i + 1 < argc && std::atoi(argv[i + 1]) > 0) storm = std::atoi(argv[++i]);
     } else if (std::atof(a.c_str()) > 0) {
       seconds = std::atof(a.c_str());
     } else {
-      std::fprintf(stderr, "usage: serving_bench [seconds] [--old orvexa] [--new orvexa]\n");
+      std::fprintf(stderr,
+                   "usage: serving_bench [seconds] [--old orvexa] [--new orvexa] [--storm [N]]\n");
       return 2;
     }
   }
-  ServerUnderTest server(newBinary);
+  if (storm) RaiseDescriptorLimit(2 * storm + 100);
+  ServerUnderTest server(newBinary, storm ? storm + 100 : 200);
   std::unique_ptr<ServerUnderTest> old;
   if (!oldBinary.empty()) old = std::make_unique<ServerUnderTest>(oldBinary);
   EchoServer echo;
@@ -304,6 +421,10 @@ int main(int argc, char** argv) {
   std::printf("ReadValue on channel %u (%s), %.1f s per measurement\n", channel,
               channels[channel - 1].id.c_str(), seconds);
   probe.Close();
+  if (storm) {
+    ConnectStorm(server, echo, channel, storm, seconds);
+    return 0;
+  }
 
   struct Row {
     const char* name;
@@ -344,7 +465,7 @@ int main(int argc, char** argv) {
     c->Hello();
     idle.push_back(std::move(c));
   }
-  long kb = server.ResidentKilobytes();
+  long kb = server.StatusKilobytes();
   std::printf("resident memory with 50 idle clients: %.1f MB (target < 30 MB)\n", kb / 1024.0);
   return 0;
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the npm packages of clients/ (uPlot for the lab console, playwright-core and ws
+# Installs the npm packages of clients/ (uPlot and mqtt for the lab console, playwright-core and ws
 # for the tests and benchmarks) exactly as package-lock.json lists them, only when
 # node_modules does not match the lock file yet. Called by run-server.sh and the tests.
 set -euo pipefail

@@ -42,5 +42,5 @@ if [ "$WHICH" = all ] || [ "$WHICH" = tsan ]; then
   cmake --build build-tsan -j "$JOBS"
   # Each test carries its suite folder as a label.
   (cd build-tsan && ctest --output-on-failure -j "$JOBS" --timeout 900 \
-     -L '^(serving|sessions|transport|logging|experiments|protocol|plugins|host)$')
+     -L '^(serving|sessions|transport|logging|experiments|protocol|plugins|host|publish|platform)$')
 fi

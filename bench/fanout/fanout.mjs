@@ -10,12 +10,19 @@
 //    none (the ratio), the broker's CPU and memory, and what the generators cost.
 // Usage (bench/fanout/run.sh raises the descriptor limit first):
 //   node bench/fanout/fanout.mjs [viewers=2000] [seconds=60] [generators=2]
+// With --outage [seconds=60]: the broker stopped that long while the server samples the
+// sine at 3999 Hz and publishes it. Prints the sampler's rate during the outage against the
+// same stretch just before with the broker up (from the
+// sequence numbers and sample times of ReadFastSamples, read gap-free over the direct
+// port), the time from the broker's return until a subscriber gets a new `values` frame,
+// and the server's memory before, at its highest during, and after the outage.
+//   node bench/fanout/fanout.mjs --outage [seconds=60]
 import { fork, spawn, execFileSync } from 'node:child_process';
 import { createRequire } from 'node:module';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { REPO, freePort, serverConfig, serverFolder, startServer, tempDir } from '../../clients/test/harness.mjs';
+import { REPO, freePort, serverConfig, serverFolder, startBroker, startServer, tempDir } from '../../clients/test/harness.mjs';
 
 const mqtt = createRequire(path.join(REPO, 'clients/package.json'))('mqtt');
 const LAB = 'bench';
@@ -77,6 +84,8 @@ if (process.argv[2] === '--generator') {
     setTimeout(() => process.exit(0), 500);
   });
   process.send('ready');
+} else if (process.argv[2] === '--outage') {
+  await outage(Number(process.argv[3] ?? 60));
 } else {
   await main();
 }
@@ -123,27 +132,20 @@ async function main() {
   const generators = Number(process.argv[4] ?? 2);
   const dir = tempDir('fanout');
   const children = [];
+  let broker = null;
   const stopAll = () => children.forEach((c) => c.kill('SIGTERM'));
   process.on('exit', stopAll);
   try {
     // The broker, as nobody when root (Mosquitto would switch to its own user otherwise).
-    const brokerDir = path.join(dir, 'broker');
-    fs.mkdirSync(brokerDir);
     const [tcp, ws, web, serverPort] = [await freePort(), await freePort(), await freePort(), await freePort()];
-    fs.writeFileSync(path.join(brokerDir, 'mosquitto.conf'),
-      `persistence false\nallow_anonymous true\nmax_queued_messages 1000\nlistener ${tcp} 127.0.0.1\nlistener ${ws} 127.0.0.1\nprotocol websockets\n`);
     const asRoot = process.getuid() === 0;
-    if (asRoot) execFileSync('chown', ['-R', 'nobody', dir]);
-    const broker = spawn(asRoot ? 'runuser' : 'mosquitto',
-      [...(asRoot ? ['-u', 'nobody', '--', 'mosquitto'] : []), '-c', path.join(brokerDir, 'mosquitto.conf')], { stdio: 'ignore' });
-    children.push(broker);
+    broker = await startBroker({ tcpPort: tcp, wsPort: ws });
     // nginx in front, as in production: /mqtt proxied to the broker's WebSocket listener.
     const nginxDir = path.join(dir, 'nginx');
     fs.mkdirSync(path.join(nginxDir, 'temp'), { recursive: true });
-    // The production /mqtt location, pointed at this broker's WebSocket listener.
+    // The production /mqtt location, its upstream this broker's WebSocket listener.
     const mqttLocation = /location = \/mqtt \{[\s\S]*?\n\}/
-      .exec(fs.readFileSync(path.join(REPO, 'deploy/nginx/orvexa-locations.conf'), 'utf8'))[0]
-      .replace('127.0.0.1:9001', `127.0.0.1:${ws}`);
+      .exec(fs.readFileSync(path.join(REPO, 'deploy/nginx/orvexa-locations.conf'), 'utf8'))[0];
     fs.writeFileSync(path.join(nginxDir, 'nginx.conf'), `worker_processes 1;
 worker_rlimit_nofile 65536;
 pid ${nginxDir}/nginx.pid;
@@ -152,6 +154,7 @@ http {
   access_log off;
   client_body_temp_path ${nginxDir}/temp;
   proxy_temp_path ${nginxDir}/temp;
+  upstream orvexa_live { server 127.0.0.1:${ws}; }
   server {
     listen 127.0.0.1:${web};
     ${mqttLocation}
@@ -161,8 +164,7 @@ http {
     const nginx = spawn('nginx', ['-p', nginxDir, '-c', path.join(nginxDir, 'nginx.conf'), '-e', path.join(nginxDir, 'error.log'), '-g', 'daemon off;'], { stdio: 'ignore' });
     children.push(nginx);
     // The server: the sine at 1 kHz, values at 10 Hz.
-    const config = serverConfig({ fastHz: 1000 }).replace('OrvexaConfig {',
-      `OrvexaConfig {\n   BrokerUrl = "mqtt://127.0.0.1:${tcp}"  LabId = "${LAB}"  PublishValueRate = 10`);
+    const config = serverConfig({ fastHz: 1000, broker: { port: tcp, labId: LAB, valueRate: 10 } });
     const server = await startServer(serverFolder(path.join(dir, 'server'), config), serverPort);
     children.push(server.proc);
     await server.waitFor('Publishing live data');
@@ -171,7 +173,7 @@ http {
     await new Promise((r) => setTimeout(r, 2000));
     const idle = await over(seconds, pid);
     // As root the broker is runuser's child.
-    const brokerPid = asRoot ? Number(execFileSync('pgrep', ['-P', String(broker.pid)]).toString()) : broker.pid;
+    const brokerPid = asRoot ? Number(execFileSync('pgrep', ['-P', String(broker.proc.pid)]).toString()) : broker.proc.pid;
     const brokerIdle = processFigures(brokerPid);
 
     // The viewers: the connect storm spreads them over 10 s.
@@ -217,7 +219,100 @@ http {
     console.log(`  generators: ${generatorCpu.toFixed(1)} CPU seconds in all over their whole run (${generators} processes on ${os.cpus().length} cores)`);
   } finally {
     stopAll();
+    await broker?.stop();
     await new Promise((r) => setTimeout(r, 500));
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+}
+
+async function outage(seconds) {
+  const RATE = 3999;
+  const dir = tempDir('outage');
+  let broker = null;
+  let server = null;
+  let client = null;
+  let viewer = null;
+  const abort = new AbortController();
+  try {
+    const [tcp, ws, serverPort] = [await freePort(), await freePort(), await freePort()];
+    broker = await startBroker({ tcpPort: tcp, wsPort: ws });
+    const config = serverConfig({ fastHz: RATE, broker: { port: tcp, labId: LAB, valueRate: 10 } });
+    server = await startServer(serverFolder(path.join(dir, 'server'), config), serverPort);
+    await server.waitFor('Publishing live data');
+    const pid = server.proc.pid;
+
+    // The sampler, followed gap-free over the direct port: sequence and tick of each sample.
+    const { OrvexaClient } = await import('../../clients/js/src/index.js');
+    client = await OrvexaClient.connect(`ws://127.0.0.1:${serverPort}/`, { kind: 'observer' });
+    const channel = await client.findReadableChannel('Simulator_Sine');
+    const marks = []; // [sequence, tick] at the start and the end of the outage
+    let newest = null;
+    let lost = 0;
+    const follow = (async () => {
+      for await (const batch of client.poll(channel, { signal: abort.signal, intervalMs: 20 })) {
+        lost += batch.gap;
+        const n = batch.values.length;
+        newest = [batch.sequences[n - 1], batch.times[n - 1]];
+      }
+    })();
+
+    // A viewer on the broker's TCP port, reconnecting on its own.
+    let valuesAt = 0;
+    viewer = mqtt.connect(`mqtt://127.0.0.1:${tcp}`, { reconnectPeriod: 200, connectTimeout: 2000 });
+    viewer.on('error', () => {});
+    viewer.on('connect', () => viewer.subscribe(`orvexa/v1/${LAB}/values`));
+    viewer.on('message', () => (valuesAt = performance.now()));
+    await until('a values frame', () => valuesAt > 0, 10000);
+    await until('fast samples', () => newest !== null, 10000);
+
+    // The same stretch with the broker up first: the machine's own figure for the sampler.
+    const upFrom = newest;
+    await new Promise((r) => setTimeout(r, seconds * 1000));
+    const upRate = ((newest[0] - upFrom[0]) >>> 0) / (((newest[1] - upFrom[1]) >>> 0) / 1000) / RATE;
+
+    const rssBefore = processFigures(pid).rssMb;
+    let rssPeak = rssBefore;
+    const sampleRss = setInterval(() => (rssPeak = Math.max(rssPeak, processFigures(pid).rssMb)), 250);
+    marks.push(newest);
+    const lostBefore = lost;
+    await broker.stop();
+    broker = null;
+    await new Promise((r) => setTimeout(r, seconds * 1000));
+    marks.push(newest);
+    const lostDuring = lost - lostBefore;
+    broker = await startBroker({ tcpPort: tcp, wsPort: ws });
+    const back = performance.now();
+    await until('a values frame after the broker returned', () => valuesAt > back, 30000);
+    const republished = (performance.now() - back) / 1000;
+    await new Promise((r) => setTimeout(r, 2000));
+    clearInterval(sampleRss);
+    const rssAfter = processFigures(pid).rssMb;
+
+    const [[seq0, tick0], [seq1, tick1]] = marks;
+    const samples = (seq1 - seq0) >>> 0;
+    const spanSeconds = ((tick1 - tick0) >>> 0) / 1000;
+    const rate = samples / spanSeconds / RATE;
+    const verdict = (ok) => (ok ? 'PASS' : 'FAIL');
+    console.log(`broker outage: stopped for ${seconds} s while the sine is sampled at ${RATE} Hz and published`);
+    console.log(`  sampler during the outage: ${samples} samples over ${spanSeconds.toFixed(3)} s of the server's time, ` +
+      `${(100 * rate).toFixed(2)} % of ${RATE} Hz (x${(rate / upRate).toFixed(3)} of ${(100 * upRate).toFixed(2)} % with the broker up, same run), ` +
+      `${lostDuring} lost to the reader (target >= 99.5 %)  ${verdict(rate >= 0.995)}`);
+    console.log(`  publishing again ${republished.toFixed(2)} s after the broker accepted connections (target <= 5 s)  ${verdict(republished <= 5)}`);
+    console.log(`  server memory: ${rssBefore.toFixed(1)} MB before, ${rssPeak.toFixed(1)} MB at most during, ` +
+      `${rssAfter.toFixed(1)} MB after (target: at most 16 MB above before, the publisher's 8 MB bound and slack)  ${verdict(rssPeak - rssBefore <= 16)}`);
+    abort.abort();
+    await follow.catch(() => {});
+    await server.stop();
+    const summary = /Live data: .*/.exec(server.out)?.[0] ?? 'no publisher summary';
+    const told = `${server.out}\n${server.err}`.split('\n').filter((l) => /[Bb]roker/.test(l));
+    console.log(`  server: ${summary}; said:\n    ${told.join('\n    ')}`);
+    server = null;
+  } finally {
+    abort.abort();
+    viewer?.end(true);
+    client?.close();
+    await server?.stop();
+    await broker?.stop();
     fs.rmSync(dir, { recursive: true, force: true });
   }
 }

@@ -156,6 +156,9 @@ export function pollFastSamples(
   options?: PollOptions,
 ): AsyncGenerator<FastBatch>;
 
+/** A ReadFastSamples reply's samples oldest first, with their sequence numbers. */
+export function oldestFirst(reply: FastSamples): { sequences: Uint32Array; times: Uint32Array; values: Float32Array };
+
 /** The limit of a mode-2 history read: window length (s) and thinning code (24 = none). */
 export function windowLimit(windowSeconds: number, thinning?: number): number;
 

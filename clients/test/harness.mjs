@@ -79,10 +79,16 @@ class Child {
   }
 }
 
-/** Configuration of the test server: Sine fast-sampled at `fastHz` and logged; Ramp logged. */
-export function serverConfig({ fastHz = 1000 } = {}) {
+/**
+ * Configuration of the test server: Sine fast-sampled at `fastHz` and logged; Ramp logged.
+ * With `broker` ({port, labId, valueRate}) it publishes live data to that broker.
+ */
+export function serverConfig({ fastHz = 1000, broker = null } = {}) {
+  const publish = broker
+    ? `   BrokerUrl = "mqtt://127.0.0.1:${broker.port}"  LabId = "${broker.labId}"  PublishValueRate = ${broker.valueRate ?? 2}\n`
+    : '';
   return `OrvexaConfig {
-   LogingInfo = struct {
+${publish}   LogingInfo = struct {
       Simulator_Sine = struct {
          LogingEnabled = true  LogFileName = "Simulator_Sine.log"  TimeBetweenLogs = 1
          FastLogEnabled = true  FastLogFreq = ${fastHz}  FastLogSize = 10000
@@ -139,6 +145,40 @@ export async function startServer(dir, port) {
   return server;
 }
 
+/**
+ * Starts a private Mosquitto (anonymous viewers, nothing on disk) with a TCP listener on
+ * `tcpPort` and a WebSocket listener on `wsPort`, both on 127.0.0.1, in a folder of its own
+ * that it can read: as root it runs as `nobody` (Mosquitto would switch to its own user).
+ * Waits until both listeners accept. `stop()` ends it.
+ */
+export async function startBroker({ tcpPort, wsPort, extra = '' }) {
+  const dir = tempDir('broker');
+  const conf = path.join(dir, 'mosquitto.conf');
+  fs.writeFileSync(conf, `persistence false\nallow_anonymous true\nmax_queued_messages 1000\n${extra}` +
+    `listener ${tcpPort} 127.0.0.1\nlistener ${wsPort} 127.0.0.1\nprotocol websockets\n`);
+  const asRoot = process.getuid?.() === 0;
+  if (asRoot) execFileSync('chown', ['-R', 'nobody', dir]);
+  const broker = new Child(asRoot ? 'runuser' : 'mosquitto', [...(asRoot ? ['-u', 'nobody', '--', 'mosquitto'] : []), '-c', conf], {});
+  try {
+    await until('the broker to accept connections', async () => {
+      if (broker.done) throw new Error(`mosquitto ended: ${broker.err}`);
+      return (await accepts(tcpPort)) && (await accepts(wsPort));
+    }, 15000);
+  } catch (error) {
+    await broker.stop('SIGKILL');
+    throw error;
+  }
+  const stop = broker.stop.bind(broker);
+  broker.stop = async (signal) => {
+    try {
+      return await stop(signal);
+    } finally {
+      fs.rmSync(dir, { recursive: true, force: true });
+    }
+  };
+  return broker;
+}
+
 /** A self-signed certificate for localhost, valid one day. */
 export function makeCertificate(dir) {
   const cert = path.join(dir, 'cert.pem');
@@ -149,14 +189,19 @@ export function makeCertificate(dir) {
 
 /**
  * Starts a private nginx in the foreground on 127.0.0.1:`port` in front of the server on
- * `serverPort`; `listenExtra` adds directives to its server block (TLS, for instance).
+ * `serverPort`, its /mqtt in front of a broker's WebSocket listener on `brokerWsPort` (by
+ * default a port nobody listens on), its /live.json naming `labId` where that publishes
+ * (404 without); `listenExtra` adds directives to its server block
+ * (TLS, for instance).
  */
-export async function startNginx(prefix, { port, serverPort, listenExtra = '' }) {
+export async function startNginx(prefix, { port, serverPort, brokerWsPort = 9, labId = null, listenExtra = '' }) {
   fs.mkdirSync(path.join(prefix, 'temp'), { recursive: true });
   const template = fs.readFileSync(path.join(REPO, 'deploy/nginx/local.conf.in'), 'utf8');
   const config = template
     .replaceAll('@PREFIX@', prefix)
     .replaceAll('@SERVER_PORT@', String(serverPort))
+    .replaceAll('@BROKER_WS_PORT@', String(brokerWsPort))
+    .replaceAll('@LIVE@', labId ? `return 200 '${JSON.stringify({ labId, path: '/mqtt' })}';` : 'return 404;')
     .replaceAll('@CLIENTS@', path.join(REPO, 'clients'))
     .replaceAll('@DEPLOY@', path.join(REPO, 'deploy/nginx'))
     .replaceAll('@LISTEN@', `listen 127.0.0.1:${port}${listenExtra ? ' ssl' : ''};\n${listenExtra}`);

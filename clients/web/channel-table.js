@@ -1,7 +1,8 @@
 // The channel table with live values and write controls, and the control panel (own state,
 // waiting time, the controllers' addresses). While connected it polls every readable
 // channel, ControlStatus and ListControllers in one BatchReplies message twice a second;
-// write controls are enabled only for a controller that ControlStatus says is in control.
+// an observer whose lab publishes to a broker takes the values from its live feed instead
+// while that delivers, and asks the server for the control state only. Write controls are enabled only for a controller that ControlStatus says is in control.
 // When the connection is lost the last values stay, greyed and marked as not live, until
 // a new connection brings fresh ones. Runs on the page's thread; console.js attaches it to
 // each new connection.
@@ -28,7 +29,8 @@ function controlText(kind, status, queueLength) {
 
 export class ChannelTable {
   constructor(root, report) {
-    this.body = root.querySelector('[data-testid="channels"] tbody');
+    this.table = root.querySelector('[data-testid="channels"]');
+    this.body = this.table.querySelector('tbody');
     this.controlState = root.querySelector('[data-testid="control-state"]');
     this.controllers = root.querySelector('[data-testid="controllers"]');
     this.staleNote = root.querySelector('[data-testid="channels-stale"]');
@@ -37,9 +39,10 @@ export class ChannelTable {
     this.lastUpdate = null; // page time of the last values received
   }
 
-  attach(client, channels) {
+  attach(client, channels, feed = null) {
     const generation = ++this.generation;
     this.client = client;
+    this.feed = feed;
     this.channels = channels;
     this.inControl = false;
     // What the last connection showed stays (marked stale) until this one's first answer.
@@ -86,6 +89,7 @@ export class ChannelTable {
   detach() {
     this.generation++;
     this.client = null;
+    this.feed = null;
     this.#setWritable(false);
     this.controlState.textContent = '–';
     if (this.lastUpdate === null) return;
@@ -123,9 +127,11 @@ export class ChannelTable {
     while (generation === this.generation && this.client?.connected) {
       const client = this.client;
       const started = performance.now();
+      const live = this.feed?.fresh ? this.feed.latest : null;
+      const polled = live ? [] : readable;
       try {
         const groups = [];
-        for (let i = 0; i < readable.length; i += BATCH_LIMIT) groups.push(readable.slice(i, i + BATCH_LIMIT));
+        for (let i = 0; i < polled.length; i += BATCH_LIMIT) groups.push(polled.slice(i, i + BATCH_LIMIT));
         if (groups.length === 0) groups.push([]);
         const replies = await Promise.all(
           groups.map((group, g) =>
@@ -140,6 +146,8 @@ export class ChannelTable {
         );
         if (generation !== this.generation) return;
         replies.forEach((reply, g) => groups[g].forEach((ch, i) => this.#show(ch.number, reply[i])));
+        if (live) for (const ch of readable) if (live.values.has(ch.number)) this.#show(ch.number, { value: live.values.get(ch.number), time: live.time });
+        this.table.dataset.source = live ? 'broker' : 'server';
         this.lastUpdate = new Date();
         this.staleNote.hidden = true;
         for (const row of this.body.rows) row.classList.remove('stale');

@@ -2,12 +2,15 @@
 // reconnection with back-off, and the panels that each new connection is handed to.
 // Errors of any panel go to a short list in the header; the page stays usable. The access
 // token comes from the page address's fragment (a booking page links to "#token=...") or
-// the token field; it lives in the page's memory only. Page thread only.
+// the token field; it lives in the page's memory only. An observer also opens the lab's
+// live feed from the broker where the site offers one (LiveFeed), which the channel table
+// and the fast chart read from. Page thread only.
 import { OrvexaClient } from 'orvexa-client';
 import { ChannelTable } from './channel-table.js';
 import { HistoryPanel } from './history-panel.js';
 import { FastChart } from './fast-chart.js';
 import { ExperimentsPanel } from './experiments-panel.js';
+import { LiveFeed } from './live-feed.js';
 
 const FIRST_RETRY_MS = 500;
 const LAST_RETRY_MS = 8000;
@@ -65,6 +68,7 @@ class Session {
   attempt = 0;
   timer = null;
   client = null;
+  feed = null;
 
   start(url, kind, token) {
     this.stop();
@@ -85,6 +89,7 @@ class Session {
       for (const panel of panels) panel.detach();
       client.close();
     }
+    this.#closeFeed();
     setState('disconnected', 'disconnected');
   }
 
@@ -117,16 +122,26 @@ class Session {
       if (this.client !== client) return;
       this.client = null;
       for (const panel of panels) panel.detach();
+      this.#closeFeed();
       if (this.wanted) this.#retry(reason);
     });
     try {
       const channels = await client.listChannels();
+      // Observers only: a controller's values and samples come straight from the server.
+      const feed = client.kind === 'observer' ? await LiveFeed.open(this.url, report).catch(report) : null;
+      if (this.client !== client) return feed?.close();
+      this.feed = feed ?? null;
       this.attempt = 0;
       setState('connected', `connected as ${client.kind}, ${channels.length} channels`);
-      for (const panel of panels) panel.attach(client, channels);
+      for (const panel of panels) panel.attach(client, channels, this.feed);
     } catch (error) {
       report(error);
     }
+  }
+
+  #closeFeed() {
+    this.feed?.close();
+    this.feed = null;
   }
 
   #retry(reason) {

@@ -1,10 +1,12 @@
 // The live fast-sample chart: starts with the samples the server's buffer already holds,
 // then polls on from the newest without gaps (the library's poll helper), keeps a
 // scrolling window of them and redraws the uPlot chart once per display frame; shows the
-// rate it receives and any gap. The time axis is the server's: each sample's tick placed
-// on the server's calendar time (ServerClock). Runs on the page's thread; console.js
-// attaches it to each new connection.
-import { FastFlags } from 'orvexa-client';
+// rate it receives and any gap. An observer whose lab publishes to a broker follows the
+// channel's live batches there instead (LiveFeed), filling what the broker did not bring
+// from the server's buffer, and polls on if the broker falls silent. The time axis is the
+// server's: each sample's tick placed on the server's calendar time (ServerClock). Runs on
+// the page's thread; console.js attaches it to each new connection.
+import { FastFlags, oldestFirst } from 'orvexa-client';
 import { Chart } from './chart.js';
 import { ServerClock } from './server-clock.js';
 
@@ -17,6 +19,9 @@ const HELD_SAMPLES = 0xffff;
 const CLOCK_SYNC_MS = 1000;
 const CLOCK_CHECK_MS = 15000;
 const CLOCK_GOOD_ENOUGH_MS = 20;
+// How often a chart fed by the broker checks that the broker still delivers.
+const FEED_CHECK_MS = 500;
+const HALF_CIRCLE = 2 ** 31;
 
 // A growable pair of columns whose front is dropped as the window scrolls; the live part
 // is always contiguous, so the chart gets it as two subarrays without copying.
@@ -69,9 +74,10 @@ export class FastChart {
     this.offline = offline;
     /**
      * Counters the tests and the benchmark read: display frames, redraws, samples shown,
-     * samples lost, restarts of the buffer's numbering, first and last sequence shown.
+     * samples lost, restarts of the buffer's numbering, first and last sequence shown, and
+     * where the live samples come from ('server' or 'broker').
      */
-    this.stats = { frames: 0, draws: 0, received: 0, gaps: 0, restarts: 0, firstSequence: null, lastSequence: null };
+    this.stats = { frames: 0, draws: 0, received: 0, gaps: 0, restarts: 0, firstSequence: null, lastSequence: null, source: null };
     this.select.addEventListener('change', () => this.#start());
     // Every display frame the window scrolls on from the newest sample by the time since it
     // arrived (at most a poll or two), so the chart moves smoothly between polls.
@@ -98,8 +104,9 @@ export class FastChart {
     setInterval(() => this.#showRate(), 500);
   }
 
-  attach(client, channels) {
+  attach(client, channels, feed = null) {
     this.client = client;
+    this.feed = feed;
     const previous = this.select.value;
     this.select.replaceChildren(new Option('–', ''), ...channels.filter((c) => c.readable).map((c) => new Option(c.id, c.number)));
     if ([...this.select.options].some((o) => o.value === previous)) this.select.value = previous;
@@ -108,6 +115,7 @@ export class FastChart {
 
   detach() {
     this.client = null;
+    this.feed = null;
     this.abort?.abort();
     if (!this.arrivals) return;
     // The chart stops where the connection ended and says so.
@@ -120,6 +128,7 @@ export class FastChart {
   async #start() {
     this.abort?.abort();
     const client = this.client;
+    const feed = this.feed;
     const channel = Number(this.select.value);
     if (!channel) return;
     if (!client) return this.offline('Show live samples');
@@ -131,7 +140,7 @@ export class FastChart {
     this.samples = new SampleWindow();
     this.latest = undefined;
     this.arrivals = [];
-    Object.assign(this.stats, { received: 0, gaps: 0, restarts: 0, firstSequence: null, lastSequence: null });
+    Object.assign(this.stats, { received: 0, gaps: 0, restarts: 0, firstSequence: null, lastSequence: null, source: null });
     const clock = (this.clock = new ServerClock());
     let lastTick = null; // tick of the newest sample shown
     let ms = 0; // the same, unwrapped: milliseconds since the first sample, across tick wrap-around
@@ -175,14 +184,19 @@ export class FastChart {
       const [held, now] = await read(HELD_SAMPLES);
       if (abort.signal.aborted) return;
       if (held.count > 0) {
-        const n = held.count;
-        const sequences = Uint32Array.from({ length: n }, (_, i) => (held.newest - (n - 1) + i) >>> 0);
-        show(sequences, held.times.slice().reverse(), held.values.slice().reverse());
+        const { sequences, times, values } = oldestFirst(held);
+        show(sequences, times, values);
         this.arrivals = []; // what was held says nothing about the rate
         observe(held, now);
       }
       this.#syncClock(abort.signal, read, observe, clock);
-      const since = held.count > 0 ? (held.newest + 1) >>> 0 : undefined;
+      let since = held.count > 0 ? (held.newest + 1) >>> 0 : undefined;
+      if (feed && (await feed.ready()) && !abort.signal.aborted) {
+        this.stats.source = 'broker';
+        since = await this.#follow(feed, id, { client, channel, signal: abort.signal, since, show });
+        if (abort.signal.aborted) return;
+      }
+      this.stats.source = 'server';
       for await (const batch of client.poll(channel, { signal: abort.signal, since })) {
         if (abort.signal.aborted) break;
         if (batch.restarted) this.stats.restarts++;
@@ -192,6 +206,50 @@ export class FastChart {
     } catch (error) {
       if (!abort.signal.aborted && client.connected) this.report(error);
     }
+  }
+
+  // Shows the broker's batches of the channel from sequence `since` on until `signal` or
+  // the feed falls silent; returns the sequence of the next sample wanted. Samples the
+  // broker did not bring (those before the subscription took effect, or lost on the way)
+  // are read from the server's buffer, so only what that no longer holds counts as a gap.
+  async #follow(feed, id, { client, channel, signal, since, show }) {
+    const quiet = new AbortController();
+    const stop = () => quiet.abort();
+    signal.addEventListener('abort', stop, { once: true });
+    const watch = setInterval(() => feed.fresh || stop(), FEED_CHECK_MS);
+    let next = since;
+    try {
+      for await (const batch of feed.fast(id, { signal: quiet.signal })) {
+        let { sequences, times, values } = batch;
+        const missing = next === undefined ? 0 : (sequences[0] - next) >>> 0;
+        if (missing > 0 && missing < HALF_CIRCLE) {
+          const fill = await client.readFastSamples(channel, FastFlags.since | FastFlags.withTime, next, 0);
+          if (signal.aborted) break;
+          if (fill.count > 0) {
+            const held = oldestFirst(fill);
+            show(held.sequences, held.times, held.values, (held.sequences[0] - next) >>> 0);
+            next = (fill.newest + 1) >>> 0;
+          }
+        }
+        let gap = 0;
+        if (next !== undefined) {
+          const ahead = (sequences[0] - next) >>> 0;
+          const repeated = (next - sequences[0]) >>> 0;
+          if (ahead < HALF_CIRCLE) gap = ahead;
+          else if (repeated < HALF_CIRCLE) {
+            const k = Math.min(repeated, values.length);
+            [sequences, times, values] = [sequences.subarray(k), times.subarray(k), values.subarray(k)];
+          }
+        }
+        if (values.length === 0) continue;
+        show(sequences, times, values, gap);
+        next = (sequences[sequences.length - 1] + 1) >>> 0;
+      }
+    } finally {
+      clearInterval(watch);
+      signal.removeEventListener('abort', stop);
+    }
+    return next;
   }
 
   // Asks for the server's time now and then while the chart runs.

@@ -20,6 +20,26 @@ function sleep(ms, signal) {
 }
 
 /**
+ * A ReadFastSamples reply (newest first) as columns oldest first, with each sample's
+ * sequence number (they are consecutive, ending at the reply's newest).
+ * @returns {{sequences: Uint32Array, times: Uint32Array, values: Float32Array}}
+ */
+export function oldestFirst(reply) {
+  const n = reply.count;
+  const oldest = (reply.newest - (n - 1)) >>> 0;
+  const sequences = new Uint32Array(n);
+  const times = new Uint32Array(n);
+  const values = new Float32Array(n);
+  for (let i = 0; i < n; i++) {
+    const from = n - 1 - i;
+    sequences[i] = (oldest + i) >>> 0;
+    times[i] = reply.times?.[from] ?? 0;
+    values[i] = reply.values[from];
+  }
+  return { sequences, times, values };
+}
+
+/**
  * Yields {sequences, times, values, gap, restarted} batches, oldest sample first; `times`
  * are the server's millisecond tick. `gap` counts the samples the buffer dropped before
  * they could be read (the polls came too slowly for the buffer's size); 0 when none was
@@ -40,22 +60,11 @@ export async function* pollFastSamples(client, channel, { intervalMs = 40, signa
         ? await client.readFastSamples(channel, FastFlags.withTime, 1, 0)
         : await client.readFastSamples(channel, FastFlags.since | FastFlags.withTime, next, 0);
     if (reply.count > 0 && !signal?.aborted) {
-      const n = reply.count;
-      const newest = reply.newest;
-      const oldest = (newest - (n - 1)) >>> 0;
+      const { sequences, times, values } = oldestFirst(reply);
       // Every sample from `next` on is asked for; the buffer no longer holding some of them
       // is the only way to lose any.
-      const gap = next === null ? 0 : (oldest - next) >>> 0;
-      const sequences = new Uint32Array(n);
-      const times = new Uint32Array(n);
-      const values = new Float32Array(n);
-      for (let i = 0; i < n; i++) {
-        const from = n - 1 - i; // the reply is newest first
-        sequences[i] = (oldest + i) >>> 0;
-        times[i] = reply.times[from];
-        values[i] = reply.values[from];
-      }
-      next = (newest + 1) >>> 0;
+      const gap = next === null ? 0 : (sequences[0] - next) >>> 0;
+      next = (reply.newest + 1) >>> 0;
       yield { sequences, times, values, gap, restarted };
       restarted = false;
     } else if (next !== null && next !== 0 && !signal?.aborted) {

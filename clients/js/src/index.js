@@ -15,7 +15,7 @@ export {
   encodeRequest,
   encodeHello,
 } from './requests.js';
-export { pollFastSamples } from './fast-sample-poller.js';
+export { pollFastSamples, oldestFirst } from './fast-sample-poller.js';
 export {
   OrvexaLive,
   MalformedLiveMessage,
