@@ -51,10 +51,26 @@ ClientService::ClientService(const ServerSettings& settings, AuditLog& audit,
   environment_.tracker = &tracker_;
   ApplySettings();
   std::shared_ptr<std::atomic<bool>> alive = alive_;
-  users_.SetRowsListener([this, alive](const ClientRows& rows) {
-    // Never waits for the main thread: the snapshot is queued for it.
-    loop_.Post([this, alive, rows] {
-      if (alive->load()) OnRows(rows);
+  std::shared_ptr<RowsMailbox> mailbox = mailbox_;
+  users_.SetRowsListener([this, alive, mailbox](const ClientRows& rows) {
+    // Never waits for the main thread: the snapshot waits in the mailbox, replacing an
+    // older one, and a take is queued unless one already is.
+    {
+      std::lock_guard<std::mutex> guard(mailbox->lock);
+      if (rows.generation <= mailbox->newest.generation) return;
+      mailbox->newest = rows;
+      if (mailbox->posted) return;
+      mailbox->posted = true;
+    }
+    loop_.Post([this, alive, mailbox] {
+      ClientRows newest;
+      {
+        std::lock_guard<std::mutex> guard(mailbox->lock);
+        newest.generation = mailbox->newest.generation;
+        newest.rows.swap(mailbox->newest.rows);
+        mailbox->posted = false;
+      }
+      if (alive->load()) OnRows(newest);
     });
   });
 }

@@ -8,9 +8,9 @@
 //
 // Threads: construction, OpenListener, accept notifications, ApplySettings, the opening
 // check, the rows copy and shutdown calls on the main thread; HousekeepingPass on the
-// housekeeping thread; workers on their own threads. The user table's row snapshots
-// reach the main thread through MainLoop::Post and are kept there (LatestRows) for the
-// client list. The server settings belong to the main thread: accepting reads them
+// housekeeping thread; workers on their own threads. The user table's newest row
+// snapshot reaches the main thread through a mailbox and MainLoop::Post and is kept
+// there (LatestRows) for the client list. The server settings belong to the main thread: accepting reads them
 // directly, and ApplySettings copies what workers read (DisableDeviceListing, the user
 // table's settings, MaxOpeningPerAddress) into atomics and the tables, so that neither
 // accepting nor applying a setting ever waits for the device lock (ServerLock).
@@ -20,6 +20,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "protocol/serving_environment.h"
@@ -107,6 +108,15 @@ class ClientService {
   int openingTimerId_ = 0;
   ClientRows rows_;
   std::function<void(const ClientRows&)> rowsChanged_;
+  // The newest row snapshot the main thread has not taken yet. A class arriving at once
+  // changes the table a thousand times in a second; the main thread needs only the last
+  // list, so one take at a time is queued for it instead of every list.
+  struct RowsMailbox {
+    std::mutex lock;  // a leaf, held to put or take the snapshot
+    ClientRows newest;
+    bool posted = false;  // a take is queued on the main loop
+  };
+  std::shared_ptr<RowsMailbox> mailbox_ = std::make_shared<RowsMailbox>();
   // Cleared when the service goes away, so that a row snapshot posted late is dropped.
   std::shared_ptr<std::atomic<bool>> alive_;
 };
