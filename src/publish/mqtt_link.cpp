@@ -12,10 +12,13 @@ namespace {
 
 std::once_flag libraryReady;
 
+// The library's texts end with a full stop; ours go inside a sentence.
 std::string Reason(int rc) {
   if (rc == MOSQ_ERR_KEEPALIVE) return "no answer within the keep-alive time";
-  if (rc == MOSQ_ERR_ERRNO) return mosquitto_strerror(rc) + std::string(" (system error)");
-  return mosquitto_strerror(rc);
+  std::string text = mosquitto_strerror(rc);
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  if (rc == MOSQ_ERR_ERRNO) text += " (system error)";
+  return text;
 }
 
 }  // namespace
