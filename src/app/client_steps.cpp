@@ -9,7 +9,7 @@
 namespace orvexa {
 
 bool ServerApplication::OpenListeningSocket() {
-  OrvexaServer& server = *server_;
+  ServerState& server = *server_;
   server.clients = std::make_unique<ClientService>(
       server.settings, server.auditLog, &server.registry, server.serverRunning, server.loop);
   server.clients->environment().experiments = &server.experiments;
@@ -37,7 +37,7 @@ void ServerApplication::DisconnectClients() {
 }
 
 void ServerApplication::WaitForClientWorkers(std::chrono::milliseconds bound, bool lastChance) {
-  OrvexaServer& server = *server_;
+  ServerState& server = *server_;
   if (!server.clients || server.clients->WaitForWorkers(bound)) return;
   std::fprintf(stderr, "Warning: %u client connections did not end in time\n",
                server.clients->tracker().ActiveCount());

@@ -22,7 +22,7 @@ void ServerApplication::PrepareFastSchedule() {
 // channels; then prints the start-up summary, one line per plug-in slot, which headless
 // is the only place the operator sees them.
 void ServerApplication::DiscoverPlugins() {
-  OrvexaServer& server = *server_;
+  ServerState& server = *server_;
   PluginHostContext context;
   context.config = &server.config;
   context.schedule = server.fastSchedule.Prepared() ? &server.fastSchedule : nullptr;

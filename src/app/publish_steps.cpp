@@ -10,7 +10,7 @@
 namespace orvexa {
 
 bool ServerApplication::PreparePublishing() {
-  OrvexaServer& server = *server_;
+  ServerState& server = *server_;
   const ServerSettings& settings = server.settings;
   PublishSettings publish{settings.BrokerUrl, settings.BrokerUser, settings.BrokerPasswordFile,
                           settings.LabId, settings.PublishValueRate};

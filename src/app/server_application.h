@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "app/operator_window.h"
-#include "app/orvexa_server.h"
+#include "app/server_state.h"
 #include "app/server_command_line.h"
 
 namespace orvexa {
@@ -34,7 +34,7 @@ class ServerApplication {
   int Run(int argc, char** argv);
   int Run(const std::vector<std::string>& arguments);
 
-  OrvexaServer* server() { return server_.get(); }
+  ServerState* server() { return server_.get(); }
   // Installs the operator window (GUI mode) before Run; null, the default, is headless.
   void SetOperatorWindow(OperatorWindow* window) { window_ = window; }
 
@@ -107,7 +107,7 @@ class ServerApplication {
   OperatorWindow* window_ = nullptr;  // not owned
   std::vector<std::string> arguments_;
   ServerCommandLine commandLine_;
-  std::unique_ptr<OrvexaServer> server_;
+  std::unique_ptr<ServerState> server_;
   int secondTimerId_ = 0;
   // A thread (a client worker, the sampler, the housekeeping thread) did not end, or a
   // plug-in call did not return, within the shutdown's bounded waits: everything it can

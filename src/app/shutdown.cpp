@@ -68,7 +68,7 @@ void ServerApplication::SignalStop() {
 // can finish. A sampler waiting for the devices (held by a burst or a hung call) is left
 // behind.
 void ServerApplication::WaitForBackgroundThreads() {
-  OrvexaServer& server = *server_;
+  ServerState& server = *server_;
   const bool ended = server.loop.RunUntil([&server] { return server.housekeepingFinished.IsSet(); },
                                           ShutdownTimeLeft()) &&
                      server.loop.RunUntil([&server] { return server.samplingFinished.IsSet(); },

@@ -53,7 +53,7 @@ bool ServerApplication::InitializePlatform() {
 }
 
 void ServerApplication::CreateServerObject() {
-  server_ = std::make_unique<OrvexaServer>();
+  server_ = std::make_unique<ServerState>();
   server_->presetName = "default";
   if (window_ != nullptr) server_->loop.SetBackend(window_->LoopBackend());
 }
@@ -80,7 +80,7 @@ void ServerApplication::RecordStartDirectory() {
 }
 
 bool ServerApplication::LoadSettings() {
-  OrvexaServer& server = *server_;
+  ServerState& server = *server_;
   auto startFromDefaults = [&server] {
     server.settings = ServerSettings::ForMissingFile();
     server.config.StartEmpty();
@@ -165,14 +165,14 @@ void ServerApplication::UseMonotonicClock() {
 }
 
 bool ServerApplication::StartBackgroundThreads() {
-  OrvexaServer& server = *server_;
+  ServerState& server = *server_;
   KeepLargeBlocksOutOfTheHeap();
   BackgroundClocks clocks;
   clocks.stop = &server.stopEvent;
   clocks.serverRunning = &server.serverRunning;
   clocks.housekeepingFinished = &server.housekeepingFinished;
   clocks.samplingFinished = &server.samplingFinished;
-  clocks.windowClosing = &server.windowDestroyed;
+  clocks.windowClosing = &server.shuttingDown;
   clocks.performanceFrequency = server.performanceFrequency;
   // Runs only once the server-running flag is set, when the client service exists.
   clocks.housekeeping = [&server](bool windowClosing) {
@@ -264,7 +264,7 @@ void ServerApplication::RunMainWindow() {
     return;
   }
   server_->loop.Run();
-  server_->windowDestroyed.store(true);
+  server_->shuttingDown.store(true);
 }
 
 void ServerApplication::SecondTick() {
