@@ -41,15 +41,13 @@ class ServerApplication {
  private:
   // ---- Start-up (startup.cpp); false ends the process early. ----
   bool Startup();
-  bool InitializePlatform();
-  void CreateServerObject();
+  bool BlockSignalsBeforeAnyThread();
+  void CreateServerState();
   bool ParseCommandLineFirstPass();
   void RecordStartDirectory();
   bool LoadSettings();
   void ParseCommandLineSecondPass();
   bool LoadTokenKey();
-  bool ResetStopEvents();
-  void UseMonotonicClock();
   bool StartBackgroundThreads();
   void OpenAuditLog();
   bool CreateSecondTimer();
@@ -97,7 +95,6 @@ class ServerApplication {
   void SignalStop();
   void WaitForBackgroundThreads();
   void UnloadPlugins();
-  void CloseShutdownEvents();
   void SaveSettings();
   void DestroyMainWindow();
 

@@ -25,7 +25,7 @@
 #include "logging/fast_schedule.h"
 #include "logging/periodic_logger.h"
 #include "platform/clock.h"
-#include "platform/manual_reset_event.h"
+#include "platform/waitable_flag.h"
 #include "protocol/experiment_service.h"
 #include "publish/publisher.h"
 #include "sessions/audit_log.h"
@@ -73,13 +73,11 @@ class ServerState {
   // recursive, so it would not wait), and the periodic logging it runs is meant to wait
   // for the dialog anyway.
   std::atomic<bool> operatorDialogOpen{false};
-  // Shutdown events: stop (signalled once at shutdown) and one finished event per
+  // Shutdown flags: stop (set once at shutdown) and one finished flag per
   // background thread (housekeeping, sampling), each set by its thread as it ends.
-  ManualResetEvent stopEvent;
-  ManualResetEvent housekeepingFinished;
-  ManualResetEvent samplingFinished;
-  // Ticks per second of the high-resolution counter; 0 means no fast logging.
-  int64_t performanceFrequency = 0;
+  WaitableFlag stopRequested;
+  WaitableFlag housekeepingFinished;
+  WaitableFlag samplingFinished;
 
   // ---- Members added by the other subsystems go below this line. ----
 

@@ -36,9 +36,8 @@ void ServerApplication::Shutdown() {
   StopLogCopies();
   // 7. Unload every plug-in slot in loading order (LDPDone once per loaded plug-in).
   UnloadPlugins();
-  CloseShutdownEvents();  // 8.
-  SaveSettings();         // 9. copies the settings into OrvexaConfig, saves, releases the tree
-  DestroyMainWindow();    // 10.
+  SaveSettings();       // 8. copies the settings into OrvexaConfig, saves, releases the tree
+  DestroyMainWindow();  // 9.
 }
 
 std::chrono::milliseconds ServerApplication::ShutdownTimeLeft() const {
@@ -61,7 +60,7 @@ void ServerApplication::WriteServerStopped() {
 }
 
 void ServerApplication::SignalStop() {
-  server_->stopEvent.Set();
+  server_->stopRequested.Set();
 }
 
 // Waits while still serving posted work, so threads that hand work to the main thread
@@ -76,10 +75,6 @@ void ServerApplication::WaitForBackgroundThreads() {
   if (ended) return;
   std::fprintf(stderr, "Warning: the housekeeping or sampling thread did not end in time\n");
   threadsOutlivedShutdown_ = true;
-}
-
-void ServerApplication::CloseShutdownEvents() {
-  // The events live in the server object; nothing to release on Linux.
 }
 
 void ServerApplication::SaveSettings() {

@@ -1,6 +1,6 @@
 // Start-up of the server, as an ordered list of steps (Startup), then the start of
-// serving (StartServing: in Windows terms "the main window's initialization", headless
-// as well), the run and the one-second tick.
+// serving (StartServing, with or without the operator window), the run and the
+// one-second tick.
 // Steps are added to the lists below at the place their comment names.
 #include <cerrno>
 #include <cstdio>
@@ -17,21 +17,15 @@
 
 namespace orvexa {
 
-// Some steps have Windows names in the start-up list they follow: "initialize the socket
-// library, set the timer resolution" is InitializePlatform (on Linux: the signals),
-// "construct the main window object" CreateServerObject, "create the three shutdown
-// events" ResetStopEvents, "check for the performance counter" UseMonotonicClock.
 bool ServerApplication::Startup() {
-  if (!InitializePlatform()) return false;
-  CreateServerObject();
+  if (!BlockSignalsBeforeAnyThread()) return false;
+  CreateServerState();
   if (!ParseCommandLineFirstPass()) return false;
   RecordStartDirectory();
   if (!LoadSettings()) return false;
   ParseCommandLineSecondPass();
   if (!LoadTokenKey()) return false;
   if (!PreparePublishing()) return false;
-  if (!ResetStopEvents()) return false;
-  UseMonotonicClock();
   if (!StartBackgroundThreads()) return false;
   OpenAuditLog();
   // The one-second timer and the window's run follow in Run().
@@ -40,7 +34,7 @@ bool ServerApplication::Startup() {
 
 // Signals first, before any thread exists: every later thread inherits the blocked
 // SIGINT/SIGTERM, which the main loop then reads as "close the window".
-bool ServerApplication::InitializePlatform() {
+bool ServerApplication::BlockSignalsBeforeAnyThread() {
   // Line by line, so whoever watches the output (a service log, a test) sees each
   // start-up line as it is printed.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -52,7 +46,7 @@ bool ServerApplication::InitializePlatform() {
   return true;
 }
 
-void ServerApplication::CreateServerObject() {
+void ServerApplication::CreateServerState() {
   server_ = std::make_unique<ServerState>();
   server_->presetName = "default";
   if (window_ != nullptr) server_->loop.SetBackend(window_->LoopBackend());
@@ -149,31 +143,15 @@ bool ServerApplication::LoadTokenKey() {
   return false;
 }
 
-// The stop event and the two finished events live in the server object; a new run
-// starts with all three clear.
-bool ServerApplication::ResetStopEvents() {
-  server_->stopEvent.Reset();
-  server_->housekeepingFinished.Reset();
-  server_->samplingFinished.Reset();
-  return true;
-}
-
-// The fast-sample clock is CLOCK_MONOTONIC in nanoseconds, always there on Linux, so
-// fast logging is always possible.
-void ServerApplication::UseMonotonicClock() {
-  server_->performanceFrequency = kMonotonicFrequency;
-}
-
 bool ServerApplication::StartBackgroundThreads() {
   ServerState& server = *server_;
   KeepLargeBlocksOutOfTheHeap();
   BackgroundClocks clocks;
-  clocks.stop = &server.stopEvent;
+  clocks.stop = &server.stopRequested;
   clocks.serverRunning = &server.serverRunning;
   clocks.housekeepingFinished = &server.housekeepingFinished;
   clocks.samplingFinished = &server.samplingFinished;
   clocks.windowClosing = &server.shuttingDown;
-  clocks.performanceFrequency = server.performanceFrequency;
   // Runs only once the server-running flag is set, when the client service exists.
   clocks.housekeeping = [&server](bool windowClosing) {
     if (server.clients) server.clients->HousekeepingPass(windowClosing);
@@ -193,7 +171,7 @@ bool ServerApplication::StartBackgroundThreads() {
   }
   if (!server.backgroundThreads->StartSampling()) {
     // Stop the thread that did start and wait for it, serving the loop meanwhile.
-    server.stopEvent.Set();
+    server.stopRequested.Set();
     server.samplingFinished.Set();
     server.loop.RunUntil([&server] { return server.housekeepingFinished.IsSet(); },
                          std::chrono::hours(24));
@@ -221,8 +199,8 @@ bool ServerApplication::CreateSecondTimer() {
   return true;
 }
 
-// The start of serving, in order (in Windows terms the main window's initialization; it
-// runs headless too, where no window opens).
+// The start of serving, in order (headless as well; the operator window, when there is
+// one, opens as step 4).
 bool ServerApplication::StartServing() {
   // 1. The listening socket on listenPort and ListenAddress; prints "Listening on port N".
   if (!OpenListeningSocket()) return false;
