@@ -93,7 +93,7 @@ void ClientService::RequireTokens(const TokenVerifier* tokens, bool allowAnonymo
 void ClientService::ApplySettings() {
   UserTableSettings copy;
   copy.limitMultipleControl = settings_.LimitMultipleControl;
-  copy.expirationDelay = settings_.ConectionExpirationDelay;
+  copy.expirationDelay = settings_.ConnectionExpirationDelay;
   copy.maxUsageTime = settings_.MaxUsageTime;
   copy.limitUsage = settings_.LimitUsage;
   users_.ApplySettings(copy);

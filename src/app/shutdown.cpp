@@ -10,6 +10,7 @@
 
 #include "app/server_application.h"
 #include "base/server_lock.h"
+#include "config/kept_spellings.h"
 
 namespace orvexa {
 
@@ -55,7 +56,7 @@ void ServerApplication::KillSecondTimer() {
 
 void ServerApplication::WriteServerStopped() {
   if (!server_->auditLog.IsOpen()) return;
-  server_->auditLog.Write("Server stoped\n");
+  server_->auditLog.Write("%s", kServerStoppedLine);
   server_->auditLog.Close();
 }
 

@@ -104,7 +104,7 @@ bool ServerApplication::LoadSettings() {
 void ServerApplication::ParseCommandLineSecondPass() {
   ServerSettings& settings = server_->settings;
   ServerCommandLine record = commandLine_;
-  record.conexp = settings.ConectionExpirationDelay;
+  record.conexp = settings.ConnectionExpirationDelay;
   record.maxusage = settings.LimitUsage ? settings.MaxUsageTime : 0;
   record.limitcontrol = settings.LimitMultipleControl;
   record.disablelisting = settings.DisableDeviceListing;
@@ -113,7 +113,7 @@ void ServerApplication::ParseCommandLineSecondPass() {
   record.pending = ServerCommandLine::kNone;
   record.Parse(arguments_);
   // The help flag is not looked at again: the first pass already saw the same arguments.
-  settings.ConectionExpirationDelay = record.conexp;
+  settings.ConnectionExpirationDelay = record.conexp;
   if (record.maxusage != 0) {
     settings.LimitUsage = true;
     settings.MaxUsageTime = record.maxusage;

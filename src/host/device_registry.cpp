@@ -6,6 +6,7 @@
 #include "base/server_lock.h"
 #include "config/config_access.h"
 #include "config/configuration_store.h"
+#include "config/kept_spellings.h"
 #include "host/plugin_discovery.h"
 #include "logging/fast_schedule.h"
 #include "platform/clock.h"
@@ -49,7 +50,7 @@ void DeviceRegistry::RegisterChannels(int slot, int count, const PluginHostConte
   DeviceTreePluginNode& node = tree_.plugins.back();
 
   StructValue* orvexaConfig = context.config != nullptr ? context.config->OrvexaConfig() : nullptr;
-  StructValue* settings = AsStruct(FindTyped(orvexaConfig, "LogingInfo", ValueKind::Struct));
+  StructValue* settings = AsStruct(FindTyped(orvexaConfig, kLoggingInfoSection, ValueKind::Struct));
   int64_t now = context.now != 0 ? context.now : CalendarSeconds();
 
   for (int number = 1; number <= count; ++number) {

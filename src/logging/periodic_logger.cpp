@@ -8,6 +8,7 @@
 #include "base/server_lock.h"
 #include "config/config_access.h"
 #include "config/configuration_store.h"
+#include "config/kept_spellings.h"
 #include "logging/logged_channel_list.h"
 
 namespace orvexa {
@@ -27,7 +28,7 @@ bool Take(std::unique_lock<PriorityInheritanceMutex>& hold, bool wait) {
 bool StoreLoggingSettings(LoggedChannelList& channels, ConfigurationStore& config) {
   StructValue* orvexaConfig = config.OrvexaConfig();
   if (orvexaConfig == nullptr) return false;
-  ConfigValue* loggingInfo = FindOrCreate(orvexaConfig, "LogingInfo", ValueKind::Struct);
+  ConfigValue* loggingInfo = FindOrCreate(orvexaConfig, kLoggingInfoSection, ValueKind::Struct);
   if (loggingInfo == nullptr) return false;
   for (size_t index = 0; index < channels.ChannelCount(); ++index) {
     const LoggedChannel& channel = channels.LoggedChannelAt(index);

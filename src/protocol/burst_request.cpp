@@ -10,6 +10,7 @@
 #include <string>
 
 #include "protocol/experiment_service.h"
+#include "config/kept_spellings.h"
 #include "protocol/request_table.h"
 #include "protocol/wire_reader.h"
 #include "protocol/wire_writer.h"
@@ -28,8 +29,8 @@ void RunBurst(RequestContext& c) {
   if (id == 0) ThrowProtocolError(0);
   if (c.env.audit != nullptr && c.env.audit->IsOpen()) {
     c.env.audit->Write(
-        "User %u started burts experiment %s with duration %u. Result is stored as %u\n", c.serial,
-        name.c_str(), duration, id);
+        "User %u %s %s with duration %u. Result is stored as %u\n", c.serial,
+        kStartedBurstWords, name.c_str(), duration, id);
   }
   WriteU32(c.out, id);
 }

@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
+#include "config/kept_spellings.h"
+
 namespace orvexa {
 namespace {
 
@@ -37,7 +39,7 @@ LogConfigDialog::LogConfigDialog(QWidget* parent) : QDialog(parent) {
   setModal(true);
   auto* grid = new QGridLayout(this);
 
-  loggingEnabled_ = new QCheckBox(QStringLiteral("Loging enabled"), this);
+  loggingEnabled_ = new QCheckBox(QString::fromLatin1(kLoggingEnabledLabel), this);
   loggingEnabled_->setObjectName("loggingEnabled");
   grid->addWidget(loggingEnabled_, 0, 0, 1, 3);
 
