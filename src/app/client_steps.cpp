@@ -5,6 +5,7 @@
 
 #include "app/server_application.h"
 #include "platform/message_box.h"
+#include "platform/operator_report.h"
 
 namespace orvexa {
 
@@ -19,7 +20,7 @@ bool ServerApplication::OpenListeningSocket() {
   if (!server.clients->OpenListener(server.listenPort, server.settings.ListenAddress, &failure,
                                     &detail)) {
     ShowMessageBox("Error", failure, MessageIcon::Stop);
-    if (!detail.empty()) std::fprintf(stderr, "%s\n", detail.c_str());
+    if (!detail.empty()) ReportToOperator("%s", detail.c_str());
     return false;
   }
   std::printf("Listening on port %d\n", server.clients->port());
@@ -39,7 +40,7 @@ void ServerApplication::DisconnectClients() {
 void ServerApplication::WaitForClientWorkers(std::chrono::milliseconds bound, bool lastChance) {
   ServerState& server = *server_;
   if (!server.clients || server.clients->WaitForWorkers(bound)) return;
-  std::fprintf(stderr, "Warning: %u client connections did not end in time\n",
+  ReportToOperator("Warning: %u client connections did not end in time",
                server.clients->tracker().ActiveCount());
   // A worker that is still running keeps using the service, the registry, the audit log
   // and the experiments: none of it may be destroyed under the worker.

@@ -9,6 +9,7 @@
 #include "host/experiment_stopped_hook.h"
 #include "host/plugin_discovery.h"
 #include "platform/message_box.h"
+#include "platform/operator_report.h"
 
 namespace orvexa {
 
@@ -40,7 +41,7 @@ void ServerApplication::DiscoverPlugins() {
 void ServerApplication::UnloadPlugins() {
   std::unique_lock hold(ServerLock(), std::defer_lock);
   if (!hold.try_lock_for(ShutdownTimeLeft())) {
-    std::fprintf(stderr, "Warning: a device call did not end in time; plug-ins not unloaded\n");
+    ReportToOperator("Warning: a device call did not end in time; plug-ins not unloaded");
     threadsOutlivedShutdown_ = true;
     return;
   }

@@ -6,7 +6,7 @@ namespace orvexa {
 
 bool ServerState::SaveConfiguration() {
   std::lock_guard<PriorityInheritanceMutex> guard(ServerLock());
-  return config.Save();
+  return config.Save().ok;
 }
 
 }  // namespace orvexa

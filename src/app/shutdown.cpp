@@ -5,12 +5,12 @@
 // devices, and with SIGINT/SIGTERM blocked nothing else could end the process. What
 // outlives the waits is left alone, and the process ends without destructors.
 #include <algorithm>
-#include <cstdio>
 #include <mutex>
 
 #include "app/server_application.h"
 #include "base/server_lock.h"
 #include "config/kept_spellings.h"
+#include "platform/operator_report.h"
 
 namespace orvexa {
 
@@ -74,7 +74,7 @@ void ServerApplication::WaitForBackgroundThreads() {
                      server.loop.RunUntil([&server] { return server.samplingFinished.IsSet(); },
                                           ShutdownTimeLeft());
   if (ended) return;
-  std::fprintf(stderr, "Warning: the housekeeping or sampling thread did not end in time\n");
+  ReportToOperator("Warning: the housekeeping or sampling thread did not end in time");
   threadsOutlivedShutdown_ = true;
 }
 
@@ -87,9 +87,8 @@ void ServerApplication::SaveSettings() {
   if (config.Root() == nullptr) return;
   if (StructValue* section = config.OrvexaConfig()) {
     server_->settings.StoreInto(section);
-    std::string error;
-    if (!config.Save(&error))
-      std::fprintf(stderr, "Warning: orvexa.cfg not saved: %s\n", error.c_str());
+    IoResult saved = config.Save();
+    if (!saved.ok) ReportToOperator("Warning: orvexa.cfg not saved: %s", saved.message.c_str());
   }
   config.ReleaseRoot();
 }

@@ -1,6 +1,5 @@
 #include "host/device_registry.h"
 
-#include <cstdio>
 #include <mutex>
 
 #include "base/server_lock.h"
@@ -10,6 +9,7 @@
 #include "host/plugin_discovery.h"
 #include "logging/fast_schedule.h"
 #include "platform/clock.h"
+#include "platform/operator_report.h"
 
 namespace orvexa {
 
@@ -77,7 +77,7 @@ void DeviceRegistry::ApplyLoggingSettings(DeviceChannel& channel, StructValue* s
   // cut short when the server last stopped.
   IoResult cleared = LogFile::RemovePartialCopies(channel.logFile.fileName);
   if (!cleared.ok)
-    std::fprintf(stderr, "Warning: unfinished copies of %s not removed: %s\n",
+    ReportToOperator("Warning: unfinished copies of %s not removed: %s",
                  channel.logFile.fileName.c_str(), cleared.message.c_str());
   channel.logFile.Open(channel.alwaysReset, context.logCapacity);
 }

@@ -8,6 +8,7 @@
 #include "config/configuration_store.h"
 #include "logging/fast_schedule.h"
 #include "platform/directory_listing.h"
+#include "platform/operator_report.h"
 
 namespace orvexa {
 
@@ -69,7 +70,7 @@ int DiscoverPlugins(DeviceRegistry& registry, const PluginHostContext& context) 
   if (!skipped.empty()) {
     std::string names;
     for (const std::string& name : skipped) names += (names.empty() ? "" : ", ") + name;
-    std::fprintf(stderr, "Plug-in table full (%d slots); not loaded: %s\n",
+    ReportToOperator("Plug-in table full (%d slots); not loaded: %s",
                  DeviceRegistry::kPluginSlots, names.c_str());
     std::fflush(stderr);
   }

@@ -1,6 +1,5 @@
 #include "logging/periodic_logger.h"
 
-#include <cstdio>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -10,6 +9,7 @@
 #include "config/configuration_store.h"
 #include "config/kept_spellings.h"
 #include "logging/logged_channel_list.h"
+#include "platform/operator_report.h"
 
 namespace orvexa {
 
@@ -134,7 +134,7 @@ bool PeriodicLogger::CollectCopies() {
       // lastReplication stays, so the copy is started again on the next pass; a log whose
       // copies keep failing is reported once, not every second.
       if (failingCopies_.insert(outcome.log).second)
-        std::fprintf(stderr, "Warning: log copy %s not taken: %s\n", outcome.target.c_str(),
+        ReportToOperator("Warning: log copy %s not taken: %s", outcome.target.c_str(),
                      outcome.result.message.c_str());
       continue;
     }
@@ -175,7 +175,7 @@ bool SaveLoggingSettings(LoggedChannelList& channels, ConfigurationStore& config
     stored = StoreLoggingSettings(channels, config);
   }
   // Writing the file waits for the disk (fsync): never under ServerLock.
-  return stored && config.Save();
+  return stored && config.Save().ok;
 }
 
 }  // namespace orvexa
