@@ -14,7 +14,7 @@
 
 #include "app/background_threads.h"
 #include "base/server_lock.h"
-#include "experiments/probe_fixture.h"
+#include "probe_fixture.h"
 #include "logging/experiment_lock.h"
 #include "platform/clock.h"
 #include "platform/waitable_flag.h"
