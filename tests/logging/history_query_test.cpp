@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "logging/log_file.h"
-#include "support/history_selection.h"
+#include "history_selection.h"
 #include "support/temp_dir.h"
 
 namespace orvexa {
