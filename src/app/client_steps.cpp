@@ -41,7 +41,7 @@ void ServerApplication::WaitForClientWorkers(std::chrono::milliseconds bound, bo
   ServerState& server = *server_;
   if (!server.clients || server.clients->WaitForWorkers(bound)) return;
   ReportToOperator("Warning: %u client connections did not end in time",
-               server.clients->tracker().ActiveCount());
+                   server.clients->tracker().ActiveCount());
   // A worker that is still running keeps using the service, the registry, the audit log
   // and the experiments: none of it may be destroyed under the worker.
   if (lastChance) threadsOutlivedShutdown_ = true;

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "app/operator_window.h"
-#include "app/server_state.h"
 #include "app/server_command_line.h"
+#include "app/server_state.h"
 
 namespace orvexa {
 

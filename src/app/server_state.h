@@ -1,8 +1,9 @@
 // ServerState: the server's live state, one object owned by the application for the
 // whole run, with or without the operator window: the configuration store, the server
-// settings, the listen port, the audit log, the main loop and the run flags. The subsystems add their own tables here (device
-// registry, fast schedule, user table, listener, experiment store) as members, so that
-// everything the server holds is reached from this one object, which is destroyed last.
+// settings, the listen port, the audit log, the main loop and the run flags. The
+// subsystems add their own tables here (device registry, fast schedule, user table,
+// listener, experiment store) as members, so that everything the server holds is reached
+// from this one object, which is destroyed last.
 //
 // One instance per process, constructed by the application at start-up. The settings
 // belong to the main thread (other threads read the client service's copies); the run

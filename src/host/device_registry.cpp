@@ -78,7 +78,7 @@ void DeviceRegistry::ApplyLoggingSettings(DeviceChannel& channel, StructValue* s
   IoResult cleared = LogFile::RemovePartialCopies(channel.logFile.fileName);
   if (!cleared.ok)
     ReportToOperator("Warning: unfinished copies of %s not removed: %s",
-                 channel.logFile.fileName.c_str(), cleared.message.c_str());
+                     channel.logFile.fileName.c_str(), cleared.message.c_str());
   channel.logFile.Open(channel.alwaysReset, context.logCapacity);
 }
 

@@ -1,6 +1,5 @@
 #include "host/plugin_discovery.h"
 
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -70,9 +69,8 @@ int DiscoverPlugins(DeviceRegistry& registry, const PluginHostContext& context) 
   if (!skipped.empty()) {
     std::string names;
     for (const std::string& name : skipped) names += (names.empty() ? "" : ", ") + name;
-    ReportToOperator("Plug-in table full (%d slots); not loaded: %s",
-                 DeviceRegistry::kPluginSlots, names.c_str());
-    std::fflush(stderr);
+    ReportToOperator("Plug-in table full (%d slots); not loaded: %s", DeviceRegistry::kPluginSlots,
+                     names.c_str());
   }
   return registry.PluginCount();
 }

@@ -64,7 +64,7 @@ void LogCopier::Run() {
       IoResult pruned = LogFile::RemoveOldCopies(job.logFileName, job.keep, outcome.target);
       if (!pruned.ok)
         ReportToOperator("Warning: old copies of %s not removed: %s", job.logFileName.c_str(),
-                     pruned.message.c_str());
+                         pruned.message.c_str());
     }
     hold.lock();
     finished_.push_back(std::move(outcome));

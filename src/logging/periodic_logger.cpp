@@ -135,7 +135,7 @@ bool PeriodicLogger::CollectCopies() {
       // copies keep failing is reported once, not every second.
       if (failingCopies_.insert(outcome.log).second)
         ReportToOperator("Warning: log copy %s not taken: %s", outcome.target.c_str(),
-                     outcome.result.message.c_str());
+                         outcome.result.message.c_str());
       continue;
     }
     failingCopies_.erase(outcome.log);

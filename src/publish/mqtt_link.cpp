@@ -73,7 +73,7 @@ void MqttLink::LinkLost(const std::string& reason) {
   retryPause_ = std::min(retryPause_ * 2, kMaxRetryPause);
   if (!outageReported_) {
     ReportToOperator("Warning: broker %s:%d: %s; live data is dropped until it answers",
-                 options_.host.c_str(), options_.port, reason.c_str());
+                     options_.host.c_str(), options_.port, reason.c_str());
     outageReported_ = true;
     droppedAtOutage_ = dropped_.load();
   }

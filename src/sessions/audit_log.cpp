@@ -142,7 +142,7 @@ void AuditLog::RotationFailed(const std::string& why) {
   if (rotationFailureReported_) return;
   rotationFailureReported_ = true;
   ReportToOperator("Warning: audit log %s not rotated (%s); lines are still appended to it",
-               path_.c_str(), why.c_str());
+                   path_.c_str(), why.c_str());
   std::fflush(stderr);
 }
 

@@ -14,10 +14,10 @@
 
 #include "app/background_threads.h"
 #include "base/server_lock.h"
-#include "probe_fixture.h"
 #include "logging/experiment_lock.h"
 #include "platform/clock.h"
 #include "platform/waitable_flag.h"
+#include "probe_fixture.h"
 
 namespace orvexa::test {
 namespace {
