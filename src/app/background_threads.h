@@ -22,7 +22,7 @@ struct BackgroundClocks {
   const std::atomic<bool>* serverRunning = nullptr;
   WaitableFlag* housekeepingFinished = nullptr;
   WaitableFlag* samplingFinished = nullptr;
-  // Housekeeping pass (argument: the main window is closing).
+  // Housekeeping pass (argument: shutdown has begun).
   std::function<void(bool windowClosing)> housekeeping;
   const std::atomic<bool>* windowClosing = nullptr;
   // The fast-log pass: samples what is due at `nowNs` (CLOCK_MONOTONIC) and returns the

@@ -1,5 +1,5 @@
 // The plug-in host's steps of the server's life: the fast-sampling schedule and plug-in
-// discovery while the main window initializes (before the server runs), and LDPDone for
+// discovery at the start of serving (before the server runs), and LDPDone for
 // every plug-in at shutdown. Main thread.
 #include <cstdio>
 #include <mutex>

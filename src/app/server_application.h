@@ -1,6 +1,7 @@
 // ServerApplication: the whole life of the server process. Run performs the start-up
-// steps in order, runs the main window (headless: the main loop) until the operator
-// closes it (SIGINT/SIGTERM), then performs the shutdown steps in order.
+// steps in order, runs the main loop (showing the operator window, when there is one)
+// until SIGINT/SIGTERM or the window's close ends it, then performs the shutdown steps
+// in order.
 //
 // Each step is one named member function, called from the ordered lists in Startup()
 // (startup.cpp), StartServing() (startup.cpp) and Shutdown() (shutdown.cpp);
@@ -57,7 +58,7 @@ class ServerApplication {
   void StartPublishing();
   void StopPublishing();
 
-  // ---- Serving and the main window's run (startup.cpp). ----
+  // ---- Serving and the main loop's run (startup.cpp). ----
   bool StartServing();
   // Plug-in host steps (plugin_host_steps.cpp).
   void PrepareFastSchedule();
@@ -74,7 +75,7 @@ class ServerApplication {
   void DisconnectClients();
   void WaitForClientWorkers(std::chrono::milliseconds bound, bool lastChance);
   void SetServerRunning();
-  void RunMainWindow();
+  void RunMainLoop();
   // The one-second tick on the main thread; never re-entered. Its passes never wait for
   // the device lock: ContinueTick runs what is left of them, and while a burst holds the
   // lock RetryTick (every kTickRetry) continues them, the logging pass at the time it
@@ -96,7 +97,7 @@ class ServerApplication {
   void WaitForBackgroundThreads();
   void UnloadPlugins();
   void SaveSettings();
-  void DestroyMainWindow();
+  void ReleaseServerState();
 
   // Opens the operator window when there is one (window title with the timer precision).
   void OpenOperatorWindow();

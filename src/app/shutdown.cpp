@@ -1,4 +1,4 @@
-// Orderly shutdown after the main window's run, as an ordered list of steps. The
+// Orderly shutdown after the main loop's run, as an ordered list of steps. The
 // settings are saved after the plug-ins are unloaded and the threads have ended, so no
 // other thread touches the configuration tree during the save. Every wait is bounded
 // (kShutdownBound in all): a burst or a plug-in call that never returns holds the
@@ -38,7 +38,7 @@ void ServerApplication::Shutdown() {
   // 7. Unload every plug-in slot in loading order (LDPDone once per loaded plug-in).
   UnloadPlugins();
   SaveSettings();       // 8. copies the settings into OrvexaConfig, saves, releases the tree
-  DestroyMainWindow();  // 9.
+  ReleaseServerState();  // 9.
 }
 
 std::chrono::milliseconds ServerApplication::ShutdownTimeLeft() const {
@@ -93,7 +93,7 @@ void ServerApplication::SaveSettings() {
   config.ReleaseRoot();
 }
 
-void ServerApplication::DestroyMainWindow() {
+void ServerApplication::ReleaseServerState() {
   if (window_ != nullptr) window_->Close();
   // SIGINT/SIGTERM stay blocked: a second Ctrl-C during shutdown must not turn the
   // orderly exit into a killed process.

@@ -28,12 +28,12 @@ bool ServerApplication::Startup() {
   if (!PreparePublishing()) return false;
   if (!StartBackgroundThreads()) return false;
   OpenAuditLog();
-  // The one-second timer and the window's run follow in Run().
+  // The one-second timer and the main loop's run follow in Run().
   return true;
 }
 
 // Signals first, before any thread exists: every later thread inherits the blocked
-// SIGINT/SIGTERM, which the main loop then reads as "close the window".
+// SIGINT/SIGTERM, which the main loop then reads as the end of the run.
 bool ServerApplication::BlockSignalsBeforeAnyThread() {
   // Line by line, so whoever watches the output (a service log, a test) sees each
   // start-up line as it is printed.
@@ -60,7 +60,7 @@ bool ServerApplication::ParseCommandLineFirstPass() {
     window_->ShowHelp(ServerCommandLine::HelpLines());
     return false;
   }
-  // Headless help window: its lines on standard output, then the process ends.
+  // Headless help: its lines on standard output, then the process ends.
   for (const std::string& line : ServerCommandLine::HelpLines()) std::printf("%s\n", line.c_str());
   std::fflush(stdout);
   return false;
@@ -235,7 +235,7 @@ void ServerApplication::SetServerRunning() {
   std::fflush(stdout);
 }
 
-void ServerApplication::RunMainWindow() {
+void ServerApplication::RunMainLoop() {
   IoResult signals = server_->loop.EnableTerminationSignals();
   if (!signals.ok) {
     ShowMessageBox("Orvexa", "Signal setup failed: " + signals.message, MessageIcon::Stop);
