@@ -89,7 +89,8 @@ extern "C" int OrvexaPortSelectionDialog(int32_t* portIndex, char* portPath, int
 extern "C" void OrvexaPluginMessageBox(const char* text, const char* caption) {
   QString body = QString::fromUtf8(text != nullptr ? text : "");
   QString title = QString::fromUtf8(caption != nullptr ? caption : "");
-  ReportToOperator("%s: %s", title.toLocal8Bit().constData(), body.toLocal8Bit().constData());
+  orvexa::ReportToOperator("%s: %s", title.toLocal8Bit().constData(),
+                           body.toLocal8Bit().constData());
   if (qApp == nullptr) return;
   QMetaObject::invokeMethod(
       qApp, [body, title] { orvexa::ShowBoxOnMainThread(body, title); }, Qt::QueuedConnection);
