@@ -22,10 +22,16 @@ inline constexpr char kServerStoppedLine[] = "Server stoped\n";
 // ... and the words of the line about a burst started by a client.
 inline constexpr char kStartedBurstWords[] = "started burts experiment";
 
-// The operator window: the list of connected clients, the main window's expiration field
-// and the log dialog's check box.
+// The command line's help: the line of /conexp.
+inline constexpr char kConnectionExpirationHelpLine[] =
+    "/conexp value ... conection expiration delay";
+
+// The operator window: the list of connected clients, the main window's check box and
+// field of the settings, and the log dialog's check boxes.
 inline constexpr char kClientsQueueLabel[] = "Clients quene";
+inline constexpr char kAllowConnectionsLabel[] = "Allow conections";
 inline constexpr char kConnectionExpirationLabel[] = "Conection expiration [s]";
 inline constexpr char kLoggingEnabledLabel[] = "Loging enabled";
+inline constexpr char kFastLoggingLabel[] = "Fast loging";
 
 }  // namespace orvexa

@@ -64,7 +64,7 @@ LogConfigDialog::LogConfigDialog(QWidget* parent) : QDialog(parent) {
   backupHours_ = DigitsField(this, "backupHours");
   grid->addWidget(backupHours_, 4, 1, 1, 2);
 
-  fastLogging_ = new QCheckBox(QStringLiteral("Fast loging"), this);
+  fastLogging_ = new QCheckBox(QString::fromLatin1(kFastLoggingLabel), this);
   fastLogging_->setObjectName("fastLogging");
   grid->addWidget(fastLogging_, 5, 0, 1, 3);
 

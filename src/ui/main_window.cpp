@@ -117,7 +117,7 @@ void MainWindow::BuildControls() {
   // Right: switches, numbers, devices.
   auto* right = new QVBoxLayout;
   auto* switches = new QHBoxLayout;
-  allowConnections_ = CheckBox(this, "Allow conections", "allowConnections");
+  allowConnections_ = CheckBox(this, kAllowConnectionsLabel, "allowConnections");
   limitWriteCommands_ = CheckBox(this, "Limit Write commands", "limitWriteCommands");
   disableDeviceListing_ = CheckBox(this, "Disable device listing", "disableDeviceListing");
   switches->addWidget(allowConnections_);
