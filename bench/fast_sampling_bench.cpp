@@ -97,10 +97,10 @@ Result RunScenario(DeviceRegistry& registry, const std::vector<int>& frequencies
   // The paced run is the server's own sampling thread (real-time priority where
   // permitted, 1 ns timer slack, absolute deadlines); the spinner calls the same pass
   // back to back at the same priority.
-  ManualResetEvent stopEvent, housekeepingFinished, samplingFinished;
+  WaitableFlag stopRequested, housekeepingFinished, samplingFinished;
   std::atomic<bool> running{true};
   BackgroundClocks clocks;
-  clocks.stop = &stopEvent;
+  clocks.stop = &stopRequested;
   clocks.serverRunning = &running;
   clocks.housekeepingFinished = &housekeepingFinished;
   clocks.samplingFinished = &samplingFinished;
@@ -127,7 +127,7 @@ Result RunScenario(DeviceRegistry& registry, const std::vector<int>& frequencies
   const int64_t cpu = started ? ThreadCpuNanoseconds(samplingThread.load()) : 0;
   const int64_t elapsed = MonotonicNanoseconds() - start;
   stop = true;
-  stopEvent.Set();
+  stopRequested.Set();
   sampler.Stop();
   if (spinner.joinable()) spinner.join();
   threads.reset();

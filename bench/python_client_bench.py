@@ -90,9 +90,9 @@ def main():
     if args.url:
         _, host, port, _ = orvexa.parse_url(args.url)
     else:
-        from orvexa_server import OrvexaServer
+        from orvexa_server import ServerState
         # Nothing logged or fast-sampled: the sampling thread would only add noise.
-        server = OrvexaServer(config="OrvexaConfig {\n   Enable = true\n}\n")
+        server = ServerState(config="OrvexaConfig {\n   Enable = true\n}\n")
         host, port = "127.0.0.1", server.port
     try:
         # Both sides use the same connection, so the same server thread answers them:

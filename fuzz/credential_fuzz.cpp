@@ -9,12 +9,11 @@
 #include <memory>
 #include <string>
 
+#include "memory_session.h"
 #include "protocol/request_session.h"
 #include "sessions/token_verifier.h"
 #include "transport/connection_closed.h"
 #include "transport/hello_failure_bound.h"
-#include "transport/memory_connection.h"
-#include "transport/socket_stream.h"
 
 namespace {
 
@@ -53,13 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   env.tokens = &Verifier(control & 0x01);
   env.allowAnonymousObservers = control & 0x04;
   env.failures = &failures;
-  orvexa::MemoryConnection connection(hello, 1 << 20);
-  static uint8_t buffer[25000];
-  orvexa::SocketStream stream(connection, buffer, sizeof buffer, 0);
-  orvexa::MessageWriter writer(connection);
-  orvexa::RequestContext context(env, stream, writer);
-  orvexa::ConnectionSocket socket;
-  context.socketRef = &socket;
+  MemorySession session(env, hello, 1 << 20);
+  orvexa::RequestContext& context = session.context;
   context.clientAddress = {10, 0, control, 1};
   context.peerAddress = context.clientAddress;
   try {

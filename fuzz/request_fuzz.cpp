@@ -10,11 +10,10 @@
 #include <string>
 
 #include "host/plugin_discovery.h"
+#include "memory_session.h"
 #include "protocol/request_session.h"
 #include "sessions/user_table.h"
 #include "transport/connection_closed.h"
-#include "transport/memory_connection.h"
-#include "transport/socket_stream.h"
 
 namespace {
 
@@ -48,15 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   env.users = &users;
   env.deviceListingDisabled = &listingDisabled;
 
-  orvexa::MemoryConnection connection(
-      std::string(reinterpret_cast<const char*>(data + 1), size - 1),
-      (control & 0x40) ? 1 << 20 : (control >> 7) + 1);
-  static uint8_t buffer[25000];
-  orvexa::SocketStream stream(connection, buffer, sizeof buffer, 0);
-  orvexa::MessageWriter writer(connection);
-  orvexa::RequestContext context(env, stream, writer);
-  orvexa::ConnectionSocket socket;
-  context.socketRef = &socket;
+  MemorySession session(env, std::string(reinterpret_cast<const char*>(data + 1), size - 1),
+                        (control & 0x40) ? 1 << 20 : (control >> 7) + 1);
+  orvexa::RequestContext& context = session.context;
   context.local = control & 0x01;
   context.peerAddress =
       context.local ? orvexa::IpAddress{127, 0, 0, 1} : orvexa::IpAddress{10, 9, 8, 7};
@@ -66,6 +59,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       orvexa::RunRequestLoop(context, orvexa::RequestTable::Standard());
   } catch (const orvexa::ConnectionClosed&) {
   }
-  if (context.registered) users.RemoveBySocket(&socket);
+  if (context.registered) users.RemoveBySocket(&session.socket);
   return 0;
 }

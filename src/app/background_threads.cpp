@@ -42,10 +42,6 @@ void BackgroundThreads::HousekeepingLoop() {
 }
 
 void BackgroundThreads::SamplingLoop() {
-  if (clocks_.performanceFrequency == 0) {
-    clocks_.samplingFinished->Set();
-    return;
-  }
   TryRealtimePriority();
   // The default 50 us timer slack would make every wake-up that much late.
   SetTimerSlackNanoseconds(1);

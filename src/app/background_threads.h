@@ -1,7 +1,7 @@
 // The two clocks that run on threads of their own: the housekeeping thread (every 5 s,
-// a wait on the stop event: the user table's maintenance pass) and the sampling thread
+// a wait on the stop flag: the user table's maintenance pass) and the sampling thread
 // (time-critical priority, paced by absolute deadlines: the fast-log pass). Each sets its
-// finished event when it ends. Neither does anything while the server-running flag is
+// finished flag when it ends. Neither does anything while the server-running flag is
 // clear.
 //
 // Started and awaited by the application on the main thread; the passes they call take
@@ -13,16 +13,16 @@
 #include <functional>
 #include <thread>
 
-#include "platform/manual_reset_event.h"
+#include "platform/waitable_flag.h"
 
 namespace orvexa {
 
 struct BackgroundClocks {
-  ManualResetEvent* stop = nullptr;
+  WaitableFlag* stop = nullptr;
   const std::atomic<bool>* serverRunning = nullptr;
-  ManualResetEvent* housekeepingFinished = nullptr;
-  ManualResetEvent* samplingFinished = nullptr;
-  // Housekeeping pass (argument: the main window is closing).
+  WaitableFlag* housekeepingFinished = nullptr;
+  WaitableFlag* samplingFinished = nullptr;
+  // Housekeeping pass (argument: shutdown has begun).
   std::function<void(bool windowClosing)> housekeeping;
   const std::atomic<bool>* windowClosing = nullptr;
   // The fast-log pass: samples what is due at `nowNs` (CLOCK_MONOTONIC) and returns the
@@ -32,14 +32,12 @@ struct BackgroundClocks {
   // cut it short (a new group, the server starting to run); empty: a plain
   // clock_nanosleep.
   std::function<void(int64_t deadlineNs)> sleepUntil;
-  // Ticks per second of the high-resolution counter; 0: the sampling thread ends at once.
-  int64_t performanceFrequency = 1000000000;
 };
 
 class BackgroundThreads {
  public:
   static constexpr int kHousekeepingPeriodMs = 5000;
-  // The sampling thread looks at the stop event at least this often.
+  // The sampling thread looks at the stop flag at least this often.
   static constexpr int64_t kMaxSamplingSleepNs = 100000000;
   // ... and never runs its pass back to back without a pause (a real-time thread that
   // spins would starve the rest of the machine).

@@ -3,7 +3,6 @@
 #include <poll.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -13,6 +12,7 @@
 #include "base/server_lock.h"
 #include "host/device_registry.h"
 #include "platform/clock.h"
+#include "platform/operator_report.h"
 #include "protocol/client_worker.h"
 #include "sessions/audit_log.h"
 
@@ -109,7 +109,7 @@ void ClientService::RequireTokens(const TokenVerifier* tokens, bool allowAnonymo
 void ClientService::ApplySettings() {
   UserTableSettings copy;
   copy.limitMultipleControl = settings_.LimitMultipleControl;
-  copy.expirationDelay = settings_.ConectionExpirationDelay;
+  copy.expirationDelay = settings_.ConnectionExpirationDelay;
   copy.maxUsageTime = settings_.MaxUsageTime;
   copy.limitUsage = settings_.LimitUsage;
   users_.ApplySettings(copy);
@@ -166,7 +166,7 @@ void ClientService::DisconnectAll(std::chrono::milliseconds deviceWait) {
   // never returns.
   tracker_.ShutdownAll();
   if (!users_.RemoveAll(deviceWait))
-    std::fprintf(stderr, "Warning: the user table was busy at shutdown; its users stay listed\n");
+    ReportToOperator("Warning: the user table was busy at shutdown; its users stay listed");
 }
 
 bool ClientService::WaitForWorkers(std::chrono::milliseconds timeout) {

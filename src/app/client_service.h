@@ -1,7 +1,7 @@
-// Serving clients, as one part of the main window object: the listening socket watched
+// Serving clients, as one part of the server state (ServerState): the listening socket watched
 // by the main loop, the connection tracker, the user table and what every worker
 // reaches (ServingEnvironment). The application's start-up and shutdown steps and its
-// clocks call in here: OpenListener (window initialization), TryNotifyPresence
+// clocks call in here: OpenListener (start of serving), TryNotifyPresence
 // (one-second tick), HousekeepingPass (housekeeping thread), DisconnectAll and
 // WaitForWorkers (shutdown). A main-loop timer of its own ends the connections whose
 // opening deadline (OpeningTimeout) has passed.

@@ -5,11 +5,12 @@
 
 #include "app/server_application.h"
 #include "platform/message_box.h"
+#include "platform/operator_report.h"
 
 namespace orvexa {
 
 bool ServerApplication::OpenListeningSocket() {
-  OrvexaServer& server = *server_;
+  ServerState& server = *server_;
   server.clients = std::make_unique<ClientService>(
       server.settings, server.auditLog, &server.registry, server.serverRunning, server.loop);
   server.clients->environment().experiments = &server.experiments;
@@ -19,7 +20,7 @@ bool ServerApplication::OpenListeningSocket() {
   if (!server.clients->OpenListener(server.listenPort, server.settings.ListenAddress, &failure,
                                     &detail)) {
     ShowMessageBox("Error", failure, MessageIcon::Stop);
-    if (!detail.empty()) std::fprintf(stderr, "%s\n", detail.c_str());
+    if (!detail.empty()) ReportToOperator("%s", detail.c_str());
     return false;
   }
   std::printf("Listening on port %d\n", server.clients->port());
@@ -37,10 +38,10 @@ void ServerApplication::DisconnectClients() {
 }
 
 void ServerApplication::WaitForClientWorkers(std::chrono::milliseconds bound, bool lastChance) {
-  OrvexaServer& server = *server_;
+  ServerState& server = *server_;
   if (!server.clients || server.clients->WaitForWorkers(bound)) return;
-  std::fprintf(stderr, "Warning: %u client connections did not end in time\n",
-               server.clients->tracker().RunningCount());
+  ReportToOperator("Warning: %u client connections did not end in time",
+                   server.clients->tracker().RunningCount());
   // A worker that is still running keeps using the service, the registry, the audit log
   // and the experiments: none of it may be destroyed under the worker.
   if (lastChance) threadsOutlivedShutdown_ = true;

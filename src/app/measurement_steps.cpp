@@ -9,7 +9,7 @@
 namespace orvexa {
 
 void ServerApplication::StartMeasurement() {
-  OrvexaServer& server = *server_;
+  ServerState& server = *server_;
   server.experiments.InstallStoppedHandler();
   server.fastSchedule.SetActivationListener([&server] { server.fastSampler.Wake(); });
   server.periodicLogger.SetMaxLogCopies(static_cast<uint32_t>(server.settings.MaxLogCopies));

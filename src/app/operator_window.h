@@ -16,7 +16,7 @@
 namespace orvexa {
 
 class MainLoopBackend;
-class OrvexaServer;
+class ServerState;
 
 class OperatorWindow {
  public:
@@ -28,7 +28,7 @@ class OperatorWindow {
   // The Help dialog, modal; returns once the operator closed it.
   virtual void ShowHelp(const std::vector<std::string>& lines) = 0;
   // Builds and shows the main window over `server`, titled `title`.
-  virtual void Open(OrvexaServer& server, const std::string& title) = 0;
+  virtual void Open(ServerState& server, const std::string& title) = 0;
   // Destroys the window; nothing of the server is touched afterwards.
   virtual void Close() = 0;
 };

@@ -1,5 +1,5 @@
 // The plug-in host's steps of the server's life: the fast-sampling schedule and plug-in
-// discovery while the main window initializes (before the server runs), and LDPDone for
+// discovery at the start of serving (before the server runs), and LDPDone for
 // every plug-in at shutdown. Main thread.
 #include <cstdio>
 #include <mutex>
@@ -9,6 +9,7 @@
 #include "host/experiment_stopped_hook.h"
 #include "host/plugin_discovery.h"
 #include "platform/message_box.h"
+#include "platform/operator_report.h"
 
 namespace orvexa {
 
@@ -22,7 +23,7 @@ void ServerApplication::PrepareFastSchedule() {
 // channels; then prints the start-up summary, one line per plug-in slot, which headless
 // is the only place the operator sees them.
 void ServerApplication::DiscoverPlugins() {
-  OrvexaServer& server = *server_;
+  ServerState& server = *server_;
   PluginHostContext context;
   context.config = &server.config;
   context.schedule = server.fastSchedule.Prepared() ? &server.fastSchedule : nullptr;
@@ -40,7 +41,7 @@ void ServerApplication::DiscoverPlugins() {
 void ServerApplication::UnloadPlugins() {
   std::unique_lock hold(ServerLock(), std::defer_lock);
   if (!hold.try_lock_for(ShutdownTimeLeft())) {
-    std::fprintf(stderr, "Warning: a device call did not end in time; plug-ins not unloaded\n");
+    ReportToOperator("Warning: a device call did not end in time; plug-ins not unloaded");
     threadsOutlivedShutdown_ = true;
     return;
   }

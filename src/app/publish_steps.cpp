@@ -2,15 +2,15 @@
 // broker password read) at start-up, where a wrong BrokerUrl or LabId ends the start
 // with a message; the publisher's thread started once the plug-ins are loaded; and
 // stopped first at shutdown. Main thread.
-#include <cstdio>
 
 #include "app/server_application.h"
 #include "platform/message_box.h"
+#include "platform/operator_report.h"
 
 namespace orvexa {
 
 bool ServerApplication::PreparePublishing() {
-  OrvexaServer& server = *server_;
+  ServerState& server = *server_;
   const ServerSettings& settings = server.settings;
   PublishSettings publish{settings.BrokerUrl, settings.BrokerUser, settings.BrokerPasswordFile,
                           settings.LabId, settings.PublishValueRate};
@@ -44,7 +44,7 @@ bool ServerApplication::PreparePublishing() {
 void ServerApplication::StartPublishing() {
   Publisher* publisher = server_->publisher.get();
   if (publisher != nullptr && !publisher->Start())
-    std::fprintf(stderr, "Warning: the live-data thread did not start; nothing is published\n");
+    ReportToOperator("Warning: the live-data thread did not start; nothing is published");
 }
 
 void ServerApplication::StopPublishing() {

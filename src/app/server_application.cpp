@@ -16,14 +16,14 @@ int ServerApplication::Run(int argc, char** argv) {
 int ServerApplication::Run(const std::vector<std::string>& arguments) {
   arguments_ = arguments;
   if (!Startup()) {
-    // Early exit: the window never opened and nothing is saved.
+    // Early exit: serving never started and nothing is saved.
     server_.reset();
     return kEarlyExit;
   }
   bool served = false;
   if (CreateSecondTimer()) {
     served = StartServing();
-    if (served) RunMainWindow();
+    if (served) RunMainLoop();
   }
   Shutdown();
   const int status = served ? 0 : kEarlyExit;

@@ -1,6 +1,7 @@
 // ServerApplication: the whole life of the server process. Run performs the start-up
-// steps in order, runs the main window (headless: the main loop) until the operator
-// closes it (SIGINT/SIGTERM), then performs the shutdown steps in order.
+// steps in order, runs the main loop (showing the operator window, when there is one)
+// until SIGINT/SIGTERM or the window's close ends it, then performs the shutdown steps
+// in order.
 //
 // Each step is one named member function, called from the ordered lists in Startup()
 // (startup.cpp), StartServing() (startup.cpp) and Shutdown() (shutdown.cpp);
@@ -17,8 +18,8 @@
 #include <vector>
 
 #include "app/operator_window.h"
-#include "app/orvexa_server.h"
 #include "app/server_command_line.h"
+#include "app/server_state.h"
 
 namespace orvexa {
 
@@ -34,22 +35,20 @@ class ServerApplication {
   int Run(int argc, char** argv);
   int Run(const std::vector<std::string>& arguments);
 
-  OrvexaServer* server() { return server_.get(); }
+  ServerState* server() { return server_.get(); }
   // Installs the operator window (GUI mode) before Run; null, the default, is headless.
   void SetOperatorWindow(OperatorWindow* window) { window_ = window; }
 
  private:
   // ---- Start-up (startup.cpp); false ends the process early. ----
   bool Startup();
-  bool InitializePlatform();
-  void CreateServerObject();
+  bool BlockSignalsBeforeAnyThread();
+  void CreateServerState();
   bool ParseCommandLineFirstPass();
   void RecordStartDirectory();
   bool LoadSettings();
   void ParseCommandLineSecondPass();
   bool LoadTokenKey();
-  bool ResetStopEvents();
-  void UseMonotonicClock();
   bool StartBackgroundThreads();
   void OpenAuditLog();
   bool CreateSecondTimer();
@@ -59,7 +58,7 @@ class ServerApplication {
   void StartPublishing();
   void StopPublishing();
 
-  // ---- Serving and the main window's run (startup.cpp). ----
+  // ---- Serving and the main loop's run (startup.cpp). ----
   bool StartServing();
   // Plug-in host steps (plugin_host_steps.cpp).
   void PrepareFastSchedule();
@@ -76,7 +75,7 @@ class ServerApplication {
   void DisconnectClients();
   void WaitForClientWorkers(std::chrono::milliseconds bound, bool lastChance);
   void SetServerRunning();
-  void RunMainWindow();
+  void RunMainLoop();
   // The one-second tick on the main thread; never re-entered. Its passes never wait for
   // the device lock: ContinueTick runs what is left of them, and while a burst holds the
   // lock RetryTick (every kTickRetry) continues them, the logging pass at the time it
@@ -97,9 +96,8 @@ class ServerApplication {
   void SignalStop();
   void WaitForBackgroundThreads();
   void UnloadPlugins();
-  void CloseShutdownEvents();
   void SaveSettings();
-  void DestroyMainWindow();
+  void ReleaseServerState();
 
   // Opens the operator window when there is one (window title with the timer precision).
   void OpenOperatorWindow();
@@ -107,7 +105,7 @@ class ServerApplication {
   OperatorWindow* window_ = nullptr;  // not owned
   std::vector<std::string> arguments_;
   ServerCommandLine commandLine_;
-  std::unique_ptr<OrvexaServer> server_;
+  std::unique_ptr<ServerState> server_;
   int secondTimerId_ = 0;
   // A thread (a client worker, the sampler, the housekeeping thread) did not end, or a
   // plug-in call did not return, within the shutdown's bounded waits: everything it can

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <climits>
 
+#include "config/kept_spellings.h"
+
 namespace orvexa {
 
 int32_t OptionNumber(const std::string& text) {
@@ -94,7 +96,7 @@ const std::vector<std::string>& ServerCommandLine::HelpLines() {
       "/config...Default configuration",
       "/port num..Use port",
       "/preset name..Configuration preset selection",
-      "/conexp value ... conection expiration delay",
+      kConnectionExpirationHelpLine,
       "/maxusage value ... maximal usage time limit",
       "/limitcontrol ... disable simultaneous access",
       "/disablelisting ... disable device listing",

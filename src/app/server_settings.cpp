@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "config/config_access.h"
+#include "config/kept_spellings.h"
 #include "sessions/audit_log.h"
 
 namespace orvexa {
@@ -18,8 +19,8 @@ void ServerSettings::LoadFrom(ConfigValue* section) {
   const ServerSettings missing = ForMissingKeys();
   // The order of the reads follows the start-up description; only the values matter.
   Enable = GetBool(section, "Enable", missing.Enable);
-  ConectionExpirationDelay =
-      GetInt(section, "ConectionExpirationDelay", missing.ConectionExpirationDelay);
+  ConnectionExpirationDelay =
+      GetInt(section, kConnectionExpirationDelayKey, missing.ConnectionExpirationDelay);
   LimitUsage = GetBool(section, "LimitUsage", missing.LimitUsage);
   MaxUsageTime = GetInt(section, "MaxUsageTime", missing.MaxUsageTime);
   LimitMultipleControl = GetBool(section, "LimitMultipleControl", missing.LimitMultipleControl);
@@ -59,7 +60,7 @@ void ServerSettings::LoadFrom(ConfigValue* section) {
 void ServerSettings::StoreInto(ConfigValue* section) const {
   SetBool(section, "Enable", Enable);
   SetBool(section, "Authenticate", Authenticate);
-  SetInt(section, "ConectionExpirationDelay", ConectionExpirationDelay);
+  SetInt(section, kConnectionExpirationDelayKey, ConnectionExpirationDelay);
   SetBool(section, "LimitUsage", LimitUsage);
   SetInt(section, "MaxUsageTime", MaxUsageTime);
   SetBool(section, "LimitMultipleControl", LimitMultipleControl);

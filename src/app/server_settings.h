@@ -21,7 +21,7 @@ namespace orvexa {
 struct ServerSettings {
   bool Enable = true;
   bool Authenticate = false;
-  int32_t ConectionExpirationDelay = 60;
+  int32_t ConnectionExpirationDelay = 60;
   bool LimitUsage = false;
   int32_t MaxUsageTime = 1200;
   bool LimitMultipleControl = false;

@@ -1,15 +1,16 @@
-// Orderly shutdown after the main window's run, as an ordered list of steps. The
+// Orderly shutdown after the main loop's run, as an ordered list of steps. The
 // settings are saved after the plug-ins are unloaded and the threads have ended, so no
 // other thread touches the configuration tree during the save. Every wait is bounded
 // (kShutdownBound in all): a burst or a plug-in call that never returns holds the
 // devices, and with SIGINT/SIGTERM blocked nothing else could end the process. What
 // outlives the waits is left alone, and the process ends without destructors.
 #include <algorithm>
-#include <cstdio>
 #include <mutex>
 
 #include "app/server_application.h"
 #include "base/server_lock.h"
+#include "config/kept_spellings.h"
+#include "platform/operator_report.h"
 
 namespace orvexa {
 
@@ -36,9 +37,8 @@ void ServerApplication::Shutdown() {
   StopLogCopies();
   // 7. Unload every plug-in slot in loading order (LDPDone once per loaded plug-in).
   UnloadPlugins();
-  CloseShutdownEvents();  // 8.
-  SaveSettings();         // 9. copies the settings into OrvexaConfig, saves, releases the tree
-  DestroyMainWindow();    // 10.
+  SaveSettings();       // 8. copies the settings into OrvexaConfig, saves, releases the tree
+  ReleaseServerState();  // 9.
 }
 
 std::chrono::milliseconds ServerApplication::ShutdownTimeLeft() const {
@@ -56,30 +56,26 @@ void ServerApplication::KillSecondTimer() {
 
 void ServerApplication::WriteServerStopped() {
   if (!server_->auditLog.IsOpen()) return;
-  server_->auditLog.Write("Server stoped\n");
+  server_->auditLog.Write("%s", kServerStoppedLine);
   server_->auditLog.Close();
 }
 
 void ServerApplication::SignalStop() {
-  server_->stopEvent.Set();
+  server_->stopRequested.Set();
 }
 
 // Waits while still serving posted work, so threads that hand work to the main thread
 // can finish. A sampler waiting for the devices (held by a burst or a hung call) is left
 // behind.
 void ServerApplication::WaitForBackgroundThreads() {
-  OrvexaServer& server = *server_;
+  ServerState& server = *server_;
   const bool ended = server.loop.RunUntil([&server] { return server.housekeepingFinished.IsSet(); },
                                           ShutdownTimeLeft()) &&
                      server.loop.RunUntil([&server] { return server.samplingFinished.IsSet(); },
                                           ShutdownTimeLeft());
   if (ended) return;
-  std::fprintf(stderr, "Warning: the housekeeping or sampling thread did not end in time\n");
+  ReportToOperator("Warning: the housekeeping or sampling thread did not end in time");
   threadsOutlivedShutdown_ = true;
-}
-
-void ServerApplication::CloseShutdownEvents() {
-  // The events live in the server object; nothing to release on Linux.
 }
 
 void ServerApplication::SaveSettings() {
@@ -91,14 +87,13 @@ void ServerApplication::SaveSettings() {
   if (config.Root() == nullptr) return;
   if (StructValue* section = config.OrvexaConfig()) {
     server_->settings.StoreInto(section);
-    std::string error;
-    if (!config.Save(&error))
-      std::fprintf(stderr, "Warning: orvexa.cfg not saved: %s\n", error.c_str());
+    IoResult saved = config.Save();
+    if (!saved.ok) ReportToOperator("Warning: orvexa.cfg not saved: %s", saved.message.c_str());
   }
   config.ReleaseRoot();
 }
 
-void ServerApplication::DestroyMainWindow() {
+void ServerApplication::ReleaseServerState() {
   if (window_ != nullptr) window_->Close();
   // SIGINT/SIGTERM stay blocked: a second Ctrl-C during shutdown must not turn the
   // orderly exit into a killed process.

@@ -1,6 +1,6 @@
 // Start-up of the server, as an ordered list of steps (Startup), then the start of
-// serving (StartServing: in Windows terms "the main window's initialization", headless
-// as well), the run and the one-second tick.
+// serving (StartServing, with or without the operator window), the run and the
+// one-second tick.
 // Steps are added to the lists below at the place their comment names.
 #include <cerrno>
 #include <cstdio>
@@ -17,30 +17,24 @@
 
 namespace orvexa {
 
-// Some steps have Windows names in the start-up list they follow: "initialize the socket
-// library, set the timer resolution" is InitializePlatform (on Linux: the signals),
-// "construct the main window object" CreateServerObject, "create the three shutdown
-// events" ResetStopEvents, "check for the performance counter" UseMonotonicClock.
 bool ServerApplication::Startup() {
-  if (!InitializePlatform()) return false;
-  CreateServerObject();
+  if (!BlockSignalsBeforeAnyThread()) return false;
+  CreateServerState();
   if (!ParseCommandLineFirstPass()) return false;
   RecordStartDirectory();
   if (!LoadSettings()) return false;
   ParseCommandLineSecondPass();
   if (!LoadTokenKey()) return false;
   if (!PreparePublishing()) return false;
-  if (!ResetStopEvents()) return false;
-  UseMonotonicClock();
   if (!StartBackgroundThreads()) return false;
   OpenAuditLog();
-  // The one-second timer and the window's run follow in Run().
+  // The one-second timer and the main loop's run follow in Run().
   return true;
 }
 
 // Signals first, before any thread exists: every later thread inherits the blocked
-// SIGINT/SIGTERM, which the main loop then reads as "close the window".
-bool ServerApplication::InitializePlatform() {
+// SIGINT/SIGTERM, which the main loop then reads as the end of the run.
+bool ServerApplication::BlockSignalsBeforeAnyThread() {
   // Line by line, so whoever watches the output (a service log, a test) sees each
   // start-up line as it is printed.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -52,8 +46,8 @@ bool ServerApplication::InitializePlatform() {
   return true;
 }
 
-void ServerApplication::CreateServerObject() {
-  server_ = std::make_unique<OrvexaServer>();
+void ServerApplication::CreateServerState() {
+  server_ = std::make_unique<ServerState>();
   server_->presetName = "default";
   if (window_ != nullptr) server_->loop.SetBackend(window_->LoopBackend());
 }
@@ -66,7 +60,7 @@ bool ServerApplication::ParseCommandLineFirstPass() {
     window_->ShowHelp(ServerCommandLine::HelpLines());
     return false;
   }
-  // Headless help window: its lines on standard output, then the process ends.
+  // Headless help: its lines on standard output, then the process ends.
   for (const std::string& line : ServerCommandLine::HelpLines()) std::printf("%s\n", line.c_str());
   std::fflush(stdout);
   return false;
@@ -80,7 +74,7 @@ void ServerApplication::RecordStartDirectory() {
 }
 
 bool ServerApplication::LoadSettings() {
-  OrvexaServer& server = *server_;
+  ServerState& server = *server_;
   auto startFromDefaults = [&server] {
     server.settings = ServerSettings::ForMissingFile();
     server.config.StartEmpty();
@@ -110,7 +104,7 @@ bool ServerApplication::LoadSettings() {
 void ServerApplication::ParseCommandLineSecondPass() {
   ServerSettings& settings = server_->settings;
   ServerCommandLine record = commandLine_;
-  record.conexp = settings.ConectionExpirationDelay;
+  record.conexp = settings.ConnectionExpirationDelay;
   record.maxusage = settings.LimitUsage ? settings.MaxUsageTime : 0;
   record.limitcontrol = settings.LimitMultipleControl;
   record.disablelisting = settings.DisableDeviceListing;
@@ -119,7 +113,7 @@ void ServerApplication::ParseCommandLineSecondPass() {
   record.pending = ServerCommandLine::kNone;
   record.Parse(arguments_);
   // The help flag is not looked at again: the first pass already saw the same arguments.
-  settings.ConectionExpirationDelay = record.conexp;
+  settings.ConnectionExpirationDelay = record.conexp;
   if (record.maxusage != 0) {
     settings.LimitUsage = true;
     settings.MaxUsageTime = record.maxusage;
@@ -149,31 +143,15 @@ bool ServerApplication::LoadTokenKey() {
   return false;
 }
 
-// The stop event and the two finished events live in the server object; a new run
-// starts with all three clear.
-bool ServerApplication::ResetStopEvents() {
-  server_->stopEvent.Reset();
-  server_->housekeepingFinished.Reset();
-  server_->samplingFinished.Reset();
-  return true;
-}
-
-// The fast-sample clock is CLOCK_MONOTONIC in nanoseconds, always there on Linux, so
-// fast logging is always possible.
-void ServerApplication::UseMonotonicClock() {
-  server_->performanceFrequency = kMonotonicFrequency;
-}
-
 bool ServerApplication::StartBackgroundThreads() {
-  OrvexaServer& server = *server_;
+  ServerState& server = *server_;
   KeepLargeBlocksOutOfTheHeap();
   BackgroundClocks clocks;
-  clocks.stop = &server.stopEvent;
+  clocks.stop = &server.stopRequested;
   clocks.serverRunning = &server.serverRunning;
   clocks.housekeepingFinished = &server.housekeepingFinished;
   clocks.samplingFinished = &server.samplingFinished;
-  clocks.windowClosing = &server.windowDestroyed;
-  clocks.performanceFrequency = server.performanceFrequency;
+  clocks.windowClosing = &server.shuttingDown;
   // Runs only once the server-running flag is set, when the client service exists.
   clocks.housekeeping = [&server](bool windowClosing) {
     if (server.clients) server.clients->HousekeepingPass(windowClosing);
@@ -193,7 +171,7 @@ bool ServerApplication::StartBackgroundThreads() {
   }
   if (!server.backgroundThreads->StartSampling()) {
     // Stop the thread that did start and wait for it, serving the loop meanwhile.
-    server.stopEvent.Set();
+    server.stopRequested.Set();
     server.samplingFinished.Set();
     server.loop.RunUntil([&server] { return server.housekeepingFinished.IsSet(); },
                          std::chrono::hours(24));
@@ -221,8 +199,8 @@ bool ServerApplication::CreateSecondTimer() {
   return true;
 }
 
-// The start of serving, in order (in Windows terms the main window's initialization; it
-// runs headless too, where no window opens).
+// The start of serving, in order (headless as well; the operator window, when there is
+// one, opens as step 4).
 bool ServerApplication::StartServing() {
   // 1. The listening socket on listenPort and ListenAddress; prints "Listening on port N".
   if (!OpenListeningSocket()) return false;
@@ -257,14 +235,14 @@ void ServerApplication::SetServerRunning() {
   std::fflush(stdout);
 }
 
-void ServerApplication::RunMainWindow() {
+void ServerApplication::RunMainLoop() {
   IoResult signals = server_->loop.EnableTerminationSignals();
   if (!signals.ok) {
     ShowMessageBox("Orvexa", "Signal setup failed: " + signals.message, MessageIcon::Stop);
     return;
   }
   server_->loop.Run();
-  server_->windowDestroyed.store(true);
+  server_->shuttingDown.store(true);
 }
 
 void ServerApplication::SecondTick() {

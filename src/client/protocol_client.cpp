@@ -51,8 +51,8 @@ ProtocolClient::~ProtocolClient() {
 }
 
 void ProtocolClient::Close() {
-  CloseSocket(socket_);
-  socket_ = kInvalidSocket;
+  CloseSocketDescriptor(socket_);
+  socket_ = kNoSocket;
 }
 
 void ProtocolClient::ConnectRaw(const std::string& host, int port,
@@ -60,7 +60,7 @@ void ProtocolClient::ConnectRaw(const std::string& host, int port,
   Close();
   std::string error;
   socket_ = ConnectTcp(host, port, &error, localAddress);
-  if (socket_ == kInvalidSocket) throw ClientError("connect: " + error);
+  if (socket_ == kNoSocket) throw ClientError("connect: " + error);
   SetNoDelay(socket_);
   transport_ = Transport::kTcp;
   raw_.clear();

@@ -122,7 +122,7 @@ class ProtocolClient {
   void Need(size_t n);
   void FillFromFrames(size_t n);
 
-  SocketHandle socket_ = kInvalidSocket;
+  SocketHandle socket_ = kNoSocket;
   Transport transport_ = Transport::kTcp;
   int timeoutMs_ = 10000;
   std::string request_;

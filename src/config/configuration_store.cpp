@@ -1,11 +1,10 @@
 #include "config/configuration_store.h"
 
-#include <cstdio>
-
 #include "config/config_access.h"
 #include "config/config_writer.h"
 #include "config/node_base.h"
 #include "platform/file_system.h"
+#include "platform/operator_report.h"
 
 namespace orvexa {
 
@@ -39,17 +38,12 @@ std::string ConfigurationStore::FilePath() const {
   return startDirectory_ + "/orvexa.cfg";
 }
 
-bool ConfigurationStore::Save(std::string* error) const {
-  if (orvexaConfig_ == nullptr || root_ == nullptr) {
-    if (error) *error = "no OrvexaConfig section";
-    return false;
-  }
+IoResult ConfigurationStore::Save() const {
+  if (orvexaConfig_ == nullptr || root_ == nullptr)
+    return IoResult::Failure("no OrvexaConfig section");
   // A file the operator made read-only stays as it is, as it would if it were rewritten
   // in place.
-  if (!MayReplaceFile(FilePath())) {
-    if (error) *error = FilePath() + ": not writable";
-    return false;
-  }
+  if (!MayReplaceFile(FilePath())) return IoResult::Failure(FilePath() + ": not writable");
   std::string text;
   WriteConfiguration(text, root_, 0);
   bool noTemporary = false;
@@ -59,11 +53,10 @@ bool ConfigurationStore::Save(std::string* error) const {
     // settings are worth more than the atomic replacement.
     IoResult inPlace = RewriteFileInPlace(FilePath(), text);
     if (inPlace.ok)
-      std::fprintf(stderr, "Warning: %s; orvexa.cfg rewritten in place\n", result.message.c_str());
+      ReportToOperator("Warning: %s; orvexa.cfg rewritten in place", result.message.c_str());
     result = inPlace;
   }
-  if (!result.ok && error) *error = result.message;
-  return result.ok;
+  return result;
 }
 
 }  // namespace orvexa

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "platform/io_result.h"
 #include "plugin_api/config_value.h"
 
 namespace orvexa {
@@ -39,9 +40,8 @@ class ConfigurationStore {
 
   // Writes the whole tree to orvexa.cfg in the start directory, through a temporary file
   // renamed over the old one, so a crash or a full disk never leaves a truncated file.
-  // Skipped (false) without OrvexaConfig. Returns false with `error` set, the old file
-  // untouched, when the file cannot be written.
-  bool Save(std::string* error = nullptr) const;
+  // Skipped (a failure) without OrvexaConfig. A failure leaves the old file untouched.
+  IoResult Save() const;
 
  private:
   ConfigValue* root_ = nullptr;

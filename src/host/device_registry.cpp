@@ -1,14 +1,15 @@
 #include "host/device_registry.h"
 
-#include <cstdio>
 #include <mutex>
 
 #include "base/server_lock.h"
 #include "config/config_access.h"
 #include "config/configuration_store.h"
+#include "config/kept_spellings.h"
 #include "host/plugin_discovery.h"
 #include "logging/fast_schedule.h"
 #include "platform/clock.h"
+#include "platform/operator_report.h"
 
 namespace orvexa {
 
@@ -49,7 +50,7 @@ void DeviceRegistry::RegisterChannels(int slot, int count, const PluginHostConte
   DeviceTreePluginNode& node = tree_.plugins.back();
 
   StructValue* orvexaConfig = context.config != nullptr ? context.config->OrvexaConfig() : nullptr;
-  StructValue* settings = AsStruct(FindTyped(orvexaConfig, "LogingInfo", ValueKind::Struct));
+  StructValue* settings = AsStruct(FindTyped(orvexaConfig, kLoggingInfoSection, ValueKind::Struct));
   int64_t now = context.now != 0 ? context.now : CalendarSeconds();
 
   for (int number = 1; number <= count; ++number) {
@@ -76,8 +77,8 @@ void DeviceRegistry::ApplyLoggingSettings(DeviceChannel& channel, StructValue* s
   // cut short when the server last stopped.
   IoResult cleared = LogFile::RemovePartialCopies(channel.logFile.fileName);
   if (!cleared.ok)
-    std::fprintf(stderr, "Warning: unfinished copies of %s not removed: %s\n",
-                 channel.logFile.fileName.c_str(), cleared.message.c_str());
+    ReportToOperator("Warning: unfinished copies of %s not removed: %s",
+                     channel.logFile.fileName.c_str(), cleared.message.c_str());
   channel.logFile.Open(channel.alwaysReset, context.logCapacity);
 }
 

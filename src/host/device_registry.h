@@ -6,7 +6,7 @@
 // Filled once on the main thread while the plug-ins load (no lock: nothing is served
 // yet) and fixed afterwards. From then on ServerLock guards the plug-in calls and the
 // per-channel logging state; BroadcastMessage and ConfigureSelected take it themselves,
-// every other caller holds it. Owned by OrvexaServer; destroyed after UnloadAll, the
+// every other caller holds it. Owned by ServerState; destroyed after UnloadAll, the
 // channel sequence before the plug-in table.
 #pragma once
 

@@ -1,6 +1,5 @@
 #include "host/plugin_discovery.h"
 
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -8,6 +7,7 @@
 #include "config/configuration_store.h"
 #include "logging/fast_schedule.h"
 #include "platform/directory_listing.h"
+#include "platform/operator_report.h"
 
 namespace orvexa {
 
@@ -69,9 +69,8 @@ int DiscoverPlugins(DeviceRegistry& registry, const PluginHostContext& context) 
   if (!skipped.empty()) {
     std::string names;
     for (const std::string& name : skipped) names += (names.empty() ? "" : ", ") + name;
-    std::fprintf(stderr, "Plug-in table full (%d slots); not loaded: %s\n",
-                 DeviceRegistry::kPluginSlots, names.c_str());
-    std::fflush(stderr);
+    ReportToOperator("Plug-in table full (%d slots); not loaded: %s", DeviceRegistry::kPluginSlots,
+                     names.c_str());
   }
   return registry.PluginCount();
 }

@@ -1,6 +1,7 @@
 #include "logging/channel_log.h"
 
 #include "config/config_access.h"
+#include "config/kept_spellings.h"
 
 namespace orvexa {
 
@@ -8,7 +9,7 @@ bool ChannelLog::LoadFrom(ConfigValue* entry, const std::string& defaultFileName
   logFile.fileName = GetString(entry, "LogFileName", defaultFileName.c_str());
   logPeriod = GetInt(entry, "TimeBetweenLogs", 1);
   alwaysReset = GetBool(entry, "AlwaysReset", false);
-  const bool loggingEnabled = GetBool(entry, "LogingEnabled", false);
+  const bool loggingEnabled = GetBool(entry, kLoggingEnabledKey, false);
   logFile.lastReplication = GetInt(entry, "LastLogReplicationDate", 0);
   SetReplicationHours(GetInt(entry, "TimeBetweenReplications", 0));
   fastLogEnabled = GetBool(entry, "FastLogEnabled", false);
@@ -20,7 +21,7 @@ bool ChannelLog::LoadFrom(ConfigValue* entry, const std::string& defaultFileName
 void ChannelLog::StoreInto(ConfigValue* entry) const {
   SetString(entry, "LogFileName", logFile.fileName.c_str());
   SetBool(entry, "AlwaysReset", alwaysReset);
-  SetBool(entry, "LogingEnabled", logFile.IsOpen());
+  SetBool(entry, kLoggingEnabledKey, logFile.IsOpen());
   SetInt(entry, "LastLogReplicationDate", static_cast<int32_t>(logFile.lastReplication));
   SetInt(entry, "TimeBetweenReplications", static_cast<int32_t>(ReplicationHours()));
   SetInt(entry, "TimeBetweenLogs", logPeriod);

@@ -96,7 +96,7 @@ int64_t FastSampler::NextRun(int64_t nowNs) {
   std::optional<int64_t> due = FastPass();
   if (due) return std::min(*due, nowNs + kMaxSleep);
   // Nothing active: sleep until a group is added (the wait is bounded so the caller
-  // still looks at its stop event).
+  // still looks at its stop flag).
   WaitForWake(kIdleWait);
   return nowNs;
 }

@@ -1,9 +1,9 @@
 #include "logging/log_copier.h"
 
-#include <cstdio>
 #include <utility>
 
 #include "logging/log_file.h"
+#include "platform/operator_report.h"
 
 namespace orvexa {
 
@@ -63,8 +63,8 @@ void LogCopier::Run() {
     if (outcome.result.ok) {
       IoResult pruned = LogFile::RemoveOldCopies(job.logFileName, job.keep, outcome.target);
       if (!pruned.ok)
-        std::fprintf(stderr, "Warning: old copies of %s not removed: %s\n", job.logFileName.c_str(),
-                     pruned.message.c_str());
+        ReportToOperator("Warning: old copies of %s not removed: %s", job.logFileName.c_str(),
+                         pruned.message.c_str());
     }
     hold.lock();
     finished_.push_back(std::move(outcome));

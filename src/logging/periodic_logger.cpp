@@ -1,6 +1,5 @@
 #include "logging/periodic_logger.h"
 
-#include <cstdio>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -8,7 +7,9 @@
 #include "base/server_lock.h"
 #include "config/config_access.h"
 #include "config/configuration_store.h"
+#include "config/kept_spellings.h"
 #include "logging/logged_channel_list.h"
+#include "platform/operator_report.h"
 
 namespace orvexa {
 
@@ -27,7 +28,7 @@ bool Take(std::unique_lock<PriorityInheritanceMutex>& hold, bool wait) {
 bool StoreLoggingSettings(LoggedChannelList& channels, ConfigurationStore& config) {
   StructValue* orvexaConfig = config.OrvexaConfig();
   if (orvexaConfig == nullptr) return false;
-  ConfigValue* loggingInfo = FindOrCreate(orvexaConfig, "LogingInfo", ValueKind::Struct);
+  ConfigValue* loggingInfo = FindOrCreate(orvexaConfig, kLoggingInfoSection, ValueKind::Struct);
   if (loggingInfo == nullptr) return false;
   for (size_t index = 0; index < channels.ChannelCount(); ++index) {
     const LoggedChannel& channel = channels.LoggedChannelAt(index);
@@ -133,8 +134,8 @@ bool PeriodicLogger::CollectCopies() {
       // lastReplication stays, so the copy is started again on the next pass; a log whose
       // copies keep failing is reported once, not every second.
       if (failingCopies_.insert(outcome.log).second)
-        std::fprintf(stderr, "Warning: log copy %s not taken: %s\n", outcome.target.c_str(),
-                     outcome.result.message.c_str());
+        ReportToOperator("Warning: log copy %s not taken: %s", outcome.target.c_str(),
+                         outcome.result.message.c_str());
       continue;
     }
     failingCopies_.erase(outcome.log);
@@ -174,7 +175,7 @@ bool SaveLoggingSettings(LoggedChannelList& channels, ConfigurationStore& config
     stored = StoreLoggingSettings(channels, config);
   }
   // Writing the file waits for the disk (fsync): never under ServerLock.
-  return stored && config.Save();
+  return stored && config.Save().ok;
 }
 
 }  // namespace orvexa

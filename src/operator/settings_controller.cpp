@@ -47,7 +47,7 @@ SettingsForm SettingsController::Form() const {
   form.disableDeviceListing = settings_.DisableDeviceListing;
   form.limitUsageTime = settings_.LimitUsage;
   form.useAuthentication = settings_.Authenticate;
-  form.expiration = std::to_string(settings_.ConectionExpirationDelay);
+  form.expiration = std::to_string(settings_.ConnectionExpirationDelay);
   // Unsigned fields show what an unsigned field can show; a negative value read from
   // the file is shown as 0 rather than as a huge number.
   form.maxUsageTime = std::to_string(settings_.MaxUsageTime < 0 ? 0 : settings_.MaxUsageTime);
@@ -73,12 +73,12 @@ SettingsApplyResult SettingsController::Apply(const SettingsForm& form, Settings
   settings_.DisableDeviceListing = form.disableDeviceListing;
   settings_.LimitUsage = form.limitUsageTime;
   settings_.Authenticate = form.useAuthentication;
-  if (expiration) settings_.ConectionExpirationDelay = *expiration;
+  if (expiration) settings_.ConnectionExpirationDelay = *expiration;
   if (maxUsage) settings_.MaxUsageTime = *maxUsage;
   if (maxClients) settings_.MaxClientCount = *maxClients;
   result = Enabling(settings_);
   limits.limitUsage = settings_.LimitUsage;
-  limits.expirationDelay = settings_.ConectionExpirationDelay;
+  limits.expirationDelay = settings_.ConnectionExpirationDelay;
   limits.maxUsageTime = settings_.MaxUsageTime;
   limits.limitMultipleControl = settings_.LimitMultipleControl;
   result.expirationValid = expiration.has_value();

@@ -1,6 +1,6 @@
 #include "platform/message_box.h"
 
-#include <cstdio>
+#include "platform/operator_report.h"
 
 namespace orvexa {
 namespace {
@@ -17,8 +17,7 @@ void ShowMessageBox(const std::string& caption, const std::string& text, Message
     Handler()(caption, text, icon);
     return;
   }
-  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-  std::fflush(stderr);
+  ReportToOperator("%s: %s", caption.c_str(), text.c_str());
 }
 
 void SetMessageBoxHandler(MessageBoxHandler handler) {

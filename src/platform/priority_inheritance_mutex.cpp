@@ -5,9 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/operator_report.h"
 
 namespace orvexa {
 namespace {
@@ -33,7 +34,7 @@ constexpr bool kThreadSanitizer = false;
 // mutex this thread does not hold, or a deadlock the kernel detected), never outside
 // input: going on would corrupt what the lock guards.
 [[noreturn]] void LockFailure(const char* what, int error) {
-  std::fprintf(stderr, "Fatal: %s failed: %s\n", what, std::strerror(error));
+  ReportToOperator("Fatal: %s failed: %s", what, std::strerror(error));
   std::abort();
 }
 

@@ -19,8 +19,8 @@ ListenResult OpenListeningSocket(int port, int backlog, const std::string& bindA
   auto fail = [&](ListenStep step, const char* call) {
     result.failedStep = step;
     result.message = ErrnoMessage(call, "", errno);
-    if (result.socket != kInvalidSocket) ::close(result.socket);
-    result.socket = kInvalidSocket;
+    if (result.socket != kNoSocket) ::close(result.socket);
+    result.socket = kNoSocket;
     return result;
   };
   result.socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -33,7 +33,7 @@ ListenResult OpenListeningSocket(int port, int backlog, const std::string& bindA
   address.sin_port = htons(static_cast<uint16_t>(port));
   if (!bindAddress.empty() && ::inet_pton(AF_INET, bindAddress.c_str(), &address.sin_addr) != 1) {
     ::close(result.socket);
-    result.socket = kInvalidSocket;
+    result.socket = kNoSocket;
     result.failedStep = ListenStep::kCreate;
     result.message = "listen address " + bindAddress + ": not an IPv4 address";
     return result;
@@ -60,7 +60,7 @@ SocketHandle AcceptConnection(SocketHandle listener, int* error) {
     if (socket >= 0) return socket;
     if (errno == EINTR) continue;
     if (error) *error = errno;
-    return kInvalidSocket;
+    return kNoSocket;
   }
 }
 
@@ -119,11 +119,11 @@ void SetNoDelay(SocketHandle socket) {
 }
 
 void ShutdownSocket(SocketHandle socket) {
-  if (socket != kInvalidSocket) ::shutdown(socket, SHUT_RDWR);
+  if (socket != kNoSocket) ::shutdown(socket, SHUT_RDWR);
 }
 
-void CloseSocket(SocketHandle socket) {
-  if (socket != kInvalidSocket) ::close(socket);
+void CloseSocketDescriptor(SocketHandle socket) {
+  if (socket != kNoSocket) ::close(socket);
 }
 
 SocketHandle ConnectTcp(const std::string& host, int port, std::string* error,
@@ -136,9 +136,9 @@ SocketHandle ConnectTcp(const std::string& host, int port, std::string* error,
   int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
   if (rc != 0) {
     if (error) *error = std::string("getaddrinfo(") + host + "): " + gai_strerror(rc);
-    return kInvalidSocket;
+    return kNoSocket;
   }
-  SocketHandle socket = kInvalidSocket;
+  SocketHandle socket = kNoSocket;
   for (addrinfo* a = found; a; a = a->ai_next) {
     socket = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
     if (socket < 0) continue;
@@ -149,14 +149,14 @@ SocketHandle ConnectTcp(const std::string& host, int port, std::string* error,
           ::bind(socket, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
         if (error) *error = ErrnoMessage("bind", localAddress, errno);
         ::close(socket);
-        socket = kInvalidSocket;
+        socket = kNoSocket;
         continue;
       }
     }
     if (::connect(socket, a->ai_addr, a->ai_addrlen) == 0) break;
     if (error) *error = ErrnoMessage("connect", host, errno);
     ::close(socket);
-    socket = kInvalidSocket;
+    socket = kNoSocket;
   }
   ::freeaddrinfo(found);
   return socket;

@@ -12,14 +12,15 @@
 
 namespace orvexa {
 
+// A socket is a file descriptor; -1 stands for none.
 using SocketHandle = int;
-constexpr SocketHandle kInvalidSocket = -1;
+constexpr SocketHandle kNoSocket = -1;
 
 // Which step of opening the listening socket failed (the start-up message depends on it).
 enum class ListenStep { kNone, kCreate, kInit, kListen };
 
 struct ListenResult {
-  SocketHandle socket = kInvalidSocket;
+  SocketHandle socket = kNoSocket;
   ListenStep failedStep = ListenStep::kNone;
   std::string message;  // errno text naming the call, when a step failed
   int boundPort = 0;    // the port actually bound (differs from the request for port 0)
@@ -32,7 +33,7 @@ ListenResult OpenListeningSocket(int port, int backlog, const std::string& addre
 int MaxListenBacklog();
 
 // Accepts one pending connection of a non-blocking listening socket; the returned socket
-// is blocking. kInvalidSocket when nothing was pending or accepting failed (errno in
+// is blocking. kNoSocket when nothing was pending or accepting failed (errno in
 // *error).
 SocketHandle AcceptConnection(SocketHandle listener, int* error = nullptr);
 // True for the accept errors of a process (or system) out of descriptors.
@@ -55,7 +56,8 @@ void SetNoDelay(SocketHandle socket);
 // Wakes every thread blocked on the socket (their calls fail) without releasing the
 // handle: only the owner closes it, so a handle number is never reused under a waiter.
 void ShutdownSocket(SocketHandle socket);
-void CloseSocket(SocketHandle socket);
+// close(2); kNoSocket is ignored.
+void CloseSocketDescriptor(SocketHandle socket);
 
 // Client side: a blocking connection to host:port (IPv4 dotted or a name), from
 // `localAddress` when one is given (for example 127.0.0.2).

@@ -9,6 +9,7 @@
 // line comes after it.
 #include <string>
 
+#include "config/kept_spellings.h"
 #include "protocol/experiment_service.h"
 #include "protocol/request_table.h"
 #include "protocol/wire_reader.h"
@@ -27,9 +28,8 @@ void RunBurst(RequestContext& c) {
     id = c.env.experiments->RunBurstExperiment(name.c_str(), duration, c.clientAddress);
   if (id == 0) ThrowProtocolError(0);
   if (c.env.audit != nullptr && c.env.audit->IsOpen()) {
-    c.env.audit->Write(
-        "User %u started burts experiment %s with duration %u. Result is stored as %u\n", c.serial,
-        name.c_str(), duration, id);
+    c.env.audit->Write("User %u %s %s with duration %u. Result is stored as %u\n", c.serial,
+                       kStartedBurstWords, name.c_str(), duration, id);
   }
   WriteU32(c.out, id);
 }

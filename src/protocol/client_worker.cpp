@@ -24,8 +24,8 @@ constexpr IpAddress kLoopback = {127, 0, 0, 1};
 // that nobody shuts down a handle number that may already be reused.
 void CloseOwnSocket(ServingEnvironment& env, ConnectionSocket& socket) {
   if (env.tracker) env.tracker->Untrack(&socket);
-  CloseSocket(socket.handle);
-  socket.handle = kInvalidSocket;
+  CloseSocketDescriptor(socket.handle);
+  socket.handle = kNoSocket;
 }
 
 void CountOut(ServingEnvironment& env, bool placeFreed = false) {

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/operator_report.h"
+
 namespace orvexa {
 
 namespace {
@@ -73,8 +75,8 @@ void MqttLink::LinkLost(const std::string& reason) {
   nextAttempt_ = std::chrono::steady_clock::now() + retryPause_;
   retryPause_ = std::min(retryPause_ * 2, kMaxRetryPause);
   if (!outageReported_) {
-    std::fprintf(stderr, "Warning: broker %s:%d: %s; live data is dropped until it answers\n",
-                 options_.host.c_str(), options_.port, reason.c_str());
+    ReportToOperator("Warning: broker %s:%d: %s; live data is dropped until it answers",
+                     options_.host.c_str(), options_.port, reason.c_str());
     outageReported_ = true;
     droppedAtOutage_ = dropped_.load();
   }

@@ -6,6 +6,7 @@
 
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/operator_report.h"
 
 namespace orvexa {
 
@@ -140,8 +141,8 @@ void AuditLog::RotationFailed(const std::string& why) {
   rotateAbove_ = file_.Size() + maxBytes_;
   if (rotationFailureReported_) return;
   rotationFailureReported_ = true;
-  std::fprintf(stderr, "Warning: audit log %s not rotated (%s); lines are still appended to it\n",
-               path_.c_str(), why.c_str());
+  ReportToOperator("Warning: audit log %s not rotated (%s); lines are still appended to it",
+                   path_.c_str(), why.c_str());
   std::fflush(stderr);
 }
 

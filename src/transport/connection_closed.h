@@ -4,19 +4,26 @@
 // worker catches it by type and runs its close path, so one client's failure never
 // touches another. `code` is the socket error code, or 0 when the peer closed or a rule
 // was broken; nothing depends on it, it only helps when debugging. Worker threads only.
+// It is the server's only exception: every other failure is returned (see the README's
+// error rules).
 #pragma once
+
+#include <exception>
 
 namespace orvexa {
 
-struct ConnectionClosed {
+struct ConnectionClosed : std::exception {
+  explicit ConnectionClosed(int errorCode = 0) : code(errorCode) {}
+  const char* what() const noexcept override { return "connection closed"; }
+
   int code = 0;
 };
 
 [[noreturn]] inline void ThrowTransportError(int code = 0) {
-  throw ConnectionClosed{code};
+  throw ConnectionClosed(code);
 }
 [[noreturn]] inline void ThrowProtocolError(int code = 0) {
-  throw ConnectionClosed{code};
+  throw ConnectionClosed(code);
 }
 
 }  // namespace orvexa

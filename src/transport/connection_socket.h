@@ -17,7 +17,7 @@
 namespace orvexa {
 
 struct ConnectionSocket {
-  SocketHandle handle = kInvalidSocket;
+  SocketHandle handle = kNoSocket;
   bool open = true;
   std::atomic<int64_t> expiry{0};  // calendar seconds
 };

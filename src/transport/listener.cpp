@@ -39,8 +39,8 @@ bool Listener::Open(int port, std::string* failureMessage, std::string* detail,
 }
 
 void Listener::Close() {
-  CloseSocket(socket_);
-  socket_ = kInvalidSocket;
+  CloseSocketDescriptor(socket_);
+  socket_ = kNoSocket;
   CloseSpareDescriptor(spare_);
   spare_ = -1;
 }
@@ -53,12 +53,12 @@ void Listener::OnAcceptReady() {
 bool Listener::AcceptOne() {
   int error = 0;
   SocketHandle accepted = AcceptConnection(socket_, &error);
-  if (accepted == kInvalidSocket) {
+  if (accepted == kNoSocket) {
     // Out of descriptors, the pending connection would stay pending and the main loop
     // would be told about it again at once, forever. Refuse it with the spare one.
     if (IsOutOfDescriptors(error) && spare_ >= 0) {
       CloseSpareDescriptor(spare_);
-      CloseSocket(AcceptConnection(socket_));
+      CloseSocketDescriptor(AcceptConnection(socket_));
       spare_ = OpenSpareDescriptor();
       return spare_ >= 0;
     }
@@ -66,7 +66,7 @@ bool Listener::AcceptOne() {
   }
   const Admission admission = readAdmission_();
   if (!admission.enabled || !serverRunning_.load()) {
-    CloseSocket(accepted);
+    CloseSocketDescriptor(accepted);
     return true;
   }
   // Behind the local proxy this is 127.0.0.1; the worker counts the connection under
@@ -78,20 +78,20 @@ bool Listener::AcceptOne() {
   // clients are looked at under their own address once the upgrade names it.
   if (failures_ && peer != HostAddress(127, 0, 0, 1) &&
       failures_->IsBlocked(peer, MonotonicNanoseconds() / 1000000)) {
-    CloseSocket(accepted);
+    CloseSocketDescriptor(accepted);
     return true;
   }
   // The count test and the count-in are one step under the admission lock.
   std::optional<uint32_t> serial = tracker_.Admit(admission.maxClients, accepted, peer);
   if (!serial) {
-    CloseSocket(accepted);
+    CloseSocketDescriptor(accepted);
     return true;
   }
   SetNoDelay(accepted);
   if (!startWorker_(accepted, *serial)) {
     tracker_.Untrack(accepted);
     tracker_.Leave();
-    CloseSocket(accepted);
+    CloseSocketDescriptor(accepted);
   }
   return true;
 }

@@ -71,7 +71,7 @@ class Listener {
   const std::atomic<bool>& serverRunning_;
   StartWorker startWorker_;
   HelloFailureBound* failures_ = nullptr;
-  SocketHandle socket_ = kInvalidSocket;
+  SocketHandle socket_ = kNoSocket;
   int port_ = 0;
   // Kept for the moment the process runs out of descriptors (see OnAcceptReady).
   int spare_ = -1;

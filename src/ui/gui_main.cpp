@@ -3,10 +3,10 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
-#include <cstdio>
 
 #include "app/server_application.h"
 #include "platform/message_box.h"
+#include "platform/operator_report.h"
 #include "platform/termination_signals.h"
 #include "ui/qt_operator_window.h"
 
@@ -24,8 +24,7 @@ void ShowModalBox(const QString& caption, const QString& text, MessageIcon icon)
 void InstallGuiMessageBoxes() {
   SetMessageBoxHandler([](const std::string& caption, const std::string& text, MessageIcon icon) {
     // Also on standard error, for the terminal or journal the server was started from.
-    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-    std::fflush(stderr);
+    ReportToOperator("%s: %s", caption.c_str(), text.c_str());
     if (qApp == nullptr) return;
     QString title = QString::fromStdString(caption);
     QString body = QString::fromStdString(text);
@@ -47,7 +46,7 @@ int RunWithOperatorWindow(int argc, char** argv) {
   // a thread that does not block SIGINT/SIGTERM would take the signal with its default
   // action and end the process without the orderly shutdown.
   IoResult blocked = BlockTerminationSignals();
-  if (!blocked.ok) std::fprintf(stderr, "Signal setup failed: %s\n", blocked.message.c_str());
+  if (!blocked.ok) ReportToOperator("Signal setup failed: %s", blocked.message.c_str());
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Orvexa"));
   // The run ends through the application's shutdown, not when a window closes.

@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
+#include "config/kept_spellings.h"
+
 namespace orvexa {
 namespace {
 
@@ -37,7 +39,7 @@ LogConfigDialog::LogConfigDialog(QWidget* parent) : QDialog(parent) {
   setModal(true);
   auto* grid = new QGridLayout(this);
 
-  loggingEnabled_ = new QCheckBox(QStringLiteral("Loging enabled"), this);
+  loggingEnabled_ = new QCheckBox(QString::fromLatin1(kLoggingEnabledLabel), this);
   loggingEnabled_->setObjectName("loggingEnabled");
   grid->addWidget(loggingEnabled_, 0, 0, 1, 3);
 
@@ -62,7 +64,7 @@ LogConfigDialog::LogConfigDialog(QWidget* parent) : QDialog(parent) {
   backupHours_ = DigitsField(this, "backupHours");
   grid->addWidget(backupHours_, 4, 1, 1, 2);
 
-  fastLogging_ = new QCheckBox(QStringLiteral("Fast loging"), this);
+  fastLogging_ = new QCheckBox(QString::fromLatin1(kFastLoggingLabel), this);
   fastLogging_->setObjectName("fastLogging");
   grid->addWidget(fastLogging_, 5, 0, 1, 3);
 

@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "app/server_settings.h"
+#include "config/kept_spellings.h"
 #include "ui/log_config_dialog.h"
 
 namespace orvexa {
@@ -101,7 +102,7 @@ void MainWindow::BuildControls() {
 
   // Left: the client queue.
   auto* left = new QVBoxLayout;
-  auto* queueLabel = new QLabel(QStringLiteral("Clients quene"), this);
+  auto* queueLabel = new QLabel(QString::fromLatin1(kClientsQueueLabel), this);
   left->addWidget(queueLabel);
   clients_ = new QListWidget(this);
   clients_->setObjectName("clients");
@@ -116,7 +117,7 @@ void MainWindow::BuildControls() {
   // Right: switches, numbers, devices.
   auto* right = new QVBoxLayout;
   auto* switches = new QHBoxLayout;
-  allowConnections_ = CheckBox(this, "Allow conections", "allowConnections");
+  allowConnections_ = CheckBox(this, kAllowConnectionsLabel, "allowConnections");
   limitWriteCommands_ = CheckBox(this, "Limit Write commands", "limitWriteCommands");
   disableDeviceListing_ = CheckBox(this, "Disable device listing", "disableDeviceListing");
   switches->addWidget(allowConnections_);
@@ -137,7 +138,7 @@ void MainWindow::BuildControls() {
   grid->addWidget(new QLabel(QStringLiteral("Maximum client count:"), this), 0, 1, Qt::AlignRight);
   maxClientCount_ = NumberField(this, "maxClientCount", true);
   grid->addWidget(maxClientCount_, 0, 2);
-  grid->addWidget(new QLabel(QStringLiteral("Conection expiration [s]"), this), 1, 1,
+  grid->addWidget(new QLabel(QString::fromLatin1(kConnectionExpirationLabel), this), 1, 1,
                   Qt::AlignRight);
   expiration_ = NumberField(this, "expiration", false);
   grid->addWidget(expiration_, 1, 2);

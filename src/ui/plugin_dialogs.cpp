@@ -4,12 +4,12 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QThread>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
 
 #include "host/device_registry.h"
+#include "platform/operator_report.h"
 #include "ui/port_selection_dialog.h"
 
 namespace orvexa {
@@ -89,8 +89,8 @@ extern "C" int OrvexaPortSelectionDialog(int32_t* portIndex, char* portPath, int
 extern "C" void OrvexaPluginMessageBox(const char* text, const char* caption) {
   QString body = QString::fromUtf8(text != nullptr ? text : "");
   QString title = QString::fromUtf8(caption != nullptr ? caption : "");
-  std::fprintf(stderr, "%s: %s\n", title.toLocal8Bit().constData(), body.toLocal8Bit().constData());
-  std::fflush(stderr);
+  orvexa::ReportToOperator("%s: %s", title.toLocal8Bit().constData(),
+                           body.toLocal8Bit().constData());
   if (qApp == nullptr) return;
   QMetaObject::invokeMethod(
       qApp, [body, title] { orvexa::ShowBoxOnMainThread(body, title); }, Qt::QueuedConnection);

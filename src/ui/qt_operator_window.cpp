@@ -2,7 +2,7 @@
 
 #include <QPointer>
 
-#include "app/orvexa_server.h"
+#include "app/server_state.h"
 #include "logging/periodic_logger.h"
 #include "ui/help_dialog.h"
 #include "ui/plugin_dialogs.h"
@@ -30,7 +30,7 @@ void QtOperatorWindow::ShowHelp(const std::vector<std::string>& lines) {
   dialog.exec();
 }
 
-MainWindowModel QtOperatorWindow::ModelFor(OrvexaServer& server) {
+MainWindowModel QtOperatorWindow::ModelFor(ServerState& server) {
   MainWindowModel model;
   model.settings = &server.settings;
   model.kickRequested = &server.kickRequested;
@@ -53,7 +53,7 @@ MainWindowModel QtOperatorWindow::ModelFor(OrvexaServer& server) {
   return model;
 }
 
-void QtOperatorWindow::Open(OrvexaServer& server, const std::string& title) {
+void QtOperatorWindow::Open(ServerState& server, const std::string& title) {
   server_ = &server;
   window_ = std::make_unique<MainWindow>(ModelFor(server), title);
   QPointer<MainWindow> window(window_.get());

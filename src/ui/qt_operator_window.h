@@ -23,18 +23,18 @@ class QtOperatorWindow : public OperatorWindow {
 
   MainLoopBackend* LoopBackend() override { return &loop_; }
   void ShowHelp(const std::vector<std::string>& lines) override;
-  void Open(OrvexaServer& server, const std::string& title) override;
+  void Open(ServerState& server, const std::string& title) override;
   void Close() override;
 
   // The main window while it is open, else null.
   MainWindow* window() const { return window_.get(); }
   // Builds the window's model over `server`.
-  static MainWindowModel ModelFor(OrvexaServer& server);
+  static MainWindowModel ModelFor(ServerState& server);
 
  private:
   QtEventLoop loop_;
   std::unique_ptr<MainWindow> window_;
-  OrvexaServer* server_ = nullptr;
+  ServerState* server_ = nullptr;
 };
 
 }  // namespace orvexa

@@ -22,7 +22,7 @@ TEST(ConfigurationStoreTest, SavesIntoTheStartDirectoryWhateverTheCurrentOne) {
   store.SetStartDirectory(dir.path());
   store.StartEmpty();
   SetInt(store.OrvexaConfig(), "MaxClientCount", 3);
-  ASSERT_TRUE(store.Save());
+  ASSERT_TRUE(store.Save().ok);
   EXPECT_EQ(dir.Read("orvexa.cfg"), "OrvexaConfig {\n   MaxClientCount=3\n   }\n");
   EXPECT_FALSE(dir.Exists("orvexa.cfg.tmp"));
 }
@@ -38,17 +38,18 @@ TEST(ConfigurationStoreTest, NoTemporaryFileRewritesInPlaceAndFailedWriteLeavesT
   store.SetStartDirectory(dir.path());
   store.StartEmpty();
   SetInt(store.OrvexaConfig(), "New", 2);
-  std::string error;
-  EXPECT_TRUE(store.Save(&error)) << error;
+  IoResult saved = store.Save();
+  EXPECT_TRUE(saved.ok) << saved.message;
   EXPECT_EQ(dir.Read("orvexa.cfg"), "OrvexaConfig {\n   New=2\n   }\n");
 
   ASSERT_EQ(::rmdir(dir.File("orvexa.cfg.tmp").c_str()), 0);
   SetInt(store.OrvexaConfig(), "Newer", 3);
   {
     FileSizeLimit limit(10);
-    EXPECT_FALSE(store.Save(&error));
+    saved = store.Save();
+    EXPECT_FALSE(saved.ok);
   }
-  EXPECT_NE(error.find("orvexa.cfg.tmp"), std::string::npos) << error;
+  EXPECT_NE(saved.message.find("orvexa.cfg.tmp"), std::string::npos) << saved.message;
   EXPECT_EQ(dir.Read("orvexa.cfg"), "OrvexaConfig {\n   New=2\n   }\n");
   EXPECT_FALSE(dir.Exists("orvexa.cfg.tmp"));
 }
@@ -62,7 +63,7 @@ TEST(ConfigurationStoreTest, ReadOnlyFileStays) {
   store.SetStartDirectory(dir.path());
   store.StartEmpty();
   SetInt(store.OrvexaConfig(), "New", 2);
-  EXPECT_FALSE(store.Save());
+  EXPECT_FALSE(store.Save().ok);
   EXPECT_EQ(dir.Read("orvexa.cfg"), "OrvexaConfig { Old = 1 }\n");
 }
 
@@ -75,7 +76,7 @@ TEST(ConfigurationStoreTest, NothingIsSavedWithoutTheServerSection) {
   store.Adopt(ReadConfiguration("Other { K = 1 }", quiet));
   ASSERT_NE(store.Root(), nullptr);
   EXPECT_EQ(store.OrvexaConfig(), nullptr);
-  EXPECT_FALSE(store.Save());
+  EXPECT_FALSE(store.Save().ok);
   EXPECT_FALSE(dir.Exists("orvexa.cfg"));
 }
 
@@ -94,7 +95,7 @@ TEST(ConfigurationStoreTest, SaveKeepsPermissionsAndSymbolicLinks) {
   store.SetStartDirectory(dir.path());
   store.StartEmpty();
   SetInt(store.OrvexaConfig(), "New", 2);
-  ASSERT_TRUE(store.Save());
+  ASSERT_TRUE(store.Save().ok);
   struct stat st {};
   ASSERT_EQ(::lstat(dir.File("orvexa.cfg").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));

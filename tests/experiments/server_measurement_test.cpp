@@ -62,7 +62,7 @@ class ServerMeasurementTest : public ::testing::Test {
     SetInt(counter, "FastLogSize", 100000);
   }
   std::unique_ptr<ServerProcess> Start(std::vector<std::string> environment = {kZone}) {
-    EXPECT_TRUE(store.Save());
+    EXPECT_TRUE(store.Save().ok);
     auto server = std::make_unique<ServerProcess>(
         dir.path(), std::vector<std::string>{"/port", "0"}, environment);
     port = server->WaitForPort().value_or(0);

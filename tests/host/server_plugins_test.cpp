@@ -42,7 +42,7 @@ class ServerPluginsTest : public ::testing::Test {
     SetBool(temp, "LogingEnabled", true);
     ConfigValue* ramp = FindOrCreate(info, "Simulator_Ramp", ValueKind::Struct);
     SetBool(ramp, "LogingEnabled", false);
-    ASSERT_TRUE(store.Save());
+    ASSERT_TRUE(store.Save().ok);
   }
 
   void Stop(ServerProcess& server) {

@@ -11,8 +11,8 @@
 #include <random>
 #include <vector>
 
+#include "history_selection.h"
 #include "logging/log_file.h"
-#include "support/history_selection.h"
 #include "support/temp_dir.h"
 
 namespace orvexa {

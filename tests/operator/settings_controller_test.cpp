@@ -76,7 +76,7 @@ TEST_F(SettingsControllerTest, EveryControlIsReadIntoItsSetting) {
   EXPECT_TRUE(settings.DisableDeviceListing);
   EXPECT_TRUE(settings.LimitUsage);
   EXPECT_TRUE(settings.Authenticate);
-  EXPECT_EQ(settings.ConectionExpirationDelay, -5);  // the expiration field is signed
+  EXPECT_EQ(settings.ConnectionExpirationDelay, -5);  // the expiration field is signed
   EXPECT_EQ(settings.MaxUsageTime, 90);
   EXPECT_EQ(settings.MaxClientCount, 7);
   // Form shows them back.
@@ -112,7 +112,7 @@ TEST_F(SettingsControllerTest, UserTableGetsTheFourLimitsAndRowsOnlyAfterLimitWr
 }
 
 TEST_F(SettingsControllerTest, AnInvalidNumberKeepsThePreviousValueAndIsReported) {
-  settings.ConectionExpirationDelay = 60;
+  settings.ConnectionExpirationDelay = 60;
   settings.MaxUsageTime = 1200;
   settings.MaxClientCount = 50;
   SettingsForm form = controller.Form();
@@ -125,7 +125,7 @@ TEST_F(SettingsControllerTest, AnInvalidNumberKeepsThePreviousValueAndIsReported
     EXPECT_FALSE(result.expirationValid) << text;
     EXPECT_FALSE(result.maxUsageValid) << text;
     EXPECT_FALSE(result.maxClientValid) << text;
-    EXPECT_EQ(settings.ConectionExpirationDelay, 60) << text;
+    EXPECT_EQ(settings.ConnectionExpirationDelay, 60) << text;
     EXPECT_EQ(settings.MaxUsageTime, 1200) << text;
     EXPECT_EQ(settings.MaxClientCount, 50) << text;
     // The user table keeps the previous numbers too.

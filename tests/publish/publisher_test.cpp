@@ -80,7 +80,7 @@ class PublisherTest : public ::testing::Test {
     SetBool(counter, "FastLogEnabled", true);
     SetInt(counter, "FastLogFreq", 1000);
     SetInt(counter, "FastLogSize", 100000);
-    EXPECT_TRUE(store.Save());
+    EXPECT_TRUE(store.Save().ok);
     auto server =
         std::make_unique<ServerProcess>(dir.path(), std::vector<std::string>{"/port", "0"});
     port = server->WaitForPort().value_or(0);

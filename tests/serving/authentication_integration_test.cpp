@@ -136,8 +136,8 @@ TEST(AuthenticationTest, TokensAdmittedOrRefusedAndRefusalsBounded) {
   // Bound to 127.0.0.1 only: another local address finds nothing listening.
   std::string error;
   SocketHandle elsewhere = ConnectTcp("127.0.0.2", server.port, &error);
-  EXPECT_EQ(elsewhere, kInvalidSocket) << "connected to 127.0.0.2";
-  if (elsewhere != kInvalidSocket) CloseSocket(elsewhere);
+  EXPECT_EQ(elsewhere, kNoSocket) << "connected to 127.0.0.2";
+  if (elsewhere != kNoSocket) CloseSocketDescriptor(elsewhere);
 }
 
 // A shared secret: refused when others may read it; a booking that ends while its user is

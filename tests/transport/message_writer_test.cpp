@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
-#include "client/protocol_client.h"
 #include "transport/connection_closed.h"
 #include "transport/memory_connection.h"
 

@@ -148,15 +148,15 @@ TEST_F(MainWindowTest, AnInvalidNumberKeepsThePreviousValue) {
   QLineEdit* field = window->expiration();
   field->selectAll();
   QTest::keyClick(field, Qt::Key_Delete);  // emptied: not a number
-  EXPECT_EQ(settings.ConectionExpirationDelay, 60);
+  EXPECT_EQ(settings.ConnectionExpirationDelay, 60);
   EXPECT_TRUE(field->property("invalidNumber").toBool());
   EXPECT_FALSE(field->toolTip().isEmpty());
   QTest::keyClicks(field, "x9");
-  EXPECT_EQ(settings.ConectionExpirationDelay, 60);
+  EXPECT_EQ(settings.ConnectionExpirationDelay, 60);
   QTest::keyClick(field, Qt::Key_Home);
   QTest::keyClick(field, Qt::Key_Delete);
   EXPECT_EQ(field->text(), "9");
-  EXPECT_EQ(settings.ConectionExpirationDelay, 9);
+  EXPECT_EQ(settings.ConnectionExpirationDelay, 9);
   EXPECT_FALSE(field->property("invalidNumber").toBool());
   EXPECT_EQ(lastLimits.expirationDelay, 9);
 

@@ -1,6 +1,6 @@
 // The main window object: its defaults before start-up, and the configuration save that
 // the logging work calls while the server runs.
-#include "app/orvexa_server.h"
+#include "app/server_state.h"
 
 #include <gtest/gtest.h>
 
@@ -10,16 +10,16 @@
 namespace orvexa {
 namespace {
 
-TEST(OrvexaServerTest, StartsWithTheDefaultPortAndPresetAndNotRunning) {
-  OrvexaServer server;
+TEST(ServerStateTest, StartsWithTheDefaultPortAndPresetAndNotRunning) {
+  ServerState server;
   EXPECT_EQ(server.listenPort, 8899);
   EXPECT_EQ(server.presetName, "default");
   EXPECT_FALSE(server.serverRunning.load());
 }
 
-TEST(OrvexaServerTest, SaveConfigurationWritesTheTreeAsItIs) {
+TEST(ServerStateTest, SaveConfigurationWritesTheTreeAsItIs) {
   test::TempDir dir;
-  OrvexaServer server;
+  ServerState server;
   server.config.SetStartDirectory(dir.path());
   EXPECT_FALSE(server.SaveConfiguration()) << "no tree yet";
   server.config.StartEmpty();

@@ -14,10 +14,10 @@
 
 #include "app/background_threads.h"
 #include "base/server_lock.h"
-#include "experiments/probe_fixture.h"
 #include "logging/experiment_lock.h"
 #include "platform/clock.h"
-#include "platform/manual_reset_event.h"
+#include "platform/waitable_flag.h"
+#include "probe_fixture.h"
 
 namespace orvexa::test {
 namespace {
@@ -183,7 +183,7 @@ TEST_F(FastSamplerTest, NothingActiveMeansNoPassAndNoDeadline) {
 }
 
 // The sampling thread on the real clock: samples arrive while it runs, a channel enabled
-// while it idles is picked up after Wake, and the stop event with Stop ends it.
+// while it idles is picked up after Wake, and the stop flag with Stop ends it.
 TEST(FastSamplerLoopTest, SamplesOnTheRealClockAndStops) {
   FastSchedule schedule;
   ASSERT_TRUE(schedule.PrepareFastSchedule());
@@ -196,7 +196,7 @@ TEST(FastSamplerLoopTest, SamplesOnTheRealClockAndStops) {
     ++wakes;
     sampler.Wake();
   });
-  ManualResetEvent stop, housekeepingFinished, samplingFinished;
+  WaitableFlag stop, housekeepingFinished, samplingFinished;
   std::atomic<bool> running{true};
   BackgroundClocks clocks;
   clocks.stop = &stop;
@@ -222,7 +222,7 @@ TEST(FastSamplerLoopTest, SamplesOnTheRealClockAndStops) {
     ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no samples arrived";
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  // The order of the shutdown: the stop event, then the sampler's own stop.
+  // The order of the shutdown: the stop flag, then the sampler's own stop.
   stop.Set();
   sampler.Stop();
   EXPECT_TRUE(samplingFinished.WaitFor(std::chrono::seconds(10)));

@@ -1,4 +1,4 @@
-#include "support/history_selection.h"
+#include "history_selection.h"
 
 #include <gtest/gtest.h>
 

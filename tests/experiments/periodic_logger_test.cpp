@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "base/server_lock.h"
-#include "experiments/probe_fixture.h"
+#include "probe_fixture.h"
 
 namespace orvexa::test {
 namespace {

@@ -1,12 +1,12 @@
-#include "app/orvexa_server.h"
+#include "app/server_state.h"
 
 #include "base/server_lock.h"
 
 namespace orvexa {
 
-bool OrvexaServer::SaveConfiguration() {
+bool ServerState::SaveConfiguration() {
   std::lock_guard<PriorityInheritanceMutex> guard(ServerLock());
-  return config.Save();
+  return config.Save().ok;
 }
 
 }  // namespace orvexa

@@ -1,6 +1,6 @@
-// A manual-reset event: once Set it stays signalled (every waiter wakes, later waits
-// return at once) until Reset. The server's stop event and the threads' finished events
-// are of this kind.
+// WaitableFlag: a flag other threads can wait for. Once Set it stays set for good: every
+// waiter wakes and later waits return at once. The server's stop signal and the
+// background threads' "finished" signals are of this kind.
 //
 // Safe from any thread; the internal mutex guards only the flag.
 #pragma once
@@ -11,7 +11,7 @@
 
 namespace orvexa {
 
-class ManualResetEvent {
+class WaitableFlag {
  public:
   void Set() {
     {
@@ -19,10 +19,6 @@ class ManualResetEvent {
       set_ = true;
     }
     changed_.notify_all();
-  }
-  void Reset() {
-    std::lock_guard<std::mutex> guard(lock_);
-    set_ = false;
   }
   bool IsSet() const {
     std::lock_guard<std::mutex> guard(lock_);
@@ -32,7 +28,7 @@ class ManualResetEvent {
     std::unique_lock<std::mutex> guard(lock_);
     changed_.wait(guard, [this] { return set_; });
   }
-  // True when the event was signalled within `timeout`, false on time-out.
+  // True when the flag was set within `timeout`, false on time-out.
   bool WaitFor(std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> guard(lock_);
     return changed_.wait_for(guard, timeout, [this] { return set_; });

@@ -1,8 +1,9 @@
-// OrvexaServer: the main window object, owner of the server's live state for the whole
-// run: the configuration store, the server settings, the listen port, the audit log,
-// the main loop and the run flags. The subsystems add their own tables here (device
-// registry, fast schedule, user table, listener, experiment store) as members, so that
-// everything the server holds is reached from this one object, which is destroyed last.
+// ServerState: the server's live state, one object owned by the application for the
+// whole run, with or without the operator window: the configuration store, the server
+// settings, the listen port, the audit log, the main loop and the run flags. The
+// subsystems add their own tables here (device registry, fast schedule, user table,
+// listener, experiment store) as members, so that everything the server holds is reached
+// from this one object, which is destroyed last.
 //
 // One instance per process, constructed by the application at start-up. The settings
 // belong to the main thread (other threads read the client service's copies); the run
@@ -25,7 +26,7 @@
 #include "logging/fast_schedule.h"
 #include "logging/periodic_logger.h"
 #include "platform/clock.h"
-#include "platform/manual_reset_event.h"
+#include "platform/waitable_flag.h"
 #include "protocol/experiment_service.h"
 #include "publish/publisher.h"
 #include "sessions/audit_log.h"
@@ -33,12 +34,12 @@
 
 namespace orvexa {
 
-class OrvexaServer {
+class ServerState {
  public:
-  OrvexaServer() = default;
-  ~OrvexaServer() = default;
-  OrvexaServer(const OrvexaServer&) = delete;
-  OrvexaServer& operator=(const OrvexaServer&) = delete;
+  ServerState() = default;
+  ~ServerState() = default;
+  ServerState(const ServerState&) = delete;
+  ServerState& operator=(const ServerState&) = delete;
 
   // Writes the whole configuration tree to orvexa.cfg in the start directory (atomically;
   // skipped without an OrvexaConfig section), under ServerLock, which it takes itself.
@@ -59,11 +60,11 @@ class OrvexaServer {
   // The main thread's event loop (headless poll loop).
   MainLoop loop;
 
-  // Set as the last step of the window's initialization, never cleared; the clocks do
+  // Set as the last step of the start of serving, never cleared; the clocks do
   // nothing while it is false and connections are not admitted.
   std::atomic<bool> serverRunning{false};
-  // Set when the main window is being destroyed (read by the housekeeping pass).
-  std::atomic<bool> windowDestroyed{false};
+  // Set when the main loop has ended and shutdown begins (read by the housekeeping pass).
+  std::atomic<bool> shuttingDown{false};
   // Set by the KICK button, cleared by the housekeeping pass that serves it.
   std::atomic<bool> kickRequested{false};
   // Set while "Configure selected" or "Configure log for selected" holds ServerLock on
@@ -73,13 +74,11 @@ class OrvexaServer {
   // recursive, so it would not wait), and the periodic logging it runs is meant to wait
   // for the dialog anyway.
   std::atomic<bool> operatorDialogOpen{false};
-  // Shutdown events: stop (signalled once at shutdown) and one finished event per
+  // Shutdown flags: stop (set once at shutdown) and one finished flag per
   // background thread (housekeeping, sampling), each set by its thread as it ends.
-  ManualResetEvent stopEvent;
-  ManualResetEvent housekeepingFinished;
-  ManualResetEvent samplingFinished;
-  // Ticks per second of the high-resolution counter; 0 means no fast logging.
-  int64_t performanceFrequency = 0;
+  WaitableFlag stopRequested;
+  WaitableFlag housekeepingFinished;
+  WaitableFlag samplingFinished;
 
   // ---- Members added by the other subsystems go below this line. ----
 
@@ -90,7 +89,7 @@ class OrvexaServer {
 
   // Timing table of the fast sampler (groups per frequency, active list).
   FastSchedule fastSchedule;
-  // Plug-in table and channel sequence, filled once while the window initializes.
+  // Plug-in table and channel sequence, filled once at the start of serving.
   // Declared after fastSchedule so that it is destroyed first (channel records before
   // the groups that point at them). Members whose destructors still reach channel
   // records (their recordings lists) must be declared below it, so they go first.
@@ -105,8 +104,8 @@ class OrvexaServer {
   // Experiments, recordings and bursts; the plug-ins' experiment-stopped callback.
   ExperimentService experiments{registry, &auditLog, {CalendarSeconds, MillisecondTick}};
 
-  // Serving clients: listening socket, connection tracker, user table (created while the
-  // window initializes; see ClientService). After the services its workers reach, so it
+  // Serving clients: listening socket, connection tracker, user table (created at the start
+  // of serving; see ClientService). After the services its workers reach, so it
   // goes first.
   std::unique_ptr<ClientService> clients;
   // Live data for viewers through the broker (null: BrokerUrl empty). Reaches the
