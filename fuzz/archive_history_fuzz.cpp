@@ -1,8 +1,8 @@
 // Fuzzes what the archiver believes of a lab server: the channel list, history,
-// experiment list and experiment replies it reads. Whatever arrives, the archiver's connection must end in a
-// ClientError (then it reconnects), never crash, read outside a buffer or take a value
-// that no log holds. The first input byte picks the transport (bit 0) and the order of
-// the reads; the rest is what the "server" sent.
+// experiment list and experiment replies it reads. Whatever arrives, the archiver's
+// connection must end in a ClientError (then it reconnects), never crash, read outside
+// a buffer or take a value that no log holds. The first input byte picks the transport
+// (bit 0) and which reads are made; the rest is what the "server" sent.
 #include <cstddef>
 #include <cstdint>
 
