@@ -9,22 +9,29 @@
 //  3. One channel-day (86400 records) read through the public view `sample` (target:
 //     20 ms), and the bytes the rows take per sample (table and index); then the same
 //     after the days are packed per channel-hour (targets: 5 ms, 10 bytes a sample).
+//  4. Lag: the archiver following 1000 channels logged once a second (a stand-in lab
+//     server, see LabStandIn) for S seconds (default 60); for every record, the time its
+//     cursor's commit was seen minus the record's time (target: p99 15 s).
 //
-//   build/bench/archive_bench [records for the backfill]
+//   build/bench/archive_bench [records for the backfill] [S]
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <pqxx/pqxx>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "archive/archive_store.h"
+#include "archive/lab_stand_in.h"
 #include "archive/postgres_cluster.h"
 #include "support/server_process.h"
 #include "support/temp_dir.h"
@@ -66,6 +73,7 @@ LogRecords Records(uint32_t first, size_t n) {
 
 int main(int argc, char** argv) {
   const size_t backfill = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 2000000;
+  const int lagSeconds = argc > 2 ? std::atoi(argv[2]) : 60;
   orvexa::test::TempDir dir;
   for (const char* sub : {"db", "server", "archiver"})
     std::filesystem::create_directory(dir.File(sub));
@@ -193,6 +201,56 @@ int main(int argc, char** argv) {
         "backfill: %zu records in %.1f s, %.0f records/s; 60M records: %.1f min "
         "(target 10 min)\n",
         backfill, took, backfill / took, 60e6 / (backfill / took) / 60);
+  }
+
+  // 4. Lag at 1000 channels x 1 Hz, after a minute of warm-up (the first pass catches up
+  // the records since the start).
+  {
+    const int channels = 1000;
+    const uint32_t start = static_cast<uint32_t>(std::time(nullptr));
+    orvexa::bench::LabStandIn lab(channels, start);
+    orvexa::test::ServerProcess archiver(
+        dir.File("archiver"),
+        {"--server", "lag=127.0.0.1:" + std::to_string(lab.port()), "--database", db.Connection()},
+        {}, std::string(ORVEXA_BUILD_DIR) + "/orvexa-archiver");
+    pqxx::connection c(db.Connection());
+    std::map<int, int64_t> seen;  // channel key -> newest record time committed
+    std::vector<double> lags;
+    const uint32_t measuredFrom = start + 20;
+    const auto until = Clock::now() + std::chrono::seconds(20 + lagSeconds);
+    while (Clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      std::vector<std::pair<int, int64_t>> cursors;
+      try {
+        pqxx::read_transaction w(c);
+        for (const auto& row :
+             w.exec("SELECT k.channel, k.last_time FROM archive_cursor k JOIN archive_channel a "
+                    "ON a.id = k.channel WHERE a.lab = 'lag' AND k.seq > 0"))
+          cursors.emplace_back(row[0].as<int>(), row[1].as<int64_t>());
+      } catch (const pqxx::sql_error&) {
+        continue;  // the archiver has not made its tables yet
+      }
+      const double now =
+          std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+              .count();
+      for (const auto& [key, last] : cursors) {
+        int64_t& before = seen.try_emplace(key, int64_t{start} - 1).first->second;
+        for (int64_t t = before + 1; t <= last; ++t)
+          if (t >= measuredFrom) lags.push_back(now - static_cast<double>(t));
+        before = std::max(before, last);
+      }
+    }
+    std::sort(lags.begin(), lags.end());
+    const size_t expected = static_cast<size_t>(channels) * lagSeconds;
+    if (lags.empty()) {
+      std::printf("lag: nothing archived: %s\n", archiver.Stderr().c_str());
+      return 1;
+    }
+    std::printf(
+        "lag at %d channels x 1 Hz over %d s: %zu records (of about %zu), p50 %.1f s, p99 "
+        "%.1f s, max %.1f s (target p99 15 s)\n",
+        channels, lagSeconds, lags.size(), expected, lags[lags.size() / 2],
+        lags[lags.size() * 99 / 100], lags.back());
   }
   return 0;
 }
