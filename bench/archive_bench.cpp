@@ -6,9 +6,11 @@
 //  2. Backfill end to end: the real server with a prepared log of N records (default
 //     2,000,000, one a second) and `orvexa-archiver --once` copying all of it; the rate
 //     and the time a 60,000,000-record backfill would take at that rate (target: 10 min).
-//  3. One channel-day (86400 records) read through the public view `sample` (target:
-//     20 ms), and the bytes the rows take per sample (table and index); then the same
-//     after the days are packed per channel-hour (targets: 5 ms, 10 bytes a sample).
+//  3. One channel-day (86400 records) read through the public view `sample` and through
+//     the function sample_between (target: 20 ms), and the bytes the rows take per sample
+//     (table and index); then the same after the days are packed per channel-hour, and
+//     the day as its 24 hour arrays (targets: 5 ms, 10 bytes a sample). Each read gives
+//     its round trip and the server's execution alone.
 //  4. Lag: the archiver following 1000 channels logged once a second (a stand-in lab
 //     server, see LabStandIn) for S seconds (default 60); for every record, the time its
 //     cursor's commit was seen minus the record's time (target: p99 15 s).
@@ -47,19 +49,35 @@ double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-// The best of 10 runs of a query over one day (`$1`, a timestamptz text) in ms, and the
-// rows it gave.
-double BestOf10(pqxx::connection& c, const std::string& query, const std::string& day,
-                size_t* rows) {
-  double best = 1e9;
+// Best of 10 runs of a query over one day (`$1`, a timestamptz text), prepared: the round
+// trip (rows turned into text, sent, and taken in by libpqxx) and the server's execution
+// alone (EXPLAIN ANALYZE without per-row timing), in ms, and the rows it gave.
+struct QueryTime {
+  double roundTrip = 1e9;
+  double server = 1e9;
+  size_t rows = 0;
+};
+QueryTime BestOf10(pqxx::connection& c, const std::string& query, const std::string& day) {
+  QueryTime best;
+  c.prepare("bench_query", query);
   for (int round = 0; round < 10; ++round) {
     pqxx::read_transaction w(c);
     auto start = Clock::now();
-    pqxx::result r = w.exec_params(query, day);
-    best = std::min(best, Seconds(start));
-    *rows = r.size();
+    pqxx::result r = w.exec_prepared("bench_query", day);
+    best.roundTrip = std::min(best.roundTrip, Seconds(start) * 1000);
+    best.rows = r.size();
+    pqxx::result plan = w.exec_params("EXPLAIN (ANALYZE, TIMING OFF) " + query, day);
+    const std::string last = plan[plan.size() - 1][0].as<std::string>();
+    if (size_t colon = last.find("Execution Time: "); colon != std::string::npos)
+      best.server = std::min(best.server, std::atof(last.c_str() + colon + 16));
   }
-  return best * 1000;
+  c.unprepare("bench_query");
+  return best;
+}
+
+void PrintQuery(const char* what, const QueryTime& q, const char* target) {
+  std::printf("%s: %zu rows, %.1f ms round trip, %.2f ms on the server (best of 10; %s)\n", what,
+              q.rows, q.roundTrip, q.server, target);
 }
 
 LogRecords Records(uint32_t first, size_t n) {
@@ -116,23 +134,23 @@ int main(int argc, char** argv) {
   std::printf("ingest: plain COPY %.0f rows/s, archive %.0f rows/s: %.2fx (target >= 0.25x)\n",
               rows / plain, rows / archived, plain / archived);
 
-  // 3. A channel-day through the view, and the bytes per row.
+  // 3. A channel-day through the view and through sample_between, from rows and packed.
+  const std::string view =
+      "SELECT time, value FROM sample WHERE lab = 'bench' AND channel_id = 'ingest' AND time >= "
+      "$1::timestamptz AND time < $1::timestamptz + interval '1 day'";
+  const std::string between =
+      "SELECT * FROM sample_between('bench', 'ingest', $1::timestamptz, $1::timestamptz + "
+      "interval '1 day')";
   {
     pqxx::connection c(db.Connection());
     const std::string day = orvexa::archive::UtcTimestampText((first / 86400 + 3) * 86400);
-    size_t got = 0;
-    double best = BestOf10(c,
-                           "SELECT time, value FROM sample WHERE lab = 'bench' AND channel_id = "
-                           "'ingest' AND time >= $1::timestamptz AND time < $1::timestamptz + "
-                           "interval '1 day'",
-                           day, &got);
+    PrintQuery("channel-day from rows, view", BestOf10(c, view, day), "target 20 ms");
+    PrintQuery("channel-day from rows, sample_between", BestOf10(c, between, day), "target 20 ms");
     pqxx::read_transaction w(c);
     double bytes = w.exec1(
                         "SELECT sum(pg_total_relation_size(inhrelid)) FROM pg_inherits "
                         "WHERE inhparent = 'sample_raw'::regclass")[0]
                        .as<double>();
-    std::printf("channel-day from rows: %zu records in %.1f ms (best of 10; target 20 ms)\n", got,
-                best);
     std::printf("rows: %.1f bytes a sample (table and primary key)\n", bytes / rows);
   }
   {
@@ -140,29 +158,22 @@ int main(int argc, char** argv) {
     std::printf("packed %d days per channel-hour\n", store.PackOldDays(now, 14));
     pqxx::connection c(db.Connection());
     const std::string day = orvexa::archive::UtcTimestampText((first / 86400 + 3) * 86400);
-    size_t got = 0, hours = 0;
-    double best = BestOf10(
-        c,
-        "SELECT h.hour + u.off * interval '1 second', u.raw::float8 / 256 FROM sample_hour h "
-        "JOIN archive_channel c ON c.id = h.channel CROSS JOIN LATERAL unnest(h.t_off, h.raw) "
-        "AS u (off, raw) WHERE c.lab = 'bench' AND c.channel_id = 'ingest' "
-        "AND h.hour >= $1::timestamptz AND h.hour < $1::timestamptz + interval '1 day'",
-        day, &got);
+    PrintQuery("channel-day packed, view", BestOf10(c, view, day), "target 5 ms");
+    PrintQuery("channel-day packed, sample_between", BestOf10(c, between, day), "target 5 ms");
     // The hours as they are stored (24 rows of arrays), as a plotting tool that knows
     // the packed form reads them.
-    double arrays = BestOf10(
-        c,
-        "SELECT h.hour, h.t_off, h.raw FROM sample_hour h JOIN archive_channel c ON c.id = "
-        "h.channel WHERE c.lab = 'bench' AND c.channel_id = 'ingest' AND h.hour >= "
-        "$1::timestamptz AND h.hour < $1::timestamptz + interval '1 day' ORDER BY h.hour",
-        day, &hours);
-    std::printf("channel-day packed, read as its %zu hour arrays: %.1f ms\n", hours, arrays);
+    PrintQuery("channel-day packed, its hour arrays",
+               BestOf10(c,
+                        "SELECT h.hour, h.t_off, h.raw FROM sample_hour h JOIN archive_channel c "
+                        "ON c.id = h.channel WHERE c.lab = 'bench' AND c.channel_id = 'ingest' "
+                        "AND h.hour >= $1::timestamptz AND h.hour < $1::timestamptz + interval "
+                        "'1 day' ORDER BY h.hour",
+                        day),
+               "target 5 ms");
     pqxx::read_transaction w(c);
     auto size = w.exec1(
         "SELECT pg_total_relation_size('sample_hour'), (SELECT sum(cardinality(raw)) FROM "
         "sample_hour)");
-    std::printf("channel-day packed: %zu records in %.1f ms (best of 10; target 5 ms)\n", got,
-                best);
     std::printf("packed: %.1f bytes a sample (target 10)\n",
                 size[0].as<double>() / size[1].as<double>());
   }

@@ -85,6 +85,26 @@ CREATE TABLE experiment_sample (
   value real NOT NULL,
   PRIMARY KEY (experiment, channel_id, seq),
   FOREIGN KEY (experiment, channel_id) REFERENCES archive_experiment_channel);
+)sql",
+    // One channel over a time span, rows and packed hours alike. Unlike a condition on
+    // the view's time, which reaches packed hours only after unnesting every hour of the
+    // channel, the span here picks the packed hours first (a day: 24 rows), and only an
+    // hour the span cuts has its records tested one by one.
+    R"sql(
+CREATE FUNCTION sample_between(lab text, channel_id text, t0 timestamptz, t1 timestamptz)
+RETURNS TABLE ("time" timestamptz, value float8) LANGUAGE sql STABLE AS $$
+  SELECT s.t, s.raw::float8 / 256 FROM sample_raw s
+  WHERE s.channel = (SELECT c.id FROM archive_channel c WHERE c.lab = $1 AND c.channel_id = $2)
+    AND s.t >= $3 AND s.t < $4
+  UNION ALL
+  SELECT h.hour + u.off * interval '1 second', u.raw::float8 / 256
+  FROM sample_hour h CROSS JOIN LATERAL unnest(h.t_off, h.raw) AS u (off, raw)
+  WHERE h.channel = (SELECT c.id FROM archive_channel c WHERE c.lab = $1 AND c.channel_id = $2)
+    AND h.hour >= date_trunc('hour', $3) AND h.hour < $4
+    AND ((h.hour >= $3 AND h.hour + interval '1 hour' <= $4)
+         OR (h.hour + u.off * interval '1 second' >= $3
+             AND h.hour + u.off * interval '1 second' < $4))
+$$;
 )sql"};
 
 // Moves the rows of `from` (a day partition, or the default partition with a time

@@ -245,6 +245,24 @@ TEST(ArchiveFollowTest, ArchiveEqualsTheLogThroughCrashesOfArchiverDatabaseAndSe
   log = ReadLog(server + "/sine.log");
   log.resize(archive.Archived());
   EXPECT_EQ(archive.Days("lab1", "Simulator_Sine"), Days(log));
+  {
+    // sample_between gives what the view gives, over a span that cuts packed hours and
+    // reaches into the rows.
+    pqxx::connection c(db.Connection());
+    pqxx::read_transaction w(c);
+    const std::string span = "to_timestamp(" + std::to_string(now - 300000 + 1234) +
+                             "), to_timestamp(" + std::to_string(now - 50 + 7) + ")";
+    const std::string sums =
+        "SELECT count(*), sum((value * 256)::bigint * (extract(epoch FROM time)::bigint % 100000))";
+    pqxx::row between =
+        w.exec1(sums + " FROM sample_between('lab1', 'Simulator_Sine', " + span + ")");
+    pqxx::row view = w.exec1(sums + " FROM sample, (SELECT " + span +
+                             ") AS s (t0, t1) WHERE lab = 'lab1' AND channel_id = "
+                             "'Simulator_Sine' AND time >= t0 AND time < t1");
+    EXPECT_GT(view[0].as<long long>(), 200000);
+    EXPECT_EQ(between[0].as<long long>(), view[0].as<long long>());
+    EXPECT_EQ(between[1].as<std::string>(), view[1].as<std::string>());
+  }
 
   // orvexa-cli reads the same records back, packed days and rows, in the log's order.
   const std::string csv = dir.File("sine.csv");
