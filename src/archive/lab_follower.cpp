@@ -1,6 +1,7 @@
 #include "archive/lab_follower.h"
 
 #include <algorithm>
+#include <future>
 #include <iostream>
 #include <pqxx/except>
 #include <stdexcept>
@@ -206,14 +207,18 @@ uint32_t LabFollower::SpanBackTo(uint32_t start, uint64_t extra) const {
 }
 
 void LabFollower::Follow(Channel& c) {
+  // During a backlog the next reply is read while the current one is written.
+  std::future<LogRecords> next;
   while (!stop_.load()) {
     if (!c.cursor) c.cursor = store_->Cursor(c.key);
     const ChannelCursor cursor = *c.cursor;
     // The reply reaches back a little before the archive's newest second, so it holds
     // the archive's tail to match against.
-    LogRecords reply =
-        server_->HistoryBack(c.source.number, cursor.seq == 0 ? LabConnection::kWholeLog
-                                                              : SpanBackTo(cursor.lastTime, 0));
+    LogRecords reply = next.valid()
+                           ? next.get()
+                           : server_->HistoryBack(c.source.number,
+                                                  cursor.seq == 0 ? LabConnection::kWholeLog
+                                                                  : SpanBackTo(cursor.lastTime, 0));
     std::optional<size_t> first = 0;
     if (cursor.seq != 0) {
       LogRecords tail = store_->Tail(c.key, cursor, cursor.lastTime, LabConnection::kReplyCap);
@@ -226,6 +231,14 @@ void LabFollower::Follow(Channel& c) {
       if (!first) first = Realign(c, tail, &reply);
     }
     if (!first) return;
+    // A reply cut at the cap: more is waiting, from the second this reply ends with (as
+    // the request after these appends would ask). The server connection is the reading
+    // thread's alone until the reply is taken; leaving early waits for it.
+    if (reply.size() >= LabConnection::kReplyCap && *first < reply.size())
+      next = std::async(std::launch::async,
+                        [this, number = c.source.number, span = SpanBackTo(reply.back().time, 0)] {
+                          return server_->HistoryBack(number, span);
+                        });
     for (size_t from = *first; from < reply.size(); from += settings_.commitRows) {
       LogRecords chunk(reply.begin() + from,
                        reply.begin() + std::min(reply.size(), from + settings_.commitRows));
