@@ -155,7 +155,9 @@ bool LabFollower::ArchiveExperiment(const LabExperiment& e) {
   if (e.burst) {
     for (int s = 0; s < kBurstSlotCount; ++s) numbers.push_back(kFirstBurstSlot + s);
   } else {
-    for (const auto& c : channels_) numbers.push_back(c.source.number);
+    // Numbers from 1001 on name burst slots: a channel beyond 1000 cannot be read back.
+    for (const auto& c : channels_)
+      if (c.source.number < kFirstBurstSlot) numbers.push_back(c.source.number);
   }
   std::vector<ExperimentChannelSamples> counted;
   if (!server_->ReadExperiment(e.id, numbers, false, &counted)) return false;
