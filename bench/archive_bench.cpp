@@ -6,25 +6,34 @@
 //  2. Backfill end to end: the real server with a prepared log of N records (default
 //     2,000,000, one a second) and `orvexa-archiver --once` copying all of it; the rate
 //     and the time a 60,000,000-record backfill would take at that rate (target: 10 min).
-//  3. One channel-day (86400 records) read through the public view `sample` (target:
-//     20 ms), and the bytes the rows take per sample (table and index); then the same
-//     after the days are packed per channel-hour (targets: 5 ms, 10 bytes a sample).
+//  3. One channel-day (86400 records) read through the public view `sample` and through
+//     the function sample_between (target: 20 ms), and the bytes the rows take per sample
+//     (table and index); then the same after the days are packed per channel-hour, and
+//     the day as its 24 hour arrays (targets: 5 ms, 10 bytes a sample). Each read gives
+//     its round trip and the server's execution alone.
+//  4. Lag: the archiver following 1000 channels logged once a second (a stand-in lab
+//     server, see LabStandIn) for S seconds (default 60); for every record, the time its
+//     cursor's commit was seen minus the record's time (target: p99 15 s).
 //
-//   build/bench/archive_bench [records for the backfill]
+//   build/bench/archive_bench [records for the backfill] [S]
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <pqxx/pqxx>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "archive/archive_store.h"
+#include "archive/lab_stand_in.h"
 #include "archive/postgres_cluster.h"
 #include "support/server_process.h"
 #include "support/temp_dir.h"
@@ -40,19 +49,35 @@ double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-// The best of 10 runs of a query over one day (`$1`, a timestamptz text) in ms, and the
-// rows it gave.
-double BestOf10(pqxx::connection& c, const std::string& query, const std::string& day,
-                size_t* rows) {
-  double best = 1e9;
+// Best of 10 runs of a query over one day (`$1`, a timestamptz text), prepared: the round
+// trip (rows turned into text, sent, and taken in by libpqxx) and the server's execution
+// alone (EXPLAIN ANALYZE without per-row timing), in ms, and the rows it gave.
+struct QueryTime {
+  double roundTrip = 1e9;
+  double server = 1e9;
+  size_t rows = 0;
+};
+QueryTime BestOf10(pqxx::connection& c, const std::string& query, const std::string& day) {
+  QueryTime best;
+  c.prepare("bench_query", query);
   for (int round = 0; round < 10; ++round) {
     pqxx::read_transaction w(c);
     auto start = Clock::now();
-    pqxx::result r = w.exec_params(query, day);
-    best = std::min(best, Seconds(start));
-    *rows = r.size();
+    pqxx::result r = w.exec_prepared("bench_query", day);
+    best.roundTrip = std::min(best.roundTrip, Seconds(start) * 1000);
+    best.rows = r.size();
+    pqxx::result plan = w.exec_params("EXPLAIN (ANALYZE, TIMING OFF) " + query, day);
+    const std::string last = plan[plan.size() - 1][0].as<std::string>();
+    if (size_t colon = last.find("Execution Time: "); colon != std::string::npos)
+      best.server = std::min(best.server, std::atof(last.c_str() + colon + 16));
   }
-  return best * 1000;
+  c.unprepare("bench_query");
+  return best;
+}
+
+void PrintQuery(const char* what, const QueryTime& q, const char* target) {
+  std::printf("%s: %zu rows, %.1f ms round trip, %.2f ms on the server (best of 10; %s)\n", what,
+              q.rows, q.roundTrip, q.server, target);
 }
 
 LogRecords Records(uint32_t first, size_t n) {
@@ -66,6 +91,7 @@ LogRecords Records(uint32_t first, size_t n) {
 
 int main(int argc, char** argv) {
   const size_t backfill = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 2000000;
+  const int lagSeconds = argc > 2 ? std::atoi(argv[2]) : 60;
   orvexa::test::TempDir dir;
   for (const char* sub : {"db", "server", "archiver"})
     std::filesystem::create_directory(dir.File(sub));
@@ -108,23 +134,23 @@ int main(int argc, char** argv) {
   std::printf("ingest: plain COPY %.0f rows/s, archive %.0f rows/s: %.2fx (target >= 0.25x)\n",
               rows / plain, rows / archived, plain / archived);
 
-  // 3. A channel-day through the view, and the bytes per row.
+  // 3. A channel-day through the view and through sample_between, from rows and packed.
+  const std::string view =
+      "SELECT time, value FROM sample WHERE lab = 'bench' AND channel_id = 'ingest' AND time >= "
+      "$1::timestamptz AND time < $1::timestamptz + interval '1 day'";
+  const std::string between =
+      "SELECT * FROM sample_between('bench', 'ingest', $1::timestamptz, $1::timestamptz + "
+      "interval '1 day')";
   {
     pqxx::connection c(db.Connection());
     const std::string day = orvexa::archive::UtcTimestampText((first / 86400 + 3) * 86400);
-    size_t got = 0;
-    double best = BestOf10(c,
-                           "SELECT time, value FROM sample WHERE lab = 'bench' AND channel_id = "
-                           "'ingest' AND time >= $1::timestamptz AND time < $1::timestamptz + "
-                           "interval '1 day'",
-                           day, &got);
+    PrintQuery("channel-day from rows, view", BestOf10(c, view, day), "target 20 ms");
+    PrintQuery("channel-day from rows, sample_between", BestOf10(c, between, day), "target 20 ms");
     pqxx::read_transaction w(c);
     double bytes = w.exec1(
                         "SELECT sum(pg_total_relation_size(inhrelid)) FROM pg_inherits "
                         "WHERE inhparent = 'sample_raw'::regclass")[0]
                        .as<double>();
-    std::printf("channel-day from rows: %zu records in %.1f ms (best of 10; target 20 ms)\n", got,
-                best);
     std::printf("rows: %.1f bytes a sample (table and primary key)\n", bytes / rows);
   }
   {
@@ -132,29 +158,22 @@ int main(int argc, char** argv) {
     std::printf("packed %d days per channel-hour\n", store.PackOldDays(now, 14));
     pqxx::connection c(db.Connection());
     const std::string day = orvexa::archive::UtcTimestampText((first / 86400 + 3) * 86400);
-    size_t got = 0, hours = 0;
-    double best = BestOf10(
-        c,
-        "SELECT h.hour + u.off * interval '1 second', u.raw::float8 / 256 FROM sample_hour h "
-        "JOIN archive_channel c ON c.id = h.channel CROSS JOIN LATERAL unnest(h.t_off, h.raw) "
-        "AS u (off, raw) WHERE c.lab = 'bench' AND c.channel_id = 'ingest' "
-        "AND h.hour >= $1::timestamptz AND h.hour < $1::timestamptz + interval '1 day'",
-        day, &got);
+    PrintQuery("channel-day packed, view", BestOf10(c, view, day), "target 5 ms");
+    PrintQuery("channel-day packed, sample_between", BestOf10(c, between, day), "target 5 ms");
     // The hours as they are stored (24 rows of arrays), as a plotting tool that knows
     // the packed form reads them.
-    double arrays = BestOf10(
-        c,
-        "SELECT h.hour, h.t_off, h.raw FROM sample_hour h JOIN archive_channel c ON c.id = "
-        "h.channel WHERE c.lab = 'bench' AND c.channel_id = 'ingest' AND h.hour >= "
-        "$1::timestamptz AND h.hour < $1::timestamptz + interval '1 day' ORDER BY h.hour",
-        day, &hours);
-    std::printf("channel-day packed, read as its %zu hour arrays: %.1f ms\n", hours, arrays);
+    PrintQuery("channel-day packed, its hour arrays",
+               BestOf10(c,
+                        "SELECT h.hour, h.t_off, h.raw FROM sample_hour h JOIN archive_channel c "
+                        "ON c.id = h.channel WHERE c.lab = 'bench' AND c.channel_id = 'ingest' "
+                        "AND h.hour >= $1::timestamptz AND h.hour < $1::timestamptz + interval "
+                        "'1 day' ORDER BY h.hour",
+                        day),
+               "target 5 ms");
     pqxx::read_transaction w(c);
     auto size = w.exec1(
         "SELECT pg_total_relation_size('sample_hour'), (SELECT sum(cardinality(raw)) FROM "
         "sample_hour)");
-    std::printf("channel-day packed: %zu records in %.1f ms (best of 10; target 5 ms)\n", got,
-                best);
     std::printf("packed: %.1f bytes a sample (target 10)\n",
                 size[0].as<double>() / size[1].as<double>());
   }
@@ -193,6 +212,56 @@ int main(int argc, char** argv) {
         "backfill: %zu records in %.1f s, %.0f records/s; 60M records: %.1f min "
         "(target 10 min)\n",
         backfill, took, backfill / took, 60e6 / (backfill / took) / 60);
+  }
+
+  // 4. Lag at 1000 channels x 1 Hz, after a minute of warm-up (the first pass catches up
+  // the records since the start).
+  {
+    const int channels = 1000;
+    const uint32_t start = static_cast<uint32_t>(std::time(nullptr));
+    orvexa::bench::LabStandIn lab(channels, start);
+    orvexa::test::ServerProcess archiver(
+        dir.File("archiver"),
+        {"--server", "lag=127.0.0.1:" + std::to_string(lab.port()), "--database", db.Connection()},
+        {}, std::string(ORVEXA_BUILD_DIR) + "/orvexa-archiver");
+    pqxx::connection c(db.Connection());
+    std::map<int, int64_t> seen;  // channel key -> newest record time committed
+    std::vector<double> lags;
+    const uint32_t measuredFrom = start + 20;
+    const auto until = Clock::now() + std::chrono::seconds(20 + lagSeconds);
+    while (Clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      std::vector<std::pair<int, int64_t>> cursors;
+      try {
+        pqxx::read_transaction w(c);
+        for (const auto& row :
+             w.exec("SELECT k.channel, k.last_time FROM archive_cursor k JOIN archive_channel a "
+                    "ON a.id = k.channel WHERE a.lab = 'lag' AND k.seq > 0"))
+          cursors.emplace_back(row[0].as<int>(), row[1].as<int64_t>());
+      } catch (const pqxx::sql_error&) {
+        continue;  // the archiver has not made its tables yet
+      }
+      const double now =
+          std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+              .count();
+      for (const auto& [key, last] : cursors) {
+        int64_t& before = seen.try_emplace(key, int64_t{start} - 1).first->second;
+        for (int64_t t = before + 1; t <= last; ++t)
+          if (t >= measuredFrom) lags.push_back(now - static_cast<double>(t));
+        before = std::max(before, last);
+      }
+    }
+    std::sort(lags.begin(), lags.end());
+    const size_t expected = static_cast<size_t>(channels) * lagSeconds;
+    if (lags.empty()) {
+      std::printf("lag: nothing archived: %s\n", archiver.Stderr().c_str());
+      return 1;
+    }
+    std::printf(
+        "lag at %d channels x 1 Hz over %d s: %zu records (of about %zu), p50 %.1f s, p99 "
+        "%.1f s, max %.1f s (target p99 15 s)\n",
+        channels, lagSeconds, lags.size(), expected, lags[lags.size() / 2],
+        lags[lags.size() * 99 / 100], lags.back());
   }
   return 0;
 }

@@ -31,8 +31,11 @@ if(TARGET auth_bench AND TARGET orvexa_test_support)
 endif()
 
 # The archive benchmark (build/bench/archive_bench): a private PostgreSQL cluster, the
-# archive's transactions against plain COPY, a backfill from the real server.
+# archive's transactions against plain COPY, a backfill from the real server, the lag
+# at 1000 channels against a stand-in lab server.
 if(TARGET archive_bench)
-  target_sources(archive_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests/archive/postgres_cluster.cpp)
+  target_sources(archive_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests/archive/postgres_cluster.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/archive/lab_stand_in.cpp)
+  target_include_directories(archive_bench PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(archive_bench PRIVATE orvexa_archive orvexa_test_support)
 endif()

@@ -57,6 +57,54 @@ CREATE OR REPLACE VIEW sample AS
   SELECT c.lab, c.channel_id, h.hour + u.off * interval '1 second', u.raw::float8 / 256
   FROM sample_hour h JOIN archive_channel c ON c.id = h.channel
   CROSS JOIN LATERAL unnest(h.t_off, h.raw) AS u (off, raw);
+)sql",
+    // Finished experiments and bursts. A sample's t_rel is its time since the
+    // experiment's start as the server sends it: 10 us ticks for a recording, the
+    // plug-in's own unit for a burst.
+    R"sql(
+CREATE TABLE archive_experiment (
+  key serial PRIMARY KEY,
+  lab text NOT NULL,
+  id bigint NOT NULL,
+  owner_key bigint NOT NULL,
+  burst boolean NOT NULL,
+  start_time timestamptz NOT NULL,
+  stop_time timestamptz NOT NULL,
+  client_address inet NOT NULL,
+  UNIQUE (lab, id, start_time));
+CREATE TABLE archive_experiment_channel (
+  experiment int NOT NULL REFERENCES archive_experiment (key),
+  channel_id text NOT NULL,
+  stored bigint NOT NULL,
+  PRIMARY KEY (experiment, channel_id));
+CREATE TABLE experiment_sample (
+  experiment int NOT NULL,
+  channel_id text NOT NULL,
+  seq bigint NOT NULL,
+  t_rel bigint NOT NULL,
+  value real NOT NULL,
+  PRIMARY KEY (experiment, channel_id, seq),
+  FOREIGN KEY (experiment, channel_id) REFERENCES archive_experiment_channel);
+)sql",
+    // One channel over a time span, rows and packed hours alike. Unlike a condition on
+    // the view's time, which reaches packed hours only after unnesting every hour of the
+    // channel, the span here picks the packed hours first (a day: 24 rows), and only an
+    // hour the span cuts has its records tested one by one.
+    R"sql(
+CREATE FUNCTION sample_between(lab text, channel_id text, t0 timestamptz, t1 timestamptz)
+RETURNS TABLE ("time" timestamptz, value float8) LANGUAGE sql STABLE AS $$
+  SELECT s.t, s.raw::float8 / 256 FROM sample_raw s
+  WHERE s.channel = (SELECT c.id FROM archive_channel c WHERE c.lab = $1 AND c.channel_id = $2)
+    AND s.t >= $3 AND s.t < $4
+  UNION ALL
+  SELECT h.hour + u.off * interval '1 second', u.raw::float8 / 256
+  FROM sample_hour h CROSS JOIN LATERAL unnest(h.t_off, h.raw) AS u (off, raw)
+  WHERE h.channel = (SELECT c.id FROM archive_channel c WHERE c.lab = $1 AND c.channel_id = $2)
+    AND h.hour >= date_trunc('hour', $3) AND h.hour < $4
+    AND ((h.hour >= $3 AND h.hour + interval '1 hour' <= $4)
+         OR (h.hour + u.off * interval '1 second' >= $3
+             AND h.hour + u.off * interval '1 second' < $4))
+$$;
 )sql"};
 
 // Moves the rows of `from` (a day partition, or the default partition with a time
@@ -282,6 +330,57 @@ int ArchiveStore::PackOldDays(int64_t now, int keepRawDays) {
   w.exec0("DELETE FROM sample_raw_other" + late);
   w.commit();
   return packed;
+}
+
+namespace {
+
+std::string AddressText(const std::array<uint8_t, 4>& address) {
+  return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
+         std::to_string(address[2]) + "." + std::to_string(address[3]);
+}
+
+}  // namespace
+
+bool ArchiveStore::HasExperiment(const std::string& lab, const LabExperiment& e) {
+  pqxx::read_transaction w(connection_->db);
+  return !w.exec_params(
+               "SELECT 1 FROM archive_experiment WHERE lab = $1 AND id = $2 AND "
+               "start_time = to_timestamp($3)",
+               lab, static_cast<int64_t>(e.id), static_cast<int64_t>(e.startTime))
+              .empty();
+}
+
+bool ArchiveStore::AddExperiment(const std::string& lab, const LabExperiment& e,
+                                 const std::vector<ExperimentChannelSamples>& channels) {
+  pqxx::work w(connection_->db);
+  // A second archiver storing the same experiment waits here for the first one's
+  // commit, then finds it there.
+  pqxx::result added = w.exec_params(
+      "INSERT INTO archive_experiment (lab, id, owner_key, burst, start_time, stop_time, "
+      "client_address) VALUES ($1, $2, $3, $4, to_timestamp($5), to_timestamp($6), $7) "
+      "ON CONFLICT DO NOTHING RETURNING key",
+      lab, static_cast<int64_t>(e.id), static_cast<int64_t>(e.ownerKey), e.burst,
+      static_cast<int64_t>(e.startTime), static_cast<int64_t>(e.stopTime),
+      AddressText(e.clientAddress));
+  if (added.empty()) return false;
+  const int key = added[0][0].as<int>();
+  for (const auto& c : channels)
+    w.exec_params0(
+        "INSERT INTO archive_experiment_channel (experiment, channel_id, stored) "
+        "VALUES ($1, $2, $3)",
+        key, c.channelId, static_cast<int64_t>(c.stored));
+  {
+    pqxx::stream_to copy(
+        w, "experiment_sample",
+        std::vector<std::string>{"experiment", "channel_id", "seq", "t_rel", "value"});
+    for (const auto& c : channels)
+      for (const auto& s : c.samples)
+        copy << std::make_tuple(key, c.channelId, static_cast<int64_t>(s.sequence),
+                                static_cast<int64_t>(s.time), s.value);
+    copy.complete();
+  }
+  w.commit();
+  return true;
 }
 
 }  // namespace orvexa::archive

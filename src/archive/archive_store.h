@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/experiment_record.h"
 #include "archive/log_record.h"
 
 namespace orvexa::archive {
@@ -29,7 +30,7 @@ struct ChannelCursor {
 class ArchiveStore {
  public:
   // The schema version this program creates and reads.
-  static constexpr int kSchemaVersion = 2;
+  static constexpr int kSchemaVersion = 4;
 
   // Connects with a libpq connection string (empty: the PG* environment) and brings the
   // schema up to kSchemaVersion. Throws when the database refuses either.
@@ -54,6 +55,14 @@ class ArchiveStore {
   // sample_hour and dropped, each day in one transaction. Idempotent. Returns the number
   // of days packed.
   int PackOldDays(int64_t now, int keepRawDays);
+
+  // Experiments are known by (lab, id, start time): a server hands its ids out again
+  // after a restart, never with the same start second.
+  bool HasExperiment(const std::string& lab, const LabExperiment& experiment);
+  // Stores a finished experiment with its channels and samples in one transaction;
+  // false (and nothing written) when it is archived already.
+  bool AddExperiment(const std::string& lab, const LabExperiment& experiment,
+                     const std::vector<ExperimentChannelSamples>& channels);
 
  private:
   void Migrate();

@@ -9,6 +9,11 @@ namespace {
 
 constexpr uint8_t kObserver = 3;
 constexpr uint8_t kReadHistory = 8;
+constexpr uint32_t kNoExperiment = 0xFFFFFFFF;
+// The server keeps 100 experiments and one slot holds at most 30000 samples; a reply
+// far beyond either is garbage.
+constexpr uint32_t kMaxListedExperiments = 65536;
+constexpr uint32_t kMaxSlotSamples = 1 << 20;
 // Every record since now - span, none thinned out.
 constexpr uint16_t kSpanMode = 0;
 
@@ -76,6 +81,60 @@ LogRecords LabConnection::HistoryBack(uint16_t channel, uint32_t span) {
     r.raw = static_cast<int32_t>(raw);
   }
   return records;
+}
+
+std::vector<LabExperiment> LabConnection::ListAllExperiments() {
+  client_.Code(RequestCode::kListAllExperiments).U32(0).U32(0);
+  client_.Send();
+  uint32_t n = client_.ReadU32();
+  if (n > kMaxListedExperiments)
+    throw client::ClientError("garbage from the server: a list of " + std::to_string(n) +
+                              " experiments");
+  std::vector<LabExperiment> out(n);
+  for (auto& e : out) {
+    e.id = client_.ReadU32();
+    e.recording = client_.ReadU8() != 0;
+    e.startTime = client_.ReadU32();
+    e.stopTime = client_.ReadU32();
+    for (auto& byte : e.clientAddress) byte = client_.ReadU8();
+    e.ownerKey = client_.ReadU32();
+    e.burst = client_.ReadU8() != 0;
+  }
+  return out;
+}
+
+bool LabConnection::ReadExperiment(uint32_t id, const std::vector<uint16_t>& numbers,
+                                   bool withSamples,
+                                   std::vector<ExperimentChannelSamples>* channels) {
+  client_.Code(RequestCode::kReadExperiment).U32(id).U32(static_cast<uint32_t>(numbers.size()));
+  // From sequence 0 on, every sequence a log can hold but the very last.
+  for (uint16_t number : numbers) client_.U16(number).U32(0).U32(withSamples ? 0xFFFFFFFF : 0);
+  client_.Send();
+  uint32_t k = client_.ReadU32();
+  channels->clear();
+  if (k == kNoExperiment) return false;
+  if (k > numbers.size())
+    throw client::ClientError("garbage from the server: " + std::to_string(k) + " results for " +
+                              std::to_string(numbers.size()) + " channels");
+  for (uint32_t i = 0; i < k; ++i) {
+    ExperimentChannelSamples c;
+    c.number = client_.ReadU16();
+    c.stored = client_.ReadU32();
+    uint32_t j = client_.ReadU32();
+    if (std::find(numbers.begin(), numbers.end(), c.number) == numbers.end() ||
+        j > kMaxSlotSamples || (!withSamples && j != 0))
+      throw client::ClientError("garbage from the server: an experiment reply for channel " +
+                                std::to_string(c.number) + " with " + std::to_string(j) +
+                                " samples");
+    c.samples.resize(j);
+    for (auto& s : c.samples) {
+      s.sequence = client_.ReadU32();
+      s.time = client_.ReadU32();
+      s.value = client_.ReadF32();
+    }
+    channels->push_back(std::move(c));
+  }
+  return true;
 }
 
 }  // namespace orvexa::archive

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/experiment_record.h"
 #include "archive/log_record.h"
 #include "client/protocol_client.h"
 
@@ -53,6 +54,12 @@ class LabConnection {
   // The span request is the one that keeps the records of a clock step back; kWholeLog
   // reaches the oldest record.
   LogRecords HistoryBack(uint16_t channel, uint32_t span);
+  // Every experiment the server holds, whoever started it, in ascending id order.
+  std::vector<LabExperiment> ListAllExperiments();
+  // The channels `numbers` of experiment `id`: with `withSamples`, every sample each
+  // holds, else only how many. False when the server no longer holds the experiment.
+  bool ReadExperiment(uint32_t id, const std::vector<uint16_t>& numbers, bool withSamples,
+                      std::vector<ExperimentChannelSamples>* channels);
 
  private:
   client::ProtocolClient client_;

@@ -5,7 +5,9 @@
 // read a full reply at a time until the channel is caught up; then the channel is read
 // again every interval. A failure of the server or the database is reported on standard
 // error and retried with growing pauses; the cursor only ever comes from the database,
-// so nothing uncommitted is taken as done. The server sees one more observer client.
+// so nothing uncommitted is taken as done. Between channels, every interval, the
+// finished experiments and bursts the server holds are stored once each, long before
+// the server's store of 100 evicts them. The server sees one more observer client.
 //
 // Owned and run by the archiver's main function, one thread per lab; `stop` is set from
 // the main thread.
@@ -16,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -58,6 +61,10 @@ class LabFollower {
   };
 
   void Pass();
+  // Every interval: archives the finished experiments and bursts not archived yet.
+  void ArchiveExperiments();
+  // False when the server no longer holds the experiment as listed.
+  bool ArchiveExperiment(const LabExperiment& experiment);
   void Follow(Channel& channel);
   std::optional<size_t> Realign(Channel& channel, const LogRecords& tail, LogRecords* reply);
   // The span that reaches back to `start` (by this machine's clock), plus the margin and
@@ -72,6 +79,13 @@ class LabFollower {
   std::unique_ptr<ArchiveStore> store_;
   std::unique_ptr<LabConnection> server_;
   std::vector<Channel> channels_;
+  std::chrono::steady_clock::time_point nextExperiments_{};
+  // A server that does not know the every-owner list ends the connection; its logs are
+  // archived without its experiments until then.
+  std::chrono::steady_clock::time_point experimentsSkippedUntil_{};
+  bool experimentsListed_ = false;  // on the current connection
+  // (id, start time) of the finished experiments the server lists that are archived.
+  std::set<std::pair<uint32_t, uint32_t>> archivedExperiments_;
 };
 
 }  // namespace orvexa::archive

@@ -4,7 +4,7 @@
 // reader that found it keeps it alive (with its data) until its reply is written, even
 // when the store evicts or replaces it meanwhile.
 //
-// Made whole before the store publishes it; afterwards ownerKey, id, the slot vector
+// Made whole before the store publishes it; afterwards ownerKey, id, burst, the slot vector
 // (its size and the selected flags), startTime, startTick and clientAddress never
 // change. What does change (recording, stopTime, the slot logs, which the fast sampler
 // appends to while the experiment records) is read and written with ExperimentLock held
@@ -39,6 +39,7 @@ struct Experiment {
   uint32_t startTick =
       0;  // millisecond tick x 100 at the start; sample times are sent relative to it
   ClientAddress clientAddress{};
+  bool burst = false;  // made by a plug-in's burst, not by a recording
 };
 
 }  // namespace orvexa

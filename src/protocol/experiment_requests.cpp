@@ -1,6 +1,6 @@
 // The experiment requests: StartRecording (13), StopRecording (14), ReadExperiment (15),
-// ListExperiments (16), IsRecording (18), and the close-path step that stops a
-// connection's recording. Any admitted client may use them (no control check). Worker
+// ListExperiments (16), IsRecording (18), ListAllExperiments (21), and the close-path step that
+// stops a connection's recording. Any admitted client may use them (no control check). Worker
 // threads. Starting and stopping ask the plug-ins, so they hold ServerLock around their
 // plug-in calls and store changes (the store takes ExperimentLock inside: order
 // ServerLock -> ExperimentLock); reading, listing and is-recording never take ServerLock,
@@ -196,13 +196,9 @@ void ReadExperiment(RequestContext& c) {
   reader.Stream(sink, buffer);
 }
 
-void ListExperiments(RequestContext& c) {
-  const uint32_t ownerKey = ReadU32(c.in);
-  const uint32_t lowest = ReadU32(c.in);
-  const uint32_t highest = ReadU32(c.in);
-  std::vector<ExperimentStore::Summary> listed;
-  if (ExperimentService* service = c.env.experiments)
-    listed = service->Store().List(ownerKey, lowest, highest);
+// The list reply; the every-owner list adds each experiment's owner key and kind.
+void WriteExperimentList(RequestContext& c, const std::vector<ExperimentStore::Summary>& listed,
+                         bool withOwner) {
   WriteU32(c.out, static_cast<uint32_t>(listed.size()));
   for (const ExperimentStore::Summary& e : listed) {
     WriteU32(c.out, e.id);
@@ -210,7 +206,30 @@ void ListExperiments(RequestContext& c) {
     WriteU32(c.out, static_cast<uint32_t>(e.startTime));
     WriteU32(c.out, static_cast<uint32_t>(e.stopTime));
     for (uint8_t byte : e.clientAddress) WriteU8(c.out, byte);
+    if (withOwner) {
+      WriteU32(c.out, e.ownerKey);
+      WriteU8(c.out, e.burst ? 1 : 0);
+    }
   }
+}
+
+void ListExperiments(RequestContext& c) {
+  const uint32_t ownerKey = ReadU32(c.in);
+  const uint32_t lowest = ReadU32(c.in);
+  const uint32_t highest = ReadU32(c.in);
+  std::vector<ExperimentStore::Summary> listed;
+  if (ExperimentService* service = c.env.experiments)
+    listed = service->Store().List(ownerKey, lowest, highest);
+  WriteExperimentList(c, listed, false);
+}
+
+void ListAllExperiments(RequestContext& c) {
+  const uint32_t lowest = ReadU32(c.in);
+  const uint32_t highest = ReadU32(c.in);
+  std::vector<ExperimentStore::Summary> listed;
+  if (ExperimentService* service = c.env.experiments)
+    listed = service->Store().ListAll(lowest, highest);
+  WriteExperimentList(c, listed, true);
 }
 
 void IsRecording(RequestContext& c) {
@@ -233,6 +252,7 @@ void RegisterExperimentRequests(RequestTable& table) {
   table.Register(RequestCode::kStopRecording, StopRecording);
   table.Register(RequestCode::kReadExperiment, ReadExperiment);
   table.Register(RequestCode::kListExperiments, ListExperiments);
+  table.Register(RequestCode::kListAllExperiments, ListAllExperiments);
   table.Register(RequestCode::kIsRecording, IsRecording);
   table.AddCloseHook(StopRecordingOnClose);
 }

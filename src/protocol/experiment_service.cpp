@@ -81,6 +81,7 @@ uint32_t ExperimentService::RunBurstExperiment(const char* name, uint32_t durati
   auto burst = std::make_shared<Experiment>();
   burst->slots = std::vector<ExperimentChannel>(std::max<size_t>(8, registry_.ChannelCount()));
   burst->ownerKey = 0;
+  burst->burst = true;
   burst->clientAddress = clientAddress;
   burst->startTime = t0;
   burst->stopTime = t1;

@@ -92,6 +92,18 @@ std::vector<ExperimentStore::Summary> ExperimentStore::List(uint32_t ownerKey, u
   return listed;
 }
 
+std::vector<ExperimentStore::Summary> ExperimentStore::ListAll(uint32_t lowest,
+                                                               uint32_t highest) const {
+  std::vector<Summary> listed;
+  Hold hold(ExperimentLock());
+  for (const auto& [id, e] : experiments_) {
+    if (id < lowest || (highest != 0 && id > highest)) continue;
+    listed.push_back(
+        {id, e->recording, e->startTime, e->stopTime, e->clientAddress, e->ownerKey, e->burst});
+  }
+  return listed;
+}
+
 std::vector<ExperimentStore::Summary> ExperimentStore::Recording() const {
   std::vector<Summary> listed;
   Hold hold(ExperimentLock());

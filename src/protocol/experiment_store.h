@@ -49,6 +49,8 @@ class ExperimentStore {
     int64_t startTime = 0;
     int64_t stopTime = 0;
     ClientAddress clientAddress{};
+    uint32_t ownerKey = 0;
+    bool burst = false;
   };
 
   ExperimentStore(RecordingTargets& targets, Clock clock);
@@ -87,6 +89,9 @@ class ExperimentStore {
   // The experiments of `ownerKey` with lowest <= id and (highest = 0 or id <= highest),
   // in ascending id order.
   std::vector<Summary> List(uint32_t ownerKey, uint32_t lowest, uint32_t highest) const;
+  // The same whatever the owner key, for a client that keeps every experiment (an
+  // archive); any client may read any experiment by id, so this reveals nothing more.
+  std::vector<Summary> ListAll(uint32_t lowest, uint32_t highest) const;
   // Every experiment still recording, whoever owns it, in ascending id order.
   std::vector<Summary> Recording() const;
 

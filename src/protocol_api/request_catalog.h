@@ -41,6 +41,7 @@ enum class RequestCode : uint8_t {
   kIsRecording = 18,
   kWriteValueTimed = 19,
   kFindChannel = 20,
+  kListAllExperiments = 21,
 };
 
 struct RequestCatalogEntry {
@@ -106,6 +107,11 @@ inline constexpr std::array kRequestCatalog = {
                         "any client; written as for WriteValue"},
     RequestCatalogEntry{RequestCode::kFindChannel, "FindChannel", "string ID",
                         "u16 channel number (a burst slot too), 0 for none", "any client"},
+    RequestCatalogEntry{RequestCode::kListAllExperiments, "ListAllExperiments",
+                        "u32 lowest id, u32 highest id (0 no bound)",
+                        "u32 k, k x (u32 id, u8 recording, u32 start time, u32 stop time, "
+                        "address, u32 ownerKey, u8 burst)",
+                        "any client"},
 };
 
 }  // namespace orvexa

@@ -13,10 +13,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <pqxx/pqxx>
 #include <thread>
 
 #include "archive/postgres_cluster.h"
+#include "client/protocol_client.h"
 #include "support/server_process.h"
 #include "support/temp_dir.h"
 
@@ -243,6 +245,24 @@ TEST(ArchiveFollowTest, ArchiveEqualsTheLogThroughCrashesOfArchiverDatabaseAndSe
   log = ReadLog(server + "/sine.log");
   log.resize(archive.Archived());
   EXPECT_EQ(archive.Days("lab1", "Simulator_Sine"), Days(log));
+  {
+    // sample_between gives what the view gives, over a span that cuts packed hours and
+    // reaches into the rows.
+    pqxx::connection c(db.Connection());
+    pqxx::read_transaction w(c);
+    const std::string span = "to_timestamp(" + std::to_string(now - 300000 + 1234) +
+                             "), to_timestamp(" + std::to_string(now - 50 + 7) + ")";
+    const std::string sums =
+        "SELECT count(*), sum((value * 256)::bigint * (extract(epoch FROM time)::bigint % 100000))";
+    pqxx::row between =
+        w.exec1(sums + " FROM sample_between('lab1', 'Simulator_Sine', " + span + ")");
+    pqxx::row view = w.exec1(sums + " FROM sample, (SELECT " + span +
+                             ") AS s (t0, t1) WHERE lab = 'lab1' AND channel_id = "
+                             "'Simulator_Sine' AND time >= t0 AND time < t1");
+    EXPECT_GT(view[0].as<long long>(), 200000);
+    EXPECT_EQ(between[0].as<long long>(), view[0].as<long long>());
+    EXPECT_EQ(between[1].as<std::string>(), view[1].as<std::string>());
+  }
 
   // orvexa-cli reads the same records back, packed days and rows, in the log's order.
   const std::string csv = dir.File("sine.csv");
@@ -262,6 +282,170 @@ TEST(ArchiveFollowTest, ArchiveEqualsTheLogThroughCrashesOfArchiverDatabaseAndSe
     ++row;
   }
   EXPECT_EQ(row, log.size()) << "orvexa-cli archive differs from the log at row " << row;
+}
+
+// One experiment channel as the server sends it: (sequence, relative time, value) in
+// order, and the stored count.
+struct ExperimentChannel {
+  uint32_t stored = 0;
+  std::vector<std::tuple<uint32_t, uint32_t, float>> samples;
+};
+
+// Reads channels `numbers` of experiment `id` whole; none when the server holds no such
+// experiment.
+std::optional<std::map<uint16_t, ExperimentChannel>> ReadWhole(
+    client::ProtocolClient& lab, uint32_t id, const std::vector<uint16_t>& numbers) {
+  lab.Code(RequestCode::kReadExperiment).U32(id).U32(static_cast<uint32_t>(numbers.size()));
+  for (uint16_t n : numbers) lab.U16(n).U32(0).U32(0xFFFFFFFF);
+  lab.Send();
+  uint32_t k = lab.ReadU32();
+  if (k == 0xFFFFFFFF) return std::nullopt;
+  std::map<uint16_t, ExperimentChannel> out;
+  for (uint32_t i = 0; i < k; ++i) {
+    uint16_t number = lab.ReadU16();
+    auto& c = out[number];
+    c.stored = lab.ReadU32();
+    for (uint32_t j = lab.ReadU32(); j > 0; --j) {
+      uint32_t seq = lab.ReadU32();
+      uint32_t t = lab.ReadU32();
+      c.samples.emplace_back(seq, t, lab.ReadF32());
+    }
+  }
+  return out;
+}
+
+uint32_t StartRecording(client::ProtocolClient& lab, uint32_t ownerKey,
+                        const std::vector<uint16_t>& channels) {
+  lab.Code(RequestCode::kStartRecording).U32(ownerKey).U32(0).U32(30000).U32(0).U8(0);
+  lab.U16(static_cast<uint16_t>(channels.size()));
+  for (uint16_t n : channels) lab.U16(n);
+  lab.Send();
+  return lab.ReadU32();
+}
+
+TEST(ArchiveFollowTest, FinishedExperimentsAndBurstsOutliveTheServersStore) {
+  TempDir dir;
+  for (const char* sub : {"db", "server", "archiver"})
+    std::filesystem::create_directory(dir.File(sub));
+  PostgresCluster db(dir.File("db"));
+  const std::string server = dir.File("server");
+  std::ofstream(server + "/orvexa.cfg")
+      << "OrvexaConfig { Enable = true LogingInfo = struct { Simulator_Sine = struct {\n"
+         "  FastLogEnabled = true FastLogFreq = 200 FastLogSize = 1000 } } }\n";
+  std::filesystem::copy_file(std::string(ORVEXA_BUILD_DIR) + "/Simulator.ldp",
+                             server + "/Simulator.ldp");
+  ServerProcess lab(server, {"/port", "0"});
+  const int port = lab.WaitForPort().value_or(0);
+  ASSERT_TRUE(lab.WaitForOutput("Server running")) << lab.Stderr();
+  const std::string archiverBinary = std::string(ORVEXA_BUILD_DIR) + "/orvexa-archiver";
+  const std::vector<std::string> args = {"--server",   "lab1=127.0.0.1:" + std::to_string(port),
+                                         "--database", db.Connection(),
+                                         "--interval", "1"};
+  auto archiver = std::make_unique<ServerProcess>(dir.File("archiver"), args,
+                                                  std::vector<std::string>{}, archiverBinary);
+
+  client::ProtocolClient user;
+  user.Connect("127.0.0.1", port, client::Transport::kTcp);
+  ASSERT_EQ(user.Hello(1), 0);
+  const uint16_t sine =
+      user.FindChannel(static_cast<uint8_t>(RequestCode::kFindReadableChannel), "Simulator_Sine");
+  ASSERT_NE(sine, 0);
+  pqxx::connection archive(db.Connection());
+  auto archivedCount = [&](const std::string& where) {
+    pqxx::read_transaction w(archive);
+    return w.exec1("SELECT count(*) FROM archive_experiment WHERE lab = 'lab1' AND " + where)[0]
+        .as<int>();
+  };
+  auto waitArchived = [&](const std::string& where, int count) {
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+         std::chrono::steady_clock::now() < until;
+         std::this_thread::sleep_for(std::chrono::milliseconds(50)))
+      try {  // the archiver may not have made its tables yet
+        if (archivedCount(where) >= count) return true;
+      } catch (const pqxx::sql_error&) {
+      }
+    return false;
+  };
+
+  // A recording runs while a burst is taken and archived: the archiver leaves the
+  // recording alone until it has finished.
+  const uint32_t recording = StartRecording(user, 5, {sine});
+  ASSERT_NE(recording, 0xFFFFFFFF);
+  user.Code(RequestCode::kRunBurst).Str("sweep").U32(50);
+  user.Send();
+  const uint32_t burst = user.ReadU32();
+  ASSERT_TRUE(waitArchived("burst", 1)) << archiver->Stderr();
+  EXPECT_EQ(archivedCount("id = " + std::to_string(recording)), 0);
+  for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+       ReadWhole(user, recording, {sine})->at(sine).stored < 100 &&
+       std::chrono::steady_clock::now() < until;)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  user.Code(RequestCode::kStopRecording).Send();
+  ASSERT_EQ(user.ReadU32(), recording);
+  const auto recorded = ReadWhole(user, recording, {sine}).value();
+  std::vector<uint16_t> slots;
+  for (uint16_t s = kFirstBurstSlot; s < kFirstBurstSlot + kBurstSlotCount; ++s) slots.push_back(s);
+  const auto swept = ReadWhole(user, burst, slots).value();
+  ASSERT_GE(recorded.at(sine).stored, 100u);
+  ASSERT_EQ(swept.at(kFirstBurstSlot).stored, 50u);
+  ASSERT_TRUE(waitArchived("id = " + std::to_string(recording), 1)) << archiver->Stderr();
+
+  // 101 more experiments (each start stops the one before) evict both from the server
+  // while the archiver is away (the first of them goes unseen); then it catches up,
+  // and a second run adds nothing twice.
+  archiver->Signal(SIGKILL);
+  archiver->WaitForExit();
+  for (int i = 0; i < 101; ++i) ASSERT_NE(StartRecording(user, 9, {}), 0xFFFFFFFF);
+  user.Code(RequestCode::kStopRecording).Send();
+  user.ReadU32();
+  EXPECT_FALSE(ReadWhole(user, recording, {sine}).has_value());
+  EXPECT_FALSE(ReadWhole(user, burst, slots).has_value());
+  std::vector<std::string> once = args;
+  once.push_back("--once");
+  for (int run = 0; run < 2; ++run) {
+    ServerProcess last(dir.File("archiver"), once, {}, archiverBinary);
+    ASSERT_EQ(last.WaitForExit(std::chrono::seconds(120)), 0) << last.Stderr();
+  }
+  EXPECT_EQ(archivedCount("true"), 102);
+  EXPECT_EQ(archivedCount("owner_key = 9 AND NOT burst"), 100);
+
+  // Every sample, as the server sent it, under the experiment's own data.
+  auto archived = [&](uint32_t id, const std::string& channel) {
+    pqxx::read_transaction w(archive);
+    ExperimentChannel out;
+    pqxx::row head = w.exec_params1(
+        "SELECT c.stored FROM archive_experiment e JOIN archive_experiment_channel c ON "
+        "c.experiment = e.key WHERE e.lab = 'lab1' AND e.id = $1 AND c.channel_id = $2",
+        static_cast<long long>(id), channel);
+    out.stored = head[0].as<uint32_t>();
+    for (const auto& row : w.exec_params(
+             "SELECT s.seq, s.t_rel, s.value FROM experiment_sample s JOIN archive_experiment e "
+             "ON e.key = s.experiment WHERE e.lab = 'lab1' AND e.id = $1 AND s.channel_id = $2 "
+             "ORDER BY s.seq",
+             static_cast<long long>(id), channel))
+      out.samples.emplace_back(row[0].as<uint32_t>(), row[1].as<uint32_t>(), row[2].as<float>());
+    return out;
+  };
+  auto same = [](const ExperimentChannel& a, const ExperimentChannel& b) {
+    return a.stored == b.stored && a.samples == b.samples;
+  };
+  EXPECT_TRUE(same(archived(recording, "Simulator_Sine"), recorded.at(sine)));
+  for (int s = 0; s < kBurstSlotCount; ++s)
+    EXPECT_TRUE(same(archived(burst, "burst_" + std::to_string(s)),
+                     swept.at(static_cast<uint16_t>(kFirstBurstSlot + s))))
+        << "burst column " << s;
+  pqxx::read_transaction w(archive);
+  pqxx::row kinds =
+      w.exec1("SELECT bool_and(burst = (id = " + std::to_string(burst) +
+              ")), "
+              "bool_and(client_address = '127.0.0.1'), bool_and(stop_time >= start_time), "
+              "max(owner_key) FILTER (WHERE id = " +
+              std::to_string(recording) +
+              ") "
+              "FROM archive_experiment WHERE id IN (" +
+              std::to_string(recording) + ", " + std::to_string(burst) + ")");
+  EXPECT_TRUE(kinds[0].as<bool>() && kinds[1].as<bool>() && kinds[2].as<bool>());
+  EXPECT_EQ(kinds[3].as<int>(), 5);
 }
 
 }  // namespace

@@ -211,6 +211,20 @@ export const REQUESTS = {
       return list;
     },
   },
+  listAllExperiments: {
+    code: 21,
+    encode: (w, lowest = 0, highest = 0) => w.u32(u32Arg(lowest, 'lowest')).u32(u32Arg(highest, 'highest')),
+    decode(r) {
+      const n = r.count(22);
+      const list = [];
+      for (let i = 0; i < n; i++)
+        list.push({
+          id: r.u32(), recording: r.u8() !== 0, startTime: r.u32(), stopTime: r.u32(), address: r.address(),
+          ownerKey: r.u32(), burst: r.u8() !== 0,
+        });
+      return list;
+    },
+  },
   runBurst: {
     code: 17,
     encode: (w, name, duration) => w.string(name).u32(u32Arg(duration, 'duration')),
