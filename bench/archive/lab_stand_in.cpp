@@ -89,15 +89,15 @@ LabStandIn::~LabStandIn() {
     workers.swap(workers_);
   }
   for (auto& t : workers) t.join();
-  for (SocketHandle s : connections_) CloseSocket(s);
-  CloseSocket(listener_);
+  for (SocketHandle s : connections_) CloseSocketDescriptor(s);
+  CloseSocketDescriptor(listener_);
 }
 
 void LabStandIn::Accept() {
   while (!stop_.load()) {
     if (!WaitReadable(listener_, 100)) continue;
     SocketHandle s = AcceptConnection(listener_);
-    if (s == kInvalidSocket) continue;
+    if (s == kNoSocket) continue;
     SetNoDelay(s);
     std::lock_guard<std::mutex> hold(lock_);
     connections_.push_back(s);

@@ -40,7 +40,7 @@ class LabStandIn {
 
   const int channels_;
   const uint32_t firstTime_;
-  SocketHandle listener_ = kInvalidSocket;
+  SocketHandle listener_ = kNoSocket;
   int port_ = 0;
   std::atomic<bool> stop_{false};
   std::thread acceptor_;
