@@ -1,5 +1,5 @@
 // The experiment requests: StartRecording (13), StopRecording (14), ReadExperiment (15),
-// ListExperiments (16), IsRecording (18), ListAllExperiments (21), and the close-path step that
+// ListExperiments (16), IsRecording (18), ListAllExperiments (64), and the close-path step that
 // stops a connection's recording. Any admitted client may use them (no control check). Worker
 // threads. Starting and stopping ask the plug-ins, so they hold ServerLock around their
 // plug-in calls and store changes (the store takes ExperimentLock inside: order

@@ -41,7 +41,8 @@ enum class RequestCode : uint8_t {
   kIsRecording = 18,
   kWriteValueTimed = 19,
   kFindChannel = 20,
-  kListAllExperiments = 21,
+  // This server's own requests start at 64, clear of the codes clients know as unused.
+  kListAllExperiments = 64,
 };
 
 struct RequestCatalogEntry {

@@ -189,7 +189,7 @@ TEST(RequestsTest, BatchingHoldsRepliesBackAndUnknownCodesEndTheConnection) {
   std::string reply = s.Run(Hello() + "\x0a\x03" + "\x05" + U16(1) + std::string("\x0a\x00", 2) +
                             "\x05" + U16(1) + "\x05" + U16(1));
   EXPECT_EQ(reply.size(), 1u + 3 * 8);  // a batch of 3 (the second held back, then 0 flushes)
-  for (uint8_t code : {0, 1, 9, 21, 22, 255}) {  // codes without a request
+  for (uint8_t code : {0, 1, 9, 21, 22, 63, 65, 255}) {  // codes without a request
     Session t;
     EXPECT_EQ(t.Run(Hello() + std::string(1, static_cast<char>(code)) + std::string(20, '\0')),
               std::string(1, '\0'))

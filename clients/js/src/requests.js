@@ -212,7 +212,7 @@ export const REQUESTS = {
     },
   },
   listAllExperiments: {
-    code: 21,
+    code: 64,
     encode: (w, lowest = 0, highest = 0) => w.u32(u32Arg(lowest, 'lowest')).u32(u32Arg(highest, 'highest')),
     decode(r) {
       const n = r.count(22);

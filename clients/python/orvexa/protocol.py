@@ -31,7 +31,7 @@ class Request(enum.IntEnum):
     IS_RECORDING = 18
     WRITE_VALUE_TIMED = 19
     FIND_CHANNEL = 20
-    LIST_ALL_EXPERIMENTS = 21
+    LIST_ALL_EXPERIMENTS = 64
 
 KINDS = {"controller": 1, "observer": 3}
 
