@@ -13,6 +13,7 @@
 #include "base/server_lock.h"
 #include "host/device_registry.h"
 #include "platform/clock.h"
+#include "platform/unique_lock.h"
 #include "protocol/client_worker.h"
 #include "sessions/audit_log.h"
 
@@ -104,7 +105,7 @@ void ClientService::ApplySettings() {
 
 bool ClientService::TryNotifyPresence() {
   if (registry_ == nullptr) return true;
-  std::unique_lock<PriorityInheritanceMutex> devices(ServerLock(), std::defer_lock);
+  UniqueLock<PriorityInheritanceMutex> devices(ServerLock(), std::defer_lock);
   if (!devices.try_lock_for(kMainThreadLockWait)) return false;
   users_.NotifyPresence();  // its broadcast takes the lock again, held here already
   devices.unlock();

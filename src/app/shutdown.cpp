@@ -10,6 +10,7 @@
 
 #include "app/server_application.h"
 #include "base/server_lock.h"
+#include "platform/unique_lock.h"
 
 namespace orvexa {
 
@@ -85,17 +86,24 @@ void ServerApplication::CloseShutdownEvents() {
 void ServerApplication::SaveSettings() {
   // The tree and the settings are the main thread's; the lock only keeps the save apart
   // from device calls. One that outlived the shutdown's waits does not stop the save.
-  std::unique_lock guard(ServerLock(), std::defer_lock);
-  if (!guard.try_lock_for(ShutdownTimeLeft())) threadsOutlivedShutdown_ = true;
-  ConfigurationStore& config = server_->config;
-  if (config.Root() == nullptr) return;
-  if (StructValue* section = config.OrvexaConfig()) {
-    server_->settings.StoreInto(section);
-    std::string error;
-    if (!config.Save(&error))
-      std::fprintf(stderr, "Warning: orvexa.cfg not saved: %s\n", error.c_str());
+  auto save = [this] {
+    ConfigurationStore& config = server_->config;
+    if (config.Root() == nullptr) return;
+    if (StructValue* section = config.OrvexaConfig()) {
+      server_->settings.StoreInto(section);
+      std::string error;
+      if (!config.Save(&error))
+        std::fprintf(stderr, "Warning: orvexa.cfg not saved: %s\n", error.c_str());
+    }
+    config.ReleaseRoot();
+  };
+  UniqueLock guard(ServerLock(), std::defer_lock);
+  if (guard.try_lock_for(ShutdownTimeLeft())) {
+    save();
+    return;
   }
-  config.ReleaseRoot();
+  threadsOutlivedShutdown_ = true;
+  save();
 }
 
 void ServerApplication::DestroyMainWindow() {

@@ -1,9 +1,8 @@
 #include "host/device_plugin.h"
 
-#include <mutex>
-
 #include "base/server_lock.h"
 #include "host/device_channel.h"
+#include "platform/lock_guard.h"
 
 namespace orvexa {
 
@@ -57,7 +56,7 @@ void DevicePlugin::Unload() {
   if (!loaded_) return;
   // No host thread may be inside the plug-in while its instance is released, and none
   // may enter it afterwards: every operation checks loaded_ under the same lock.
-  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+  LockGuard hold(ServerLock());
   if (!loaded_) return;
   loaded_ = false;
   done(handle);
