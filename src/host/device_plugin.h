@@ -67,7 +67,7 @@ class DevicePlugin : public TickReceiver {
   // configure code). False when not loaded, when LDPQueryInfo answers 0 or gives no name.
   bool QueryChannel(int number, DeviceChannel& channel);
 
-  bool IsLoaded() const { return loaded_; }
+  bool IsLoaded() const REQUIRES(ServerLock()) { return loaded_; }
   const std::string& DeviceName() const { return deviceName; }
   PluginHandle Handle() const { return handle; }
 
@@ -94,7 +94,12 @@ class DevicePlugin : public TickReceiver {
   std::string deviceName;
 
  private:
-  bool loaded_ = false;
+  // loaded_ without the lock, for the main thread, its only writer (which the analysis
+  // cannot know).
+  bool LoadedForMainThread() const NO_THREAD_SAFETY_ANALYSIS { return loaded_; }
+
+  // Written by the main thread alone: at start-up (Bind) and, under ServerLock, by Unload.
+  bool loaded_ GUARDED_BY(ServerLock()) = false;
 };
 
 }  // namespace orvexa
