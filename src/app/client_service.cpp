@@ -12,7 +12,9 @@
 #include "base/server_lock.h"
 #include "host/device_registry.h"
 #include "platform/clock.h"
+#include "platform/lock_guard.h"
 #include "platform/operator_report.h"
+#include "platform/unique_lock.h"
 #include "protocol/client_worker.h"
 #include "sessions/audit_log.h"
 
@@ -56,7 +58,7 @@ ClientService::ClientService(const ServerSettings& settings, AuditLog& audit,
     // Never waits for the main thread: the snapshot waits in the mailbox, replacing an
     // older one, and a take is queued unless one already is.
     {
-      std::lock_guard<std::mutex> guard(mailbox->lock);
+      LockGuard guard(mailbox->lock);
       if (rows.generation <= mailbox->newest.generation) return;
       mailbox->newest = rows;
       if (mailbox->posted) return;
@@ -65,7 +67,7 @@ ClientService::ClientService(const ServerSettings& settings, AuditLog& audit,
     loop_.Post([this, alive, mailbox] {
       ClientRows newest;
       {
-        std::lock_guard<std::mutex> guard(mailbox->lock);
+        LockGuard guard(mailbox->lock);
         newest.generation = mailbox->newest.generation;
         newest.rows.swap(mailbox->newest.rows);
         mailbox->posted = false;
@@ -120,7 +122,7 @@ void ClientService::ApplySettings() {
 
 bool ClientService::TryNotifyPresence() {
   if (registry_ == nullptr) return true;
-  std::unique_lock<PriorityInheritanceMutex> devices(ServerLock(), std::defer_lock);
+  UniqueLock<PriorityInheritanceMutex> devices(ServerLock(), std::defer_lock);
   if (!devices.try_lock_for(kMainThreadLockWait)) return false;
   users_.NotifyPresence();  // its broadcast takes the lock again, held here already
   devices.unlock();

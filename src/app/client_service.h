@@ -20,9 +20,10 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 #include "protocol/serving_environment.h"
 #include "sessions/user_table.h"
 #include "transport/connection_tracker.h"
@@ -112,9 +113,9 @@ class ClientService {
   // changes the table a thousand times in a second; the main thread needs only the last
   // list, so one take at a time is queued for it instead of every list.
   struct RowsMailbox {
-    std::mutex lock;  // a leaf, held to put or take the snapshot
-    ClientRows newest;
-    bool posted = false;  // a take is queued on the main loop
+    Mutex lock;  // a leaf, held to put or take the snapshot
+    ClientRows newest GUARDED_BY(lock);
+    bool posted GUARDED_BY(lock) = false;  // a take is queued on the main loop
   };
   std::shared_ptr<RowsMailbox> mailbox_ = std::make_shared<RowsMailbox>();
   // Cleared when the service goes away, so that a row snapshot posted late is dropped.

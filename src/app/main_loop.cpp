@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/clock.h"
+#include "platform/lock_guard.h"
 #include "platform/poller.h"
 
 namespace orvexa {
@@ -39,7 +40,7 @@ void MainLoop::RemoveTimer(int timerId) {
 void MainLoop::Post(Callback work) {
   if (backend_ != nullptr) return backend_->Post(std::move(work));
   {
-    std::lock_guard<std::mutex> guard(postedLock_);
+    LockGuard guard(postedLock_);
     posted_.push_back(std::move(work));
   }
   wake_.Signal();
@@ -108,7 +109,7 @@ void MainLoop::RunOnce(int maxWaitMs) {
   int wait = MillisecondsToNextTimer();
   if (maxWaitMs >= 0 && (wait < 0 || maxWaitMs < wait)) wait = maxWaitMs;
   {
-    std::lock_guard<std::mutex> guard(postedLock_);
+    LockGuard guard(postedLock_);
     if (!posted_.empty()) wait = 0;
   }
   int ready = PollDescriptors(fds, wait);
@@ -139,7 +140,7 @@ void MainLoop::RunOnce(int maxWaitMs) {
 void MainLoop::RunPosted() {
   std::vector<Callback> work;
   {
-    std::lock_guard<std::mutex> guard(postedLock_);
+    LockGuard guard(postedLock_);
     work.swap(posted_);
   }
   for (auto& item : work) item();

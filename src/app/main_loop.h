@@ -19,13 +19,14 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "app/main_loop_backend.h"
 #include "platform/io_result.h"
+#include "platform/mutex.h"
 #include "platform/poller.h"  // POLLIN, POLLOUT for WatchFd
 #include "platform/termination_signals.h"
+#include "platform/thread_annotations.h"
 #include "platform/wake_fd.h"
 
 namespace orvexa {
@@ -104,8 +105,8 @@ class MainLoop {
   std::map<int, Timer> timers_;
   int nextId_ = 1;
 
-  std::mutex postedLock_;  // guards posted_
-  std::vector<Callback> posted_;
+  Mutex postedLock_;
+  std::vector<Callback> posted_ GUARDED_BY(postedLock_);
 };
 
 }  // namespace orvexa

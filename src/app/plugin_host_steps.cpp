@@ -10,6 +10,7 @@
 #include "host/plugin_discovery.h"
 #include "platform/message_box.h"
 #include "platform/operator_report.h"
+#include "platform/unique_lock.h"
 
 namespace orvexa {
 
@@ -39,7 +40,7 @@ void ServerApplication::DiscoverPlugins() {
 // plug-in after its LDPDone. A call that does not return within the shutdown's bound
 // (a hung device) keeps every plug-in loaded: LDPDone must not run beside it.
 void ServerApplication::UnloadPlugins() {
-  std::unique_lock hold(ServerLock(), std::defer_lock);
+  UniqueLock hold(ServerLock(), std::defer_lock);
   if (!hold.try_lock_for(ShutdownTimeLeft())) {
     ReportToOperator("Warning: a device call did not end in time; plug-ins not unloaded");
     threadsOutlivedShutdown_ = true;

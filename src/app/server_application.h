@@ -13,13 +13,14 @@
 
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/operator_window.h"
 #include "app/server_command_line.h"
 #include "app/server_state.h"
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 
 namespace orvexa {
 
@@ -114,8 +115,8 @@ class ServerApplication {
   bool threadsOutlivedShutdown_ = false;
   std::chrono::steady_clock::time_point shutdownDeadline_{};
 
-  std::mutex timerLock_;  // guards timerBusy_ only; never held while calling out
-  bool timerBusy_ = false;
+  Mutex timerLock_;  // never held while calling out
+  bool timerBusy_ GUARDED_BY(timerLock_) = false;
 
   static constexpr std::chrono::milliseconds kTickRetry{10};
   // What is left of the latest tick (main thread).

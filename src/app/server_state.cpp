@@ -1,11 +1,12 @@
 #include "app/server_state.h"
 
 #include "base/server_lock.h"
+#include "platform/lock_guard.h"
 
 namespace orvexa {
 
 bool ServerState::SaveConfiguration() {
-  std::lock_guard<PriorityInheritanceMutex> guard(ServerLock());
+  LockGuard guard(ServerLock());
   return config.Save().ok;
 }
 

@@ -11,6 +11,7 @@
 #include "base/server_lock.h"
 #include "config/kept_spellings.h"
 #include "platform/operator_report.h"
+#include "platform/unique_lock.h"
 
 namespace orvexa {
 
@@ -81,16 +82,23 @@ void ServerApplication::WaitForBackgroundThreads() {
 void ServerApplication::SaveSettings() {
   // The tree and the settings are the main thread's; the lock only keeps the save apart
   // from device calls. One that outlived the shutdown's waits does not stop the save.
-  std::unique_lock guard(ServerLock(), std::defer_lock);
-  if (!guard.try_lock_for(ShutdownTimeLeft())) threadsOutlivedShutdown_ = true;
-  ConfigurationStore& config = server_->config;
-  if (config.Root() == nullptr) return;
-  if (StructValue* section = config.OrvexaConfig()) {
-    server_->settings.StoreInto(section);
-    IoResult saved = config.Save();
-    if (!saved.ok) ReportToOperator("Warning: orvexa.cfg not saved: %s", saved.message.c_str());
+  auto save = [this] {
+    ConfigurationStore& config = server_->config;
+    if (config.Root() == nullptr) return;
+    if (StructValue* section = config.OrvexaConfig()) {
+      server_->settings.StoreInto(section);
+      IoResult saved = config.Save();
+      if (!saved.ok) ReportToOperator("Warning: orvexa.cfg not saved: %s", saved.message.c_str());
+    }
+    config.ReleaseRoot();
+  };
+  UniqueLock guard(ServerLock(), std::defer_lock);
+  if (guard.try_lock_for(ShutdownTimeLeft())) {
+    save();
+    return;
   }
-  config.ReleaseRoot();
+  threadsOutlivedShutdown_ = true;
+  save();
 }
 
 void ServerApplication::ReleaseServerState() {

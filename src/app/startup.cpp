@@ -11,6 +11,7 @@
 #include "config/config_parser.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/lock_guard.h"
 #include "platform/memory_release.h"
 #include "platform/message_box.h"
 #include "platform/termination_signals.h"
@@ -228,7 +229,7 @@ void ServerApplication::SetServerRunning() {
   server_->serverRunning.store(true);
   {
     // The fast schedule starts from this moment; the sampling thread is woken for it.
-    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+    LockGuard hold(ServerLock());
     server_->fastSchedule.RestartActiveGroups();
   }
   std::printf("Server running\n");
@@ -249,7 +250,7 @@ void ServerApplication::SecondTick() {
   if (!server_->serverRunning.load()) return;
   if (server_->operatorDialogOpen.load()) return;
   {
-    std::lock_guard<std::mutex> guard(timerLock_);
+    LockGuard guard(timerLock_);
     if (timerBusy_) return;
     timerBusy_ = true;
   }
@@ -261,7 +262,7 @@ void ServerApplication::SecondTick() {
       retryTimerId_ = server_->loop.AddTimer(kTickRetry, [this] { RetryTick(); });
   }
   {
-    std::lock_guard<std::mutex> guard(timerLock_);
+    LockGuard guard(timerLock_);
     timerBusy_ = false;
   }
 }

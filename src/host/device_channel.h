@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/server_lock.h"
 #include "logging/logged_channel.h"
 #include "plugin_api/ldp_plugin.h"
 
@@ -34,10 +35,10 @@ class DeviceChannel : public LoggedChannel {
   // The read function's value (owner's handle, read parameter, byClient: 1 for a
   // client's request, 0 for the loggers); 0.0 without a read function or once the owner
   // has been shut down.
-  float Read(int byClient) override;
+  float Read(int byClient) override REQUIRES(ServerLock());
   // The write function (owner's handle, value, write parameter); nothing without a
   // write function or once the owner has been shut down.
-  void Write(float value);
+  void Write(float value) REQUIRES(ServerLock());
 
   // Key of the channel's Struct in LogingInfo: the ID with every ' ' replaced by '_'.
   std::string SettingsKey() const override;

@@ -1,9 +1,8 @@
 #include "host/device_plugin.h"
 
-#include <mutex>
-
 #include "base/server_lock.h"
 #include "host/device_channel.h"
+#include "platform/lock_guard.h"
 
 namespace orvexa {
 
@@ -25,8 +24,10 @@ DevicePlugin::~DevicePlugin() {
   Unload();
 }
 
+// Discovery at start-up: nothing is served yet, so no ServerLock, which the analysis
+// cannot know.
 int DevicePlugin::Bind(const DynamicLibrary& module, ConfigValue* section,
-                       ExperimentStoppedCallback callback) {
+                       ExperimentStoppedCallback callback) NO_THREAD_SAFETY_ANALYSIS {
   loaded_ = false;
   this->module = DynamicLibrary();
   init = Resolve<LDPInitFunction>(module, "LDPInit");
@@ -54,10 +55,10 @@ int DevicePlugin::Bind(const DynamicLibrary& module, ConfigValue* section,
 }
 
 void DevicePlugin::Unload() {
-  if (!loaded_) return;
+  if (!LoadedForMainThread()) return;
   // No host thread may be inside the plug-in while its instance is released, and none
   // may enter it afterwards: every operation checks loaded_ under the same lock.
-  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+  LockGuard hold(ServerLock());
   if (!loaded_) return;
   loaded_ = false;
   done(handle);
@@ -110,7 +111,8 @@ bool DevicePlugin::StopExperiment(uint32_t experimentId) {
   return AsBoolean(experiment(handle, ExperimentStop, experimentId, 0));
 }
 
-bool DevicePlugin::QueryChannel(int number, DeviceChannel& channel) {
+// Discovery at start-up, like Bind.
+bool DevicePlugin::QueryChannel(int number, DeviceChannel& channel) NO_THREAD_SAFETY_ANALYSIS {
   if (!loaded_) return false;
   channel.owner = this;
   const char* name = nullptr;

@@ -9,7 +9,9 @@
 #include "host/plugin_discovery.h"
 #include "logging/fast_schedule.h"
 #include "platform/clock.h"
+#include "platform/lock_guard.h"
 #include "platform/operator_report.h"
+#include "platform/unique_lock.h"
 
 namespace orvexa {
 
@@ -43,7 +45,10 @@ void DeviceRegistry::ClearChannels() {
   channels_.clear();
 }
 
-void DeviceRegistry::RegisterChannels(int slot, int count, const PluginHostContext& context) {
+// Start-up, before any other thread can reach the channels: the settings need no lock
+// yet, which the analysis cannot know.
+void DeviceRegistry::RegisterChannels(int slot, int count,
+                                      const PluginHostContext& context) NO_THREAD_SAFETY_ANALYSIS {
   if (slot < 0 || slot >= pluginCount_) return;
   DevicePlugin& plugin = *plugins_[slot];
   tree_.plugins.push_back(DeviceTreePluginNode{plugin.deviceName, slot, {}});
@@ -66,8 +71,10 @@ void DeviceRegistry::RegisterChannels(int slot, int count, const PluginHostConte
   }
 }
 
+// Start-up, like RegisterChannels.
 void DeviceRegistry::ApplyLoggingSettings(DeviceChannel& channel, StructValue* settings,
-                                          const PluginHostContext& context, int64_t now) {
+                                          const PluginHostContext& context,
+                                          int64_t now) NO_THREAD_SAFETY_ANALYSIS {
   ConfigValue* entry = FindTyped(settings, channel.SettingsKey().c_str(), ValueKind::Struct);
   // Without an entry: logged under the channel's ID once enabled, off for now.
   const bool loggingEnabled = channel.LoadFrom(entry, channel.id);
@@ -84,7 +91,7 @@ void DeviceRegistry::ApplyLoggingSettings(DeviceChannel& channel, StructValue* s
 
 bool DeviceRegistry::BroadcastMessage(int code, int arg,
                                       std::optional<std::chrono::milliseconds> wait) {
-  std::unique_lock hold(ServerLock(), std::defer_lock);
+  UniqueLock hold(ServerLock(), std::defer_lock);
   if (!wait)
     hold.lock();
   else if (!hold.try_lock_for(*wait))
@@ -101,7 +108,7 @@ bool DeviceRegistry::BroadcastMessage(int code, int arg,
 
 void DeviceRegistry::ConfigureSelected(const DeviceTreeSelection& selection,
                                        ConfigurationStore& config) {
-  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+  LockGuard hold(ServerLock());
   DevicePlugin* plugin = nullptr;
   int what = ConfigPluginDialog;
   if (selection.kind == DeviceTreeSelection::Kind::Plugin) {

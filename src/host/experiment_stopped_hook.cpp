@@ -1,15 +1,13 @@
 #include "host/experiment_stopped_hook.h"
 
-#include <mutex>
-
 #include "base/server_lock.h"
+#include "platform/lock_guard.h"
 
 namespace orvexa {
 
 namespace {
 
-// Guarded by ServerLock.
-ExperimentStoppedHandler& Handler() {
+ExperimentStoppedHandler& Handler() REQUIRES(ServerLock()) {
   static ExperimentStoppedHandler handler;
   return handler;
 }
@@ -17,12 +15,12 @@ ExperimentStoppedHandler& Handler() {
 }  // namespace
 
 void SetExperimentStoppedHandler(ExperimentStoppedHandler handler) {
-  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+  LockGuard hold(ServerLock());
   Handler() = std::move(handler);
 }
 
 void HostExperimentStopped(uint32_t experimentId) {
-  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+  LockGuard hold(ServerLock());
   if (Handler()) Handler()(experimentId);
 }
 

@@ -31,8 +31,10 @@ StructValue* FindPluginSection(StructValue* orvexaConfig, const std::string& fil
   return static_cast<StructValue*>(element);
 }
 
+// Discovery at start-up: nothing is served yet, so the first plug-in calls need no
+// ServerLock, which the analysis cannot know.
 bool LoadPlugin(DeviceRegistry& registry, const std::string& fileName,
-                const PluginHostContext& context) {
+                const PluginHostContext& context) NO_THREAD_SAFETY_ANALYSIS {
   if (registry.TableFull()) return false;
   // A path with a folder part keeps dlopen from searching the library path.
   std::optional<DynamicLibrary> module = DynamicLibrary::Load(context.folder + "/" + fileName);

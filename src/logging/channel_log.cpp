@@ -12,7 +12,7 @@ bool ChannelLog::LoadFrom(ConfigValue* entry, const std::string& defaultFileName
   const bool loggingEnabled = GetBool(entry, kLoggingEnabledKey, false);
   logFile.lastReplication = GetInt(entry, "LastLogReplicationDate", 0);
   SetReplicationHours(GetInt(entry, "TimeBetweenReplications", 0));
-  fastLogEnabled = GetBool(entry, "FastLogEnabled", false);
+  SetFastLogEnabled(GetBool(entry, "FastLogEnabled", false));
   fastLogFrequency = GetInt(entry, "FastLogFreq", 100);
   fastLogSize = GetInt(entry, "FastLogSize", 10000);
   return loggingEnabled;
@@ -25,7 +25,7 @@ void ChannelLog::StoreInto(ConfigValue* entry) const {
   SetInt(entry, "LastLogReplicationDate", static_cast<int32_t>(logFile.lastReplication));
   SetInt(entry, "TimeBetweenReplications", static_cast<int32_t>(ReplicationHours()));
   SetInt(entry, "TimeBetweenLogs", logPeriod);
-  SetBool(entry, "FastLogEnabled", fastLogEnabled);
+  SetBool(entry, "FastLogEnabled", FastLogEnabled());
   SetInt(entry, "FastLogFreq", fastLogFrequency);
   SetInt(entry, "FastLogSize", fastLogSize);
 }

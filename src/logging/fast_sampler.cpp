@@ -9,6 +9,8 @@
 #include "logging/logged_channel.h"
 #include "logging/tick_receiver.h"
 #include "platform/clock.h"
+#include "platform/lock_guard.h"
+#include "platform/unique_lock.h"
 
 namespace orvexa {
 namespace {
@@ -17,43 +19,48 @@ namespace {
 // second at 3999 Hz).
 constexpr size_t kMaxPendingFastSamples = 1000;
 
+// The buffer's own lock, for the appends alone (never around the plug-in read). Many
+// clients copying whole buffers keep it busy most of the time: then the sample waits in
+// the pending list instead of the sampler waiting for a copy (at 3999 Hz a period is
+// 250 us), and goes into the buffer, in order, at the next pass that gets the lock. Past
+// kMaxPendingFastSamples the sampler waits for the lock, so a reader never sees the
+// buffer more than that many samples behind.
+void AppendFastSample(LoggedChannel& channel, uint32_t tick, float value) REQUIRES(ServerLock()) {
+  std::vector<SampleLog::Sample>& pending = channel.pendingFastSamples;
+  UniqueLock<MovableMutex> hold(channel.fastSamplesLock, std::defer_lock);
+  if (!hold.try_lock()) {
+    if (pending.size() < kMaxPendingFastSamples) {
+      pending.push_back({0, tick, value});
+      return;
+    }
+    hold.lock();
+  }
+  // A negative size from the configuration means no samples, not four billion.
+  channel.fastSamples.SetCapacity(static_cast<uint32_t>(std::max(channel.fastLogSize, 0)));
+  for (const SampleLog::Sample& sample : pending)
+    channel.fastSamples.Append(sample.time, sample.value);
+  pending.clear();
+  channel.fastSamples.Append(tick, value);
+}
+
 }  // namespace
 
 FastSampler::FastSampler(FastSchedule& schedule) : schedule_(schedule) {}
 
 void FastSampler::FastSample(LoggedChannel& channel, uint32_t tick) {
   std::vector<SampleLog::Sample>& pending = channel.pendingFastSamples;
-  if (!channel.fastLogEnabled) {
+  if (!channel.FastLogEnabled()) {
     pending.clear();
     return;
   }
   const float value = channel.Read(0);
-  {
-    // The buffer's own lock, for the appends alone (never around the plug-in read). Many
-    // clients copying whole buffers keep it busy most of the time: then the sample waits
-    // in the pending list instead of the sampler waiting for a copy (at 3999 Hz a period
-    // is 250 us), and goes into the buffer, in order, at the next pass that gets the lock.
-    // Past kMaxPendingFastSamples the sampler waits for the lock, so a reader never sees
-    // the buffer more than that many samples behind.
-    std::unique_lock<MovableMutex> hold(channel.fastSamplesLock, std::try_to_lock);
-    if (!hold.owns_lock() && pending.size() < kMaxPendingFastSamples) {
-      pending.push_back({0, tick, value});
-    } else {
-      if (!hold.owns_lock()) hold.lock();
-      // A negative size from the configuration means no samples, not four billion.
-      channel.fastSamples.SetCapacity(static_cast<uint32_t>(std::max(channel.fastLogSize, 0)));
-      for (const SampleLog::Sample& sample : pending)
-        channel.fastSamples.Append(sample.time, sample.value);
-      pending.clear();
-      channel.fastSamples.Append(tick, value);
-    }
-  }
+  AppendFastSample(channel, tick, value);
   // Most channels feed no recording: those never wait for ExperimentLock, which clients
   // reading experiments take. A recording attached a moment ago (its list is changed
   // under ServerLock too when a request starts it) gets its samples from the next pass.
   if (!channel.recorded.load(std::memory_order_acquire)) return;
   // Taken after the plug-in call: ExperimentLock is a leaf, held for the appends alone.
-  std::lock_guard<PriorityInheritanceMutex> hold(ExperimentLock());
+  LockGuard hold(ExperimentLock());
   for (SampleLog* recording : channel.recordings) recording->Append(tick * 100u, value);
 }
 
@@ -61,7 +68,7 @@ std::optional<int64_t> FastSampler::FastPass() {
   // The sampling thread waits for its locks behind their holder alone, never behind the
   // clients queued for them.
   PriorityInheritanceMutex::MarkCallingThreadUrgent();
-  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+  LockGuard hold(ServerLock());
   if (!schedule_.HasActiveGroups()) return std::nullopt;
   int64_t now = 0;
   if (!schedule_.ReadCounter(&now)) return std::nullopt;

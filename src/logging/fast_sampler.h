@@ -25,6 +25,7 @@
 #include <functional>
 #include <optional>
 
+#include "base/server_lock.h"
 #include "platform/wakeable_sleep.h"
 
 namespace orvexa {
@@ -49,9 +50,9 @@ class FastSampler {
   // Appends the channel's current value to its fast-sample buffer (time = tick) and to
   // every experiment recording attached to it (time = tick x 100, under ExperimentLock,
   // which is not taken when none is).
-  // Nothing when the channel's fast logging is off. Caller holds ServerLock (for the
-  // plug-in read); the buffer's append takes the channel's fastSamplesLock.
-  static void FastSample(LoggedChannel& channel, uint32_t tick);
+  // Nothing when the channel's fast logging is off. ServerLock for the plug-in read; the
+  // buffer's append takes the channel's fastSamplesLock.
+  static void FastSample(LoggedChannel& channel, uint32_t tick) REQUIRES(ServerLock());
 
   // The sampling thread's pass hook: runs FastPass and returns the monotonic time (ns)
   // at which it wants to run next: the earliest due time, at most kMaxSleep ahead. With

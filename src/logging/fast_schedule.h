@@ -5,7 +5,8 @@
 //
 // Filled at start-up by channel registration and plug-in loading (main thread, before
 // any sampling), changed later by the log settings dialog and read by the fast pass on
-// the sampling thread: after start-up every use happens with ServerLock held. Groups
+// the sampling thread: after start-up every use happens with ServerLock held (the
+// functions used then REQUIRE it; plug-ins join their groups at start-up only). Groups
 // never move, so the fast pass may keep plain pointers to them.
 #pragma once
 
@@ -13,6 +14,7 @@
 #include <functional>
 #include <vector>
 
+#include "base/server_lock.h"
 #include "platform/clock.h"
 
 namespace orvexa {
@@ -63,26 +65,26 @@ class FastSchedule {
   // its first entry goes to the front of the active list and is due at once (next due =
   // the current counter value). False only when the counter cannot be read; the entry is
   // added all the same and the group is then due at the next pass.
-  bool AddChannelToGroup(LoggedChannel* channel, int64_t frequency);
+  bool AddChannelToGroup(LoggedChannel* channel, int64_t frequency) REQUIRES(ServerLock());
   bool AddPluginToGroup(TickReceiver* plugin, int64_t frequency);
   // Removes the first matching channel entry; a group left empty leaves the active list.
   // Plug-ins stay in their group for the whole run.
-  void RemoveChannelFromGroup(LoggedChannel* channel, int64_t frequency);
+  void RemoveChannelFromGroup(LoggedChannel* channel, int64_t frequency) REQUIRES(ServerLock());
 
   // Makes every active group due now: sampling starts when the server starts running,
   // not when discovery activated the group (which may be long before). Then wakes the
-  // sampling thread through the activation listener. Caller holds ServerLock.
-  void RestartActiveGroups();
+  // sampling thread through the activation listener.
+  void RestartActiveGroups() REQUIRES(ServerLock());
 
   // For the fast pass: the active groups, most recently activated first, linked through
   // nextActive; null when none.
-  FrequencyGroup* FirstActive() const { return firstActive_; }
+  FrequencyGroup* FirstActive() const REQUIRES(ServerLock()) { return firstActive_; }
   // Called (with the caller's ServerLock held) whenever a group becomes active, so a
   // sampling thread that sleeps until the next due time can wake for the new group.
   void SetActivationListener(std::function<void()> listener) {
     activationListener_ = std::move(listener);
   }
-  bool HasActiveGroups() const { return firstActive_ != nullptr; }
+  bool HasActiveGroups() const REQUIRES(ServerLock()) { return firstActive_ != nullptr; }
   // The group of the clamped frequency.
   FrequencyGroup& Group(int64_t frequency) { return groups_[ClampFrequency(frequency)]; }
   const FrequencyGroup& Group(int64_t frequency) const {

@@ -3,13 +3,16 @@
 #include <utility>
 
 #include "logging/log_file.h"
+#include "platform/lock_guard.h"
+#include "platform/mutex.h"
 #include "platform/operator_report.h"
+#include "platform/unique_lock.h"
 
 namespace orvexa {
 
 bool LogCopier::Submit(const LogFile* log, LogCopy copy, const std::string& logFileName,
                        size_t keep) {
-  std::lock_guard<std::mutex> hold(mutex_);
+  LockGuard hold(mutex_);
   if (stopped_ || running_ == log) return false;
   for (const Job& job : queue_)
     if (job.log == log) return false;
@@ -20,7 +23,7 @@ bool LogCopier::Submit(const LogFile* log, LogCopy copy, const std::string& logF
 }
 
 bool LogCopier::Busy(const LogFile* log) const {
-  std::lock_guard<std::mutex> hold(mutex_);
+  LockGuard hold(mutex_);
   if (running_ == log) return true;
   for (const Job& job : queue_)
     if (job.log == log) return true;
@@ -30,18 +33,18 @@ bool LogCopier::Busy(const LogFile* log) const {
 }
 
 std::vector<LogCopier::Outcome> LogCopier::TakeFinished() {
-  std::lock_guard<std::mutex> hold(mutex_);
+  LockGuard hold(mutex_);
   return std::exchange(finished_, {});
 }
 
 void LogCopier::WaitIdle() {
-  std::unique_lock<std::mutex> hold(mutex_);
-  changed_.wait(hold, [this] { return queue_.empty() && running_ == nullptr; });
+  UniqueLock<Mutex> hold(mutex_);
+  changed_.wait(hold, [this]() REQUIRES(mutex_) { return queue_.empty() && running_ == nullptr; });
 }
 
 void LogCopier::Stop() {
   {
-    std::lock_guard<std::mutex> hold(mutex_);
+    LockGuard hold(mutex_);
     stopped_ = true;
     queue_.clear();  // their partial files were never created
     stopping_.store(true);
@@ -51,9 +54,9 @@ void LogCopier::Stop() {
 }
 
 void LogCopier::Run() {
-  std::unique_lock<std::mutex> hold(mutex_);
+  UniqueLock<Mutex> hold(mutex_);
   for (;;) {
-    changed_.wait(hold, [this] { return stopped_ || !queue_.empty(); });
+    changed_.wait(hold, [this]() REQUIRES(mutex_) { return stopped_ || !queue_.empty(); });
     if (stopped_) return;
     Job job = std::move(queue_.front());
     queue_.pop_front();

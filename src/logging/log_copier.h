@@ -20,13 +20,14 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "logging/log_copy.h"
 #include "platform/io_result.h"
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 
 namespace orvexa {
 
@@ -70,12 +71,12 @@ class LogCopier {
 
   void Run();
 
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<Job> queue_;
-  const LogFile* running_ = nullptr;
-  std::vector<Outcome> finished_;
-  bool stopped_ = false;
+  mutable Mutex mutex_;
+  std::condition_variable_any changed_;
+  std::deque<Job> queue_ GUARDED_BY(mutex_);
+  const LogFile* running_ GUARDED_BY(mutex_) = nullptr;
+  std::vector<Outcome> finished_ GUARDED_BY(mutex_);
+  bool stopped_ GUARDED_BY(mutex_) = false;
   std::atomic<bool> stopping_{false};
   std::thread thread_;
 };

@@ -1,33 +1,33 @@
 #include "logging/log_copy_journal.h"
 
-#include <mutex>
+#include "platform/lock_guard.h"
 
 namespace orvexa {
 
 bool LogCopyJournal::Overwriting(uint32_t slot, const LogRecord& old) {
-  std::lock_guard<PriorityInheritanceMutex> hold(mutex_);
+  LockGuard hold(mutex_);
   if (!reading_ || cancelled_) return false;
   saved_.emplace(slot, old);  // keeps an earlier value of the same slot
   return true;
 }
 
 void LogCopyJournal::Cancel() {
-  std::lock_guard<PriorityInheritanceMutex> hold(mutex_);
+  LockGuard hold(mutex_);
   if (reading_) cancelled_ = true;
 }
 
 bool LogCopyJournal::Cancelled() const {
-  std::lock_guard<PriorityInheritanceMutex> hold(mutex_);
+  LockGuard hold(mutex_);
   return cancelled_;
 }
 
 bool LogCopyJournal::Reading() const {
-  std::lock_guard<PriorityInheritanceMutex> hold(mutex_);
+  LockGuard hold(mutex_);
   return reading_ && !cancelled_;
 }
 
 bool LogCopyJournal::FinishReading() {
-  std::lock_guard<PriorityInheritanceMutex> hold(mutex_);
+  LockGuard hold(mutex_);
   if (cancelled_) return false;
   reading_ = false;
   return true;

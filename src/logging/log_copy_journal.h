@@ -16,10 +16,10 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 
 #include "logging/log_record.h"
 #include "platform/priority_inheritance_mutex.h"
+#include "platform/thread_annotations.h"
 
 namespace orvexa {
 
@@ -43,14 +43,16 @@ class LogCopyJournal {
   bool FinishReading();
 
   const LogFileHeader& Header() const { return header_; }
-  const std::map<uint32_t, LogRecord>& Saved() const { return saved_; }
+  // Without the lock: only read once FinishReading returned true, after which the map no
+  // longer changes, which the analysis cannot know.
+  const std::map<uint32_t, LogRecord>& Saved() const NO_THREAD_SAFETY_ANALYSIS { return saved_; }
 
  private:
   mutable PriorityInheritanceMutex mutex_;
   const LogFileHeader header_;
-  std::map<uint32_t, LogRecord> saved_;
-  bool reading_ = true;
-  bool cancelled_ = false;
+  std::map<uint32_t, LogRecord> saved_ GUARDED_BY(mutex_);
+  bool reading_ GUARDED_BY(mutex_) = true;
+  bool cancelled_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace orvexa

@@ -6,25 +6,26 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <mutex>
 #include <utility>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/directory_listing.h"
 #include "platform/file_system.h"
+#include "platform/lock_guard.h"
 #include "platform/message_box.h"
+#include "platform/mutex.h"
 
 namespace orvexa {
 
 namespace {
 
-std::mutex& SinkMutex() {
-  static std::mutex mutex;
+Mutex& SinkMutex() {
+  static Mutex mutex;
   return mutex;
 }
 
-LogFile::ErrorSink& Sink() {
+LogFile::ErrorSink& Sink() REQUIRES(SinkMutex()) {
   static LogFile::ErrorSink sink;
   return sink;
 }
@@ -65,7 +66,8 @@ LogFile::LogFile(LogFile&& other) noexcept {
   *this = std::move(other);
 }
 
-LogFile& LogFile::operator=(LogFile&& other) noexcept {
+// Only while no other thread reaches either object (see the header): no lock.
+LogFile& LogFile::operator=(LogFile&& other) noexcept NO_THREAD_SAFETY_ANALYSIS {
   if (this != &other) {
     Close();
     fileName = std::move(other.fileName);
@@ -83,14 +85,14 @@ LogFile& LogFile::operator=(LogFile&& other) noexcept {
 }
 
 void LogFile::SetErrorSink(ErrorSink sink) {
-  std::lock_guard<std::mutex> hold(SinkMutex());
+  LockGuard hold(SinkMutex());
   Sink() = std::move(sink);
 }
 
 void LogFile::ReportError(const std::string& text) {
   ErrorSink sink;
   {
-    std::lock_guard<std::mutex> hold(SinkMutex());
+    LockGuard hold(SinkMutex());
     sink = Sink();
   }
   if (sink) {
@@ -163,7 +165,7 @@ bool LogFile::Open(bool alwaysReset, uint32_t capacity) {
   // log lock at the first query, where the logger's Append would wait for it.
   RecordOrder order;
   order.Build(header, records, MappedSlotsOf(file));
-  std::lock_guard<MovableMutex> hold(mutex_);
+  LockGuard hold(mutex_);
   file_ = std::move(file);
   header_ = header;
   records_ = records;
@@ -180,7 +182,7 @@ int32_t LogFile::FixedPoint(float value) {
 }
 
 void LogFile::Append(uint32_t time, float value) {
-  std::lock_guard<MovableMutex> hold(mutex_);
+  LockGuard hold(mutex_);
   if (header_ == nullptr) return;
   uint32_t slot = header_->nextIndex;
   // A copy still reading the file gets the slot's value of its instant.
@@ -192,9 +194,9 @@ void LogFile::Append(uint32_t time, float value) {
   order_.Written(records_, MappedSlots(), slot);
 }
 
-void LogFile::Flush() {
+void LogFile::Flush() NO_THREAD_SAFETY_ANALYSIS {
   // No log lock while msync waits for the disk (see the header comment): the mapping
-  // is only ever replaced on this thread.
+  // is only ever replaced on this thread, which the analysis cannot know.
   if (header_ == nullptr) return;
   file_.Sync();
 }
@@ -207,7 +209,7 @@ const RecordOrder& LogFile::Order() {
 void LogFile::Close() {
   MappedFile closing;
   {
-    std::lock_guard<MovableMutex> hold(mutex_);
+    LockGuard hold(mutex_);
     // The file may change from now on without the journal seeing it.
     if (copyJournal_ != nullptr) copyJournal_->Cancel();
     copyJournal_.reset();
@@ -279,12 +281,13 @@ bool LogFile::Replicate() {
 }
 
 bool LogFile::CopyDue(int64_t now) const {
-  return header_ != nullptr && replicationPeriod != 0 && now - lastReplication >= replicationPeriod;
+  // IsOpen: the main thread's read of the mapping.
+  return IsOpen() && replicationPeriod != 0 && now - lastReplication >= replicationPeriod;
 }
 
 std::optional<LogCopy> LogFile::StartCopy(int64_t now) {
   std::string target = CopyName(now);
-  std::lock_guard<MovableMutex> hold(mutex_);
+  LockGuard hold(mutex_);
   if (header_ == nullptr) {
     lastError_ = "copy of " + fileName + ": the log is closed";
     return std::nullopt;

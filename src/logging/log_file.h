@@ -47,7 +47,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -57,6 +56,7 @@
 #include "logging/log_record.h"
 #include "logging/record_order.h"
 #include "platform/io_result.h"
+#include "platform/lock_guard.h"
 #include "platform/mapped_file.h"
 
 namespace orvexa {
@@ -119,24 +119,26 @@ class LogFile {
   // a leaf: no plug-in call, no socket write, no other lock). Any thread.
   template <typename Read>
   bool ReadLocked(Read&& read) {
-    std::lock_guard<MovableMutex> hold(mutex_);
+    LockGuard hold(mutex_);
     if (header_ == nullptr) return false;
     read(View{header_, records_, MappedSlots(), &Order()});
     return true;
   }
 
+  // IsOpen, Header, Records and MappedSlots read the mapping without the log lock: the
+  // main thread alone replaces it, so it may (the analysis cannot know threads).
   // A channel logs exactly when its log file is open.
-  bool IsOpen() const { return header_ != nullptr; }
+  bool IsOpen() const NO_THREAD_SAFETY_ANALYSIS { return header_ != nullptr; }
   // The mapped header and ring; null when closed.
-  LogFileHeader* Header() const { return header_; }
-  LogRecord* Records() const { return records_; }
+  LogFileHeader* Header() const NO_THREAD_SAFETY_ANALYSIS { return header_; }
+  LogRecord* Records() const NO_THREAD_SAFETY_ANALYSIS { return records_; }
   // Record slots actually mapped after the header (0 when closed). Readers bound their
   // walks by it rather than by the header, which lives in a file others could change.
-  uint32_t MappedSlots() const { return MappedSlotsOf(file_); }
+  uint32_t MappedSlots() const NO_THREAD_SAFETY_ANALYSIS { return MappedSlotsOf(file_); }
   // Where the ring is in time order, for the history queries' bisection; built by Open
   // (one pass over the slots in use), then kept by Append.
-  // Log lock held (ReadLocked), or a log no other thread uses.
-  const RecordOrder& Order();
+  // Log lock held (ReadLocked).
+  const RecordOrder& Order() REQUIRES(mutex_);
   // The name the copy taken at `now` gets.
   std::string CopyName(int64_t now) const;
   // Removes the copies of the log file `logFileName` (files of its folder named
@@ -182,16 +184,15 @@ class LogFile {
                                        sizeof(LogRecord));
   }
   bool Fail(std::string text);
-  void CloseLocked();
 
   // The log lock (see the header comment).
   MovableMutex mutex_;
-  MappedFile file_;
-  LogFileHeader* header_ = nullptr;
-  LogRecord* records_ = nullptr;
-  RecordOrder order_;
+  MappedFile file_ GUARDED_BY(mutex_);
+  LogFileHeader* header_ GUARDED_BY(mutex_) = nullptr;
+  LogRecord* records_ GUARDED_BY(mutex_) = nullptr;
+  RecordOrder order_ GUARDED_BY(mutex_);
   // The journal of the copy still reading the file, if any.
-  std::shared_ptr<LogCopyJournal> copyJournal_;
+  std::shared_ptr<LogCopyJournal> copyJournal_ GUARDED_BY(mutex_);
   std::string lastError_;
 };
 

@@ -3,11 +3,12 @@
 // implementation; the interface keeps logging below the plug-in host.
 //
 // Called by the periodic logger (main thread) and the fast sampler (sampling thread)
-// with ServerLock held; Read calls into the plug-in.
+// with ServerLock held; Read calls into the plug-in and REQUIRES it.
 #pragma once
 
 #include <string>
 
+#include "base/server_lock.h"
 #include "logging/channel_log.h"
 
 namespace orvexa {
@@ -22,7 +23,7 @@ class LoggedChannel : public ChannelLog {
   LoggedChannel& operator=(const LoggedChannel&) = delete;
 
   // The channel's value; byClient is 0 for the loggers.
-  virtual float Read(int byClient) = 0;
+  virtual float Read(int byClient) REQUIRES(ServerLock()) = 0;
   // Key of the channel's Struct in LogingInfo.
   virtual std::string SettingsKey() const = 0;
 };

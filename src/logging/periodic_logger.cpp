@@ -9,23 +9,19 @@
 #include "config/configuration_store.h"
 #include "config/kept_spellings.h"
 #include "logging/logged_channel_list.h"
+#include "platform/lock_guard.h"
 #include "platform/operator_report.h"
+#include "platform/unique_lock.h"
 
 namespace orvexa {
 
 namespace {
 
-// Takes ServerLock, or waits for it only briefly when the caller must not wait.
-bool Take(std::unique_lock<PriorityInheritanceMutex>& hold, bool wait) {
-  if (!wait) return hold.try_lock_for(kMainThreadLockWait);
-  hold.lock();
-  return true;
-}
-
 // Writes every channel's logging settings into the configuration tree (the tree is the
-// main thread's; the settings are ServerLock's, held by the caller). False when the
+// main thread's; the settings are ServerLock's). False when the
 // configuration has no OrvexaConfig section.
-bool StoreLoggingSettings(LoggedChannelList& channels, ConfigurationStore& config) {
+bool StoreLoggingSettings(LoggedChannelList& channels, ConfigurationStore& config)
+    REQUIRES(ServerLock()) {
   StructValue* orvexaConfig = config.OrvexaConfig();
   if (orvexaConfig == nullptr) return false;
   ConfigValue* loggingInfo = FindOrCreate(orvexaConfig, kLoggingInfoSection, ValueKind::Struct);
@@ -54,7 +50,7 @@ bool PeriodicLogger::TryTick(int64_t now) {
   if (pending_.stage == Stage::kDone) pending_ = Pass{now, Stage::kAppend, false};
   if (!Continue(pending_, false)) return false;
   if (pending_.stage == Stage::kSave && config_ != nullptr) {
-    std::unique_lock<PriorityInheritanceMutex> hold(ServerLock(), std::defer_lock);
+    UniqueLock<PriorityInheritanceMutex> hold(ServerLock(), std::defer_lock);
     if (!hold.try_lock_for(kMainThreadLockWait)) return false;
     const bool stored = StoreLoggingSettings(channels_, *config_);
     hold.unlock();
@@ -85,8 +81,12 @@ bool PeriodicLogger::AppendStep(Pass& pass, bool wait) {
   };
   std::vector<Due> due;
   {
-    std::unique_lock<PriorityInheritanceMutex> hold(ServerLock(), std::defer_lock);
-    if (!Take(hold, wait)) return false;
+    // ServerLock, waited for only briefly when the caller must not wait.
+    UniqueLock<PriorityInheritanceMutex> hold(ServerLock(), std::defer_lock);
+    if (wait)
+      hold.lock();
+    else if (!hold.try_lock_for(kMainThreadLockWait))
+      return false;
     const size_t count = channels_.ChannelCount();
     for (size_t index = 0; index < count; ++index) {
       LoggedChannel& channel = channels_.LoggedChannelAt(index);
@@ -110,8 +110,11 @@ bool PeriodicLogger::AppendStep(Pass& pass, bool wait) {
 
 bool PeriodicLogger::CopyStep(Pass& pass, bool wait) {
   const int64_t now = pass.now;
-  std::unique_lock<PriorityInheritanceMutex> hold(ServerLock(), std::defer_lock);
-  if (!Take(hold, wait)) return false;
+  UniqueLock<PriorityInheritanceMutex> hold(ServerLock(), std::defer_lock);
+  if (wait)
+    hold.lock();
+  else if (!hold.try_lock_for(kMainThreadLockWait))
+    return false;
   const bool copied = CollectCopies();
   // Starting a copy only fixes its instant (a moment under the log lock); the copier's
   // thread writes it, and removes the copies beyond MaxLogCopies once it is complete.
@@ -154,7 +157,7 @@ bool PeriodicLogger::FinishCopies() {
   copier_.WaitIdle();
   bool copied = false;
   {
-    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+    LockGuard hold(ServerLock());
     copied = CollectCopies();
   }
   if (copied && config_ != nullptr) SaveLoggingSettings(channels_, *config_);
@@ -163,7 +166,7 @@ bool PeriodicLogger::FinishCopies() {
 
 void PeriodicLogger::StopCopies(std::chrono::milliseconds deviceWait) {
   copier_.Stop();
-  std::unique_lock hold(ServerLock(), std::defer_lock);
+  UniqueLock hold(ServerLock(), std::defer_lock);
   if (!hold.try_lock_for(deviceWait)) return;
   FinishCopies();  // takes the (recursive) lock again
 }
@@ -171,7 +174,7 @@ void PeriodicLogger::StopCopies(std::chrono::milliseconds deviceWait) {
 bool SaveLoggingSettings(LoggedChannelList& channels, ConfigurationStore& config) {
   bool stored = false;
   {
-    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+    LockGuard hold(ServerLock());
     stored = StoreLoggingSettings(channels, config);
   }
   // Writing the file waits for the disk (fsync): never under ServerLock.

@@ -25,6 +25,7 @@
 #include <functional>
 #include <set>
 
+#include "base/server_lock.h"
 #include "logging/log_copier.h"
 
 namespace orvexa {
@@ -83,9 +84,9 @@ class PeriodicLogger {
   bool Continue(Pass& pass, bool wait);
   bool AppendStep(Pass& pass, bool wait);
   bool CopyStep(Pass& pass, bool wait);
-  // Sets lastReplication from the copies finished since the last call (ServerLock held).
-  // True when one of them succeeded.
-  bool CollectCopies();
+  // Sets lastReplication from the copies finished since the last call. True when one of
+  // them succeeded.
+  bool CollectCopies() REQUIRES(ServerLock());
 
   LoggedChannelList& channels_;
   ConfigurationStore* config_;

@@ -3,12 +3,14 @@
 // ServerLock held.
 #pragma once
 
+#include "base/server_lock.h"
+
 namespace orvexa {
 
 class TickReceiver {
  public:
   // Sends the tick message to the plug-in.
-  virtual void SendTick() = 0;
+  virtual void SendTick() REQUIRES(ServerLock()) = 0;
 
  protected:
   ~TickReceiver() = default;

@@ -1,10 +1,9 @@
 #include "operator/log_settings_controller.h"
 
-#include <mutex>
-
 #include "base/server_lock.h"
 #include "host/device_channel.h"
 #include "logging/fast_schedule.h"
+#include "platform/lock_guard.h"
 
 namespace orvexa {
 namespace {
@@ -57,7 +56,7 @@ LogDialogValues LogSettingsController::FillFrom(const ChannelLog& channel) {
   values.measureInterval = Unsigned(channel.logPeriod);
   values.resetOnStart = channel.alwaysReset;
   values.backupHours = Unsigned(channel.ReplicationHours());
-  values.fastLogging = channel.fastLogEnabled;
+  values.fastLogging = channel.FastLogEnabled();
   values.fastFrequency = Unsigned(channel.fastLogFrequency);
   values.fastSize = Unsigned(channel.fastLogSize);
   return values;
@@ -65,7 +64,7 @@ LogDialogValues LogSettingsController::FillFrom(const ChannelLog& channel) {
 
 void LogSettingsController::ApplyTo(LoggedChannel& channel, const LogDialogValues& values,
                                     FastSchedule& schedule, uint32_t logCapacity) {
-  const bool fastWasOn = channel.fastLogEnabled;
+  const bool fastWasOn = channel.FastLogEnabled();
   const int32_t oldFrequency = channel.fastLogFrequency;
 
   if (!values.loggingEnabled && channel.logFile.IsOpen()) channel.logFile.Close();
@@ -100,7 +99,7 @@ bool LogSettingsController::ConfigureLogForSelected(const DeviceTreeSelection& s
   if (selection.kind == DeviceTreeSelection::Kind::None) return false;
   bool accepted = false;
   {
-    std::lock_guard<PriorityInheritanceMutex> guard(ServerLock());
+    LockGuard guard(ServerLock());
     DeviceChannel* channel =
         selection.kind == DeviceTreeSelection::Kind::Channel ? selection.channel : nullptr;
     if (channel != nullptr && dialog) {

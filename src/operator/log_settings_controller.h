@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 
+#include "base/server_lock.h"
 #include "host/device_tree.h"
 #include "logging/log_record.h"
 
@@ -67,13 +68,13 @@ class LogSettingsController {
   // The first field outside its range, in the dialog's order; nothing when all fit.
   static std::optional<LogDialogRangeError> CheckRanges(const LogDialogValues& values);
 
-  // The dialog's contents for `channel` (ServerLock held). Values that an unsigned
-  // field cannot show (negative) are shown as 0.
-  static LogDialogValues FillFrom(const ChannelLog& channel);
-  // Applies an accepted dialog to `channel` (ServerLock held). Open failures are
-  // reported by the log file and leave the channel unlogged.
+  // The dialog's contents for `channel`. Values that an unsigned field cannot show
+  // (negative) are shown as 0.
+  static LogDialogValues FillFrom(const ChannelLog& channel) REQUIRES(ServerLock());
+  // Applies an accepted dialog to `channel`. Open failures are reported by the log file
+  // and leave the channel unlogged.
   static void ApplyTo(LoggedChannel& channel, const LogDialogValues& values, FastSchedule& schedule,
-                      uint32_t logCapacity = kLogCapacity);
+                      uint32_t logCapacity = kLogCapacity) REQUIRES(ServerLock());
 
   // The whole button: nothing without a selection; the dialog only for a channel; the
   // save in every other case. True when the dialog was shown and accepted.

@@ -1,7 +1,9 @@
 #include "platform/memory_release.h"
 
 #include <cstdlib>  // defines __GLIBC__ on the GNU C library
-#include <mutex>
+
+#include "platform/lock_guard.h"
+#include "platform/mutex.h"
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -18,9 +20,9 @@ void KeepLargeBlocksOutOfTheHeap() {
 
 bool ReturnFreeMemoryToSystem() {
 #if defined(__GLIBC__)
-  static std::mutex mutex;
-  static size_t freeAtLastTrim = 0;
-  std::lock_guard<std::mutex> hold(mutex);
+  static Mutex mutex;
+  static size_t freeAtLastTrim GUARDED_BY(mutex) = 0;
+  LockGuard hold(mutex);
   // Counting the free bytes takes each arena's lock only for a walk of its free lists;
   // the trim holds it while it hands pages back, one system call each.
   const size_t freeBytes = mallinfo2().fordblks;

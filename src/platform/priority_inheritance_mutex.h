@@ -19,7 +19,8 @@
 // behind the crowd at the gate, and the chain of inheritance from the sampler reaches
 // every holder it waits for. Uncontended, each lock costs an atomic exchange or two.
 //
-// Meets the TimedLockable requirements (std::lock_guard, std::unique_lock); any thread; never
+// Meets the TimedLockable requirements; held through LockGuard or UniqueLock, which the
+// thread-safety analysis follows (platform/thread_annotations.h). Any thread; never
 // copied or moved. Recursive when constructed so (the device lock): the recursion is
 // counted here, the thread that took it releases it.
 #pragma once
@@ -29,9 +30,11 @@
 #include <atomic>
 #include <chrono>
 
+#include "platform/thread_annotations.h"
+
 namespace orvexa {
 
-class PriorityInheritanceMutex {
+class CAPABILITY("mutex") PriorityInheritanceMutex {
  public:
   enum class Kind { kPlain, kRecursive };
 
@@ -40,13 +43,18 @@ class PriorityInheritanceMutex {
   PriorityInheritanceMutex(const PriorityInheritanceMutex&) = delete;
   PriorityInheritanceMutex& operator=(const PriorityInheritanceMutex&) = delete;
 
-  void lock();
-  bool try_lock();
+  void lock() ACQUIRE();
+  bool try_lock() TRY_ACQUIRE(true);
   // Waits at most `timeout` (on the monotonic clock, so a step of the wall clock does not
   // stretch it) for the lock, queued on the inner lock in the kernel's order: a bare
   // try_lock, or a wait at the gate, can lose to busy threads again and again.
-  bool try_lock_for(std::chrono::nanoseconds timeout);
-  void unlock();
+  bool try_lock_for(std::chrono::nanoseconds timeout) TRY_ACQUIRE(true);
+  void unlock() RELEASE();
+
+  // Tells the analysis that the calling thread holds the lock where it cannot see the
+  // acquisition: code that a plug-in calls back into from inside a host call made with
+  // the (recursive) lock held. Checked in debug builds.
+  void AssertHeld() const ASSERT_CAPABILITY(this);
 
   // From now on the calling thread skips the gate of every such mutex: the real-time
   // sampling thread, which must wait behind a holder alone (lifting its priority).

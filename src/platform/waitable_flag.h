@@ -7,7 +7,11 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
+
+#include "platform/lock_guard.h"
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
+#include "platform/unique_lock.h"
 
 namespace orvexa {
 
@@ -15,29 +19,29 @@ class WaitableFlag {
  public:
   void Set() {
     {
-      std::lock_guard<std::mutex> guard(lock_);
+      LockGuard guard(lock_);
       set_ = true;
     }
     changed_.notify_all();
   }
   bool IsSet() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     return set_;
   }
   void Wait() {
-    std::unique_lock<std::mutex> guard(lock_);
-    changed_.wait(guard, [this] { return set_; });
+    UniqueLock<Mutex> guard(lock_);
+    changed_.wait(guard, [this]() REQUIRES(lock_) { return set_; });
   }
   // True when the flag was set within `timeout`, false on time-out.
   bool WaitFor(std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> guard(lock_);
-    return changed_.wait_for(guard, timeout, [this] { return set_; });
+    UniqueLock<Mutex> guard(lock_);
+    return changed_.wait_for(guard, timeout, [this]() REQUIRES(lock_) { return set_; });
   }
 
  private:
-  mutable std::mutex lock_;  // guards set_
-  std::condition_variable changed_;
-  bool set_ = false;
+  mutable Mutex lock_;
+  std::condition_variable_any changed_;
+  bool set_ GUARDED_BY(lock_) = false;
 };
 
 }  // namespace orvexa

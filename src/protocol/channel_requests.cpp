@@ -3,12 +3,12 @@
 // WriteValue (6), ControlStatus (7), BatchReplies (10), ListControllers (11),
 // WriteValueTimed (19), FindChannel (20). Worker threads; plug-in calls under ServerLock.
 #include <cstdio>
-#include <mutex>
 #include <string>
 
 #include "base/server_lock.h"
 #include "host/device_registry.h"
 #include "platform/clock.h"
+#include "platform/lock_guard.h"
 #include "protocol/request_table.h"
 #include "protocol/wire_reader.h"
 #include "protocol/wire_writer.h"
@@ -75,7 +75,7 @@ void ReadValue(RequestContext& c) {
   float value = 0.0f;
   uint32_t time;
   {
-    std::lock_guard<PriorityInheritanceMutex> guard(ServerLock());
+    LockGuard guard(ServerLock());
     if (number >= 1 && number <= ChannelCount(c))
       value = c.env.registry->Channel(number - 1).Read(1);
     time = CalendarTime32();
@@ -92,8 +92,8 @@ void WriteChecked(RequestContext& c, uint16_t number, float value) {
   if (c.observer || !c.env.users || !c.env.users->IsInControl(c.socketRef)) return;
   const DeviceChannel* written = nullptr;
   {
-    std::lock_guard<std::mutex> tableGuard(c.env.users->Lock());
-    std::lock_guard<PriorityInheritanceMutex> guard(ServerLock());
+    LockGuard tableGuard(c.env.users->Lock());
+    LockGuard guard(ServerLock());
     if (number < 1 || number > ChannelCount(c)) return;
     if (!c.env.users->IsInControlLocked(c.socketRef)) return;
     DeviceChannel& channel = c.env.registry->Channel(number - 1);

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "logging/experiment_lock.h"
 #include "logging/sample_log.h"
 
 namespace orvexa {
@@ -26,16 +27,17 @@ using ClientAddress = std::array<uint8_t, 4>;
 
 struct ExperimentChannel {
   bool selected = false;  // the client asked for this channel
-  SampleLog log;
+  SampleLog log GUARDED_BY(ExperimentLock());
 };
 
 struct Experiment {
   uint32_t ownerKey = 0;  // 0 for bursts
   uint32_t id = 0;
   std::vector<ExperimentChannel> slots;
-  bool recording = false;
+  bool recording GUARDED_BY(ExperimentLock()) = false;
   int64_t startTime = 0;  // calendar seconds
-  int64_t stopTime = 0;   // creation time first, then the time of each stop
+  // Creation time first, then the time of each stop.
+  int64_t stopTime GUARDED_BY(ExperimentLock()) = 0;
   uint32_t startTick =
       0;  // millisecond tick x 100 at the start; sample times are sent relative to it
   ClientAddress clientAddress{};

@@ -1,13 +1,13 @@
 #include "protocol/experiment_read.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "logging/experiment_lock.h"
+#include "platform/lock_guard.h"
 
 namespace orvexa {
 
-using Hold = std::lock_guard<PriorityInheritanceMutex>;
+using Hold = LockGuard<PriorityInheritanceMutex>;
 
 size_t SlotOfChannelNumber(uint16_t channelNumber) {
   if (channelNumber >= kFirstBurstSlot) return channelNumber - kFirstBurstSlot;

@@ -7,11 +7,11 @@
 // only the store's lock, for bounded copies. Audit lines and replies are written with no
 // lock held (a write may wait for a slow peer).
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "base/server_lock.h"
 #include "host/device_registry.h"
+#include "platform/lock_guard.h"
 #include "protocol/experiment_read.h"
 #include "protocol/experiment_service.h"
 #include "protocol/request_table.h"
@@ -48,7 +48,7 @@ void StartRecording(RequestContext& c) {
   uint32_t previous = 0;
   bool previousKept = false;
   if (service != nullptr) {
-    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+    LockGuard hold(ServerLock());
     ExperimentStore& store = service->Store();
     previous = store.RecordingOf(c.serial);
     if (previous != 0) {
@@ -96,7 +96,7 @@ void StartRecording(RequestContext& c) {
   // one on every start).
   ExperimentStore::Dropped dropped;
   {
-    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+    LockGuard hold(ServerLock());
     ExperimentStore& store = service->Store();
     const uint32_t candidate = requestedId != 0 ? requestedId : store.NewId();
     if (service->StartAll(candidate, argument)) {
@@ -117,7 +117,7 @@ void StopRecording(RequestContext& c) {
   uint32_t id = 0;
   bool stopped = false;
   if (service != nullptr) {
-    std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+    LockGuard hold(ServerLock());
     ExperimentStore& store = service->Store();
     id = store.RecordingOf(c.serial);
     // A plug-in that refuses keeps the recording going, still this connection's.

@@ -2,15 +2,43 @@
 
 #include <algorithm>
 #include <memory>
-#include <mutex>
 
 #include "base/server_lock.h"
 #include "host/device_registry.h"
 #include "host/experiment_stopped_hook.h"
+#include "platform/lock_guard.h"
 #include "platform/thread_timing.h"
 #include "sessions/audit_log.h"
 
 namespace orvexa {
+namespace {
+
+// A burst's experiment, made whole here and published by the store in one step, so no
+// reader sees it half filled. Nobody else reaches it before then: its fields need no
+// ExperimentLock yet, which the analysis cannot know.
+std::shared_ptr<Experiment> MakeBurst(const BurstSample* samples, int n, size_t channels,
+                                      const ClientAddress& clientAddress, int64_t t0,
+                                      int64_t t1) NO_THREAD_SAFETY_ANALYSIS {
+  auto burst = std::make_shared<Experiment>();
+  burst->slots = std::vector<ExperimentChannel>(std::max<size_t>(8, channels));
+  burst->ownerKey = 0;
+  burst->burst = true;
+  burst->clientAddress = clientAddress;
+  burst->startTime = t0;
+  burst->stopTime = t1;
+  for (size_t s = 0; s < 8; ++s) {
+    burst->slots[s].selected = true;
+    burst->slots[s].log.SetCapacity(static_cast<uint32_t>(n));
+    burst->slots[s].log.SetRing(false);
+  }
+  burst->startTick = n >= 1 ? samples[0].time : 0;
+  for (int i = 0; i < n; ++i) {
+    for (size_t s = 0; s < 8; ++s) burst->slots[s].log.Append(samples[i].time, samples[i].value[s]);
+  }
+  return burst;
+}
+
+}  // namespace
 
 ExperimentService::ExperimentService(DeviceRegistry& registry, AuditLog* audit,
                                      ExperimentStore::Clock clock)
@@ -21,7 +49,12 @@ ExperimentService::~ExperimentService() {
 }
 
 void ExperimentService::InstallStoppedHandler() {
-  SetExperimentStoppedHandler([this](uint32_t id) { OnExperimentStopped(id); });
+  SetExperimentStoppedHandler([this](uint32_t id) {
+    // Called only by the host hook, which holds ServerLock (possibly re-entered from
+    // inside a plug-in call on this thread) around the handler.
+    ServerLock().AssertHeld();
+    OnExperimentStopped(id);
+  });
   handlerInstalled_ = true;
 }
 
@@ -40,9 +73,8 @@ bool ExperimentService::StopAll(uint32_t id) {
 }
 
 void ExperimentService::OnExperimentStopped(uint32_t id) {
-  // ServerLock (taken by the host hook) keeps this out of the middle of a start or stop
+  // ServerLock (held by the host hook) keeps this out of the middle of a start or stop
   // sequence of a request, which holds it around its plug-in calls and store changes.
-  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
   store_.FinishAndUnmap(id);
   // ServerLock is held here (by the hook, and often by the host call the plug-in called
   // from): the line is kept and written once the next writer or flush comes, without it.
@@ -58,7 +90,7 @@ void ExperimentService::OnConnectionClosed(uint32_t serial) {
 uint32_t ExperimentService::RunBurstExperiment(const char* name, uint32_t duration,
                                                const ClientAddress& clientAddress) {
   ExperimentStore::Dropped dropped;  // what the store evicts is freed after ServerLock
-  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+  LockGuard hold(ServerLock());
   DevicePlugin* recorder = nullptr;
   for (int slot = 0; slot < registry_.PluginCount() && recorder == nullptr; ++slot) {
     if (registry_.Plugin(slot).BurstSupported(name)) recorder = &registry_.Plugin(slot);
@@ -78,22 +110,7 @@ uint32_t ExperimentService::RunBurstExperiment(const char* name, uint32_t durati
   if (n > 0 && samples == nullptr) return 0;  // samples promised but none handed out
 
   // Made whole here, published by the store in one step: no reader sees it half filled.
-  auto burst = std::make_shared<Experiment>();
-  burst->slots = std::vector<ExperimentChannel>(std::max<size_t>(8, registry_.ChannelCount()));
-  burst->ownerKey = 0;
-  burst->burst = true;
-  burst->clientAddress = clientAddress;
-  burst->startTime = t0;
-  burst->stopTime = t1;
-  for (size_t s = 0; s < 8; ++s) {
-    burst->slots[s].selected = true;
-    burst->slots[s].log.SetCapacity(static_cast<uint32_t>(n));
-    burst->slots[s].log.SetRing(false);
-  }
-  burst->startTick = n >= 1 ? samples[0].time : 0;
-  for (int i = 0; i < n; ++i) {
-    for (size_t s = 0; s < 8; ++s) burst->slots[s].log.Append(samples[i].time, samples[i].value[s]);
-  }
+  auto burst = MakeBurst(samples, n, registry_.ChannelCount(), clientAddress, t0, t1);
   // Handed back exactly once; a plug-in without LDPBurstFree keeps its array.
   if (samples != nullptr) recorder->BurstFree(samples);
   const uint32_t id = store_.AddFinished(std::move(burst), &dropped);

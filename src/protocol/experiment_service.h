@@ -17,6 +17,7 @@
 
 #include <cstdint>
 
+#include "base/server_lock.h"
 #include "protocol/experiment_store.h"
 #include "protocol/registry_recording_targets.h"
 
@@ -41,13 +42,13 @@ class ExperimentService {
   AuditLog* Audit() { return audit_; }
 
   // Asks every loaded plug-in in table order; the first refusal ends the walk with
-  // false (those asked before are not told). Caller holds ServerLock.
-  bool StartAll(uint32_t id, uint32_t argument);
-  bool StopAll(uint32_t id);
+  // false (those asked before are not told).
+  bool StartAll(uint32_t id, uint32_t argument) REQUIRES(ServerLock());
+  bool StopAll(uint32_t id) REQUIRES(ServerLock());
 
   // A plug-in ended experiment `id`: it stops and no connection records it any more.
-  // Takes ServerLock (the host hook holds it already).
-  void OnExperimentStopped(uint32_t id);
+  // The host hook holds ServerLock around it.
+  void OnExperimentStopped(uint32_t id) REQUIRES(ServerLock());
 
   // Close path of connection `serial`: its recording stops, the plug-ins are not told.
   // Takes only the store's lock.

@@ -2,13 +2,41 @@
 
 #include <algorithm>
 #include <iterator>
-#include <mutex>
 
 #include "logging/experiment_lock.h"
+#include "platform/lock_guard.h"
 
 namespace orvexa {
 
-using Hold = std::lock_guard<PriorityInheritanceMutex>;
+using Hold = LockGuard<PriorityInheritanceMutex>;
+
+namespace {
+
+// A new recording's experiment with a slot per channel, those of `indexes` selected.
+// Nobody else reaches it before the store publishes it: its fields need no
+// ExperimentLock yet, which the analysis cannot know.
+std::shared_ptr<Experiment> NewRecording(uint32_t ownerKey, uint32_t capacity, bool ring,
+                                         const std::vector<size_t>& indexes,
+                                         const ClientAddress& clientAddress,
+                                         size_t channels) NO_THREAD_SAFETY_ANALYSIS {
+  auto experiment = std::make_shared<Experiment>();
+  experiment->ownerKey = ownerKey;
+  experiment->clientAddress = clientAddress;
+  experiment->recording = true;
+  experiment->slots = std::vector<ExperimentChannel>(channels);
+  for (size_t index : indexes) {
+    if (index >= channels) continue;
+    // A channel listed twice is recorded once: attaching its log twice would store
+    // every sample twice.
+    ExperimentChannel& slot = experiment->slots[index];
+    slot.selected = true;
+    slot.log.SetCapacity(capacity);
+    slot.log.SetRing(ring);
+  }
+  return experiment;
+}
+
+}  // namespace
 
 ExperimentStore::ExperimentStore(RecordingTargets& targets, Clock clock)
     : targets_(targets), clock_(std::move(clock)) {}
@@ -161,23 +189,10 @@ void ExperimentStore::EvictWhileFull(Dropped& dropped) {
 uint32_t ExperimentStore::Create(uint32_t ownerKey, uint32_t id, uint32_t capacity, bool ring,
                                  const std::vector<size_t>& indexes,
                                  const ClientAddress& clientAddress, Dropped* dropped) {
-  capacity = std::min(capacity, kMaxSlotCapacity);
   // Made before the lock is taken (the channel count never changes while serving).
-  auto experiment = std::make_shared<Experiment>();
-  experiment->ownerKey = ownerKey;
-  experiment->clientAddress = clientAddress;
-  experiment->recording = true;
   const size_t channels = targets_.ChannelCount();
-  experiment->slots = std::vector<ExperimentChannel>(channels);
-  for (size_t index : indexes) {
-    if (index >= channels) continue;
-    // A channel listed twice is recorded once: attaching its log twice would store
-    // every sample twice.
-    ExperimentChannel& slot = experiment->slots[index];
-    slot.selected = true;
-    slot.log.SetCapacity(capacity);
-    slot.log.SetRing(ring);
-  }
+  auto experiment = NewRecording(ownerKey, std::min(capacity, kMaxSlotCapacity), ring, indexes,
+                                 clientAddress, channels);
   Dropped taken;  // declared before the lock: freed after it is released
   Hold hold(ExperimentLock());
   EvictWhileFull(taken);

@@ -23,6 +23,7 @@
 #include <memory>
 #include <vector>
 
+#include "logging/experiment_lock.h"
 #include "protocol/experiment.h"
 #include "protocol/recording_map.h"
 #include "protocol/recording_targets.h"
@@ -110,19 +111,18 @@ class ExperimentStore {
  private:
   using Map = std::map<uint32_t, std::shared_ptr<Experiment>>;
 
-  // The private helpers run with ExperimentLock held.
-  uint32_t NewIdLocked();
-  void StopLocked(Experiment& experiment);
-  void FinishLocked(uint32_t id);
-  void EvictWhileFull(Dropped& dropped);
-  void Remove(Map::iterator it, Dropped& dropped);
-  void AdvanceNextId();
+  uint32_t NewIdLocked() REQUIRES(ExperimentLock());
+  void StopLocked(Experiment& experiment) REQUIRES(ExperimentLock());
+  void FinishLocked(uint32_t id) REQUIRES(ExperimentLock());
+  void EvictWhileFull(Dropped& dropped) REQUIRES(ExperimentLock());
+  void Remove(Map::iterator it, Dropped& dropped) REQUIRES(ExperimentLock());
+  void AdvanceNextId() REQUIRES(ExperimentLock());
 
   RecordingTargets& targets_;
   Clock clock_;
-  Map experiments_;
-  RecordingMap recordings_;
-  uint32_t nextId_ = 1;
+  Map experiments_ GUARDED_BY(ExperimentLock());
+  RecordingMap recordings_ GUARDED_BY(ExperimentLock());
+  uint32_t nextId_ GUARDED_BY(ExperimentLock()) = 1;
 };
 
 }  // namespace orvexa

@@ -4,10 +4,10 @@
 // selection is copied under the channel's fastSamplesLock alone (the fast sampler
 // appends under it), never under ServerLock, so a burst or a slow plug-in does not hold
 // the request up; the reply is written after the lock is released.
-#include <mutex>
 
 #include "host/device_registry.h"
 #include "logging/fast_sample_query.h"
+#include "platform/lock_guard.h"
 #include "protocol/request_table.h"
 #include "protocol/wire_reader.h"
 #include "protocol/wire_writer.h"
@@ -27,7 +27,7 @@ void ReadFastSamples(RequestContext& c) {
   DeviceRegistry* registry = c.env.registry;
   if (registry != nullptr && number != 0 && number <= registry->ChannelCount()) {
     DeviceChannel& channel = registry->Channel(number - 1);
-    std::lock_guard<MovableMutex> hold(channel.fastSamplesLock);
+    LockGuard hold(channel.fastSamplesLock);
     if (channel.fastLogEnabled)
       selection = SelectFastSamples(channel.fastSamples, flags, countOrFirst, maximum);
   }

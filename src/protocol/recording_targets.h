@@ -11,6 +11,8 @@
 
 #include <cstddef>
 
+#include "logging/experiment_lock.h"
+
 namespace orvexa {
 
 class SampleLog;
@@ -21,9 +23,9 @@ class RecordingTargets {
   // Number of channels, so the number of slots of a new recording.
   virtual size_t ChannelCount() const = 0;
   // Adds `log` to the recordings of channel `index` (< ChannelCount()).
-  virtual void Attach(size_t index, SampleLog* log) = 0;
+  virtual void Attach(size_t index, SampleLog* log) REQUIRES(ExperimentLock()) = 0;
   // Removes every entry of `log` from the recordings of channel `index`.
-  virtual void Detach(size_t index, SampleLog* log) = 0;
+  virtual void Detach(size_t index, SampleLog* log) REQUIRES(ExperimentLock()) = 0;
 };
 
 }  // namespace orvexa

@@ -15,8 +15,8 @@ class RegistryRecordingTargets : public RecordingTargets {
  public:
   explicit RegistryRecordingTargets(DeviceRegistry& registry) : registry_(registry) {}
   size_t ChannelCount() const override;
-  void Attach(size_t index, SampleLog* log) override;
-  void Detach(size_t index, SampleLog* log) override;
+  void Attach(size_t index, SampleLog* log) override REQUIRES(ExperimentLock());
+  void Detach(size_t index, SampleLog* log) override REQUIRES(ExperimentLock());
 
  private:
   DeviceRegistry& registry_;

@@ -9,6 +9,9 @@
 #include "logging/fast_sample_query.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/lock_guard.h"
+#include "platform/mutex.h"
+#include "platform/unique_lock.h"
 #include "publish/broker_address.h"
 
 namespace orvexa {
@@ -87,12 +90,12 @@ bool Publisher::Start() {
 
 bool Publisher::Stop(std::chrono::milliseconds wait) {
   if (!thread_.joinable()) return true;  // never started, stopped or left behind already
-  std::unique_lock<std::mutex> hold(stopLock_);
+  UniqueLock<Mutex> hold(stopLock_);
   stopping_ = true;
   stopWake_.notify_all();
   // The thread may be inside a plug-in's read that never returns: shutdown goes on
   // without it then (the process ends without destroying what it can reach).
-  if (!stopWake_.wait_for(hold, wait, [this] { return finished_; })) {
+  if (!stopWake_.wait_for(hold, wait, [this]() REQUIRES(stopLock_) { return finished_; })) {
     thread_.detach();
     return false;
   }
@@ -103,7 +106,7 @@ bool Publisher::Stop(std::chrono::milliseconds wait) {
 
 void Publisher::DescribeChannels() {
   // The registry is fixed once the plug-ins are loaded; the fast settings are ServerLock's.
-  std::lock_guard<PriorityInheritanceMutex> hold(ServerLock());
+  LockGuard hold(ServerLock());
   const size_t count = std::min<size_t>(registry_.ChannelCount(), 0xFFFF);
   for (size_t index = 0; index < count; ++index) {
     const DeviceChannel& channel = registry_.Channel(index);
@@ -113,7 +116,7 @@ void Publisher::DescribeChannels() {
     live.description = channel.description;
     live.readable = channel.readable;
     live.writable = channel.writable;
-    live.fastRate = channel.fastLogEnabled ? std::clamp(channel.fastLogFrequency, 1, 3999) : 0;
+    live.fastRate = channel.FastLogEnabled() ? std::clamp(channel.fastLogFrequency, 1, 3999) : 0;
     channels_.push_back(live);
     fastTopics_.push_back(Topic("fast/" + TopicLevel(channel.id)));
   }
@@ -131,7 +134,7 @@ void Publisher::Run() {
                                           : Clock::duration::max();
   for (;;) {
     {
-      std::lock_guard<std::mutex> hold(stopLock_);
+      LockGuard hold(stopLock_);
       if (stopping_) break;
     }
     link_.Service(std::chrono::milliseconds(0));
@@ -163,8 +166,9 @@ void Publisher::Run() {
     if (link_.HasSocket()) {
       link_.Service(std::min(wait, kFastPeriod));
     } else {
-      std::unique_lock<std::mutex> hold(stopLock_);
-      stopWake_.wait_for(hold, std::min(wait, kFastPeriod), [this] { return stopping_; });
+      UniqueLock<Mutex> hold(stopLock_);
+      stopWake_.wait_for(hold, std::min(wait, kFastPeriod),
+                         [this]() REQUIRES(stopLock_) { return stopping_; });
     }
   }
   if (link_.Connected()) link_.Publish(Topic("status"), kOffline, true);
@@ -173,7 +177,7 @@ void Publisher::Run() {
               static_cast<unsigned long long>(link_.Published()),
               static_cast<unsigned long long>(link_.Dropped()));
   std::fflush(stdout);
-  std::lock_guard<std::mutex> hold(stopLock_);
+  LockGuard hold(stopLock_);
   finished_ = true;
   stopWake_.notify_all();
 }
@@ -186,14 +190,13 @@ void Publisher::PublishFast() {
     uint32_t first = 0;
     batch.clear();
     {
-      std::lock_guard<MovableMutex> hold(channel.fastSamplesLock);
-      const SampleLog& ring = channel.fastSamples;
+      LockGuard hold(channel.fastSamplesLock);
       if (!channel.fastLogEnabled) {
         cursor.started = false;
         continue;
       }
-      const uint32_t oldest = ring.OldestSequence();
-      const uint32_t next = ring.NextSequence();
+      const uint32_t oldest = channel.fastSamples.OldestSequence();
+      const uint32_t next = channel.fastSamples.NextSequence();
       if (!cursor.started) {
         // Viewers get what is sampled from now on; the ring's past is the direct path's.
         cursor = FastCursor{true, next};
@@ -205,7 +208,8 @@ void Publisher::PublishFast() {
       if (!SequenceAtOrAfter(first, oldest) || !SequenceAtOrAfter(next, first)) first = oldest;
       const uint32_t count = next - first;
       batch.reserve(count);
-      for (uint32_t i = 0; i < count; ++i) batch.push_back(ring.FromOldest(first - oldest + i));
+      for (uint32_t i = 0; i < count; ++i)
+        batch.push_back(channel.fastSamples.FromOldest(first - oldest + i));
       cursor.next = next;
     }
     // Published after the lock is released: the broker's pace never reaches the sampler.
@@ -226,7 +230,7 @@ void Publisher::PublishValues() {
   for (const LiveChannel& live : channels_) {
     if (!live.readable) continue;
     DeviceChannel& channel = registry_.Channel(live.number - 1u);
-    std::unique_lock<PriorityInheritanceMutex> hold(ServerLock(), std::defer_lock);
+    UniqueLock<PriorityInheritanceMutex> hold(ServerLock(), std::defer_lock);
     // A burst or an operator's dialog holds the devices: this frame is skipped.
     if (!hold.try_lock_for(kValueLockWait)) return;
     values.push_back(LiveValue{live.number, channel.Read(0)});

@@ -21,11 +21,12 @@
 #include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 #include "publish/live_frames.h"
 #include "publish/mqtt_link.h"
 
@@ -109,10 +110,11 @@ class Publisher {
   std::string lastControl_;
   std::string lastRecordings_;
 
-  std::mutex stopLock_;  // guards stopping_ and finished_ for the waits
-  std::condition_variable stopWake_;
-  bool stopping_ = false;
-  bool finished_ = false;  // the thread has published "offline" and disconnected
+  Mutex stopLock_;  // for the waits on stopping_ and finished_
+  std::condition_variable_any stopWake_;
+  bool stopping_ GUARDED_BY(stopLock_) = false;
+  bool finished_ GUARDED_BY(stopLock_) =
+      false;  // the thread has published "offline" and disconnected
   std::thread thread_;
 };
 

@@ -6,19 +6,20 @@
 
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/lock_guard.h"
 #include "platform/operator_report.h"
 
 namespace orvexa {
 
 void AuditLog::SetRotation(uint64_t maxBytes, int keptFiles) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   maxBytes_ = maxBytes;
   keptFiles_ = std::clamp(keptFiles, 1, kMaxKeptFiles);
   rotateAbove_ = maxBytes;
 }
 
 bool AuditLog::Open(const std::string& path) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   path_ = path;
   rotateAbove_ = maxBytes_;
   rotationFailureReported_ = false;
@@ -28,7 +29,7 @@ bool AuditLog::Open(const std::string& path) {
 }
 
 void AuditLog::Close() {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   if (file_.IsOpen()) AppendKeptLocked();
   file_.Close();
   open_.store(false);
@@ -74,7 +75,7 @@ void AuditLog::WriteV(const char* format, va_list args) {
   if (!IsOpen()) return;
   // Format outside the lock; the lock covers only the writes of finished lines.
   const std::string line = FormatLine(format, args);
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   if (!file_.IsOpen()) return;
   AppendKeptLocked();
   AppendLocked(line);
@@ -86,19 +87,19 @@ void AuditLog::WriteLater(const char* format, ...) {
   va_start(args, format);
   std::string line = FormatLine(format, args);
   va_end(args);
-  std::lock_guard<PriorityInheritanceMutex> guard(keptLock_);
+  LockGuard guard(keptLock_);
   kept_.push_back(std::move(line));
 }
 
 void AuditLog::Flush() {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   if (file_.IsOpen()) AppendKeptLocked();
 }
 
 void AuditLog::AppendKeptLocked() {
   std::vector<std::string> lines;
   {
-    std::lock_guard<PriorityInheritanceMutex> guard(keptLock_);
+    LockGuard guard(keptLock_);
     lines.swap(kept_);
   }
   for (const std::string& line : lines) AppendLocked(line);

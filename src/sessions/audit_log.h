@@ -26,12 +26,13 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/append_file.h"
+#include "platform/mutex.h"
 #include "platform/priority_inheritance_mutex.h"
+#include "platform/thread_annotations.h"
 
 namespace orvexa {
 
@@ -69,30 +70,31 @@ class AuditLog {
 
  private:
   // "<path>.<index>": the old file `index` rotations back.
-  std::string OldFileName(int index) const;
+  std::string OldFileName(int index) const REQUIRES(lock_);
   // Moves the full file aside and opens a new one; on failure the current file stays
-  // open and in use. Called with lock_ held.
-  void Rotate();
+  // open and in use.
+  void Rotate() REQUIRES(lock_);
   // A rotation failed: say so the first time, try again after another maxBytes_.
-  void RotationFailed(const std::string& why);
+  void RotationFailed(const std::string& why) REQUIRES(lock_);
   // "(time) text\n" of a line written now.
   static std::string FormatLine(const char* format, va_list args);
-  // Appends one finished line, rotating first when it would pass the limit. lock_ held.
-  void AppendLocked(const std::string& line);
-  // Appends the lines kept by WriteLater. lock_ held.
-  void AppendKeptLocked();
+  // Appends one finished line, rotating first when it would pass the limit.
+  void AppendLocked(const std::string& line) REQUIRES(lock_);
+  // Appends the lines kept by WriteLater.
+  void AppendKeptLocked() REQUIRES(lock_);
 
   std::atomic<bool> open_{false};  // file_.IsOpen(), for IsOpen without lock_
-  mutable std::mutex lock_;        // guards everything below
-  AppendFile file_;
-  std::string path_;
-  uint64_t maxBytes_ = 0;
-  int keptFiles_ = 1;
-  uint64_t rotateAbove_ = 0;  // the size a line may not take the file past
-  bool rotationFailureReported_ = false;
+  mutable Mutex lock_;
+  AppendFile file_ GUARDED_BY(lock_);
+  std::string path_ GUARDED_BY(lock_);
+  uint64_t maxBytes_ GUARDED_BY(lock_) = 0;
+  int keptFiles_ GUARDED_BY(lock_) = 1;
+  uint64_t rotateAbove_ GUARDED_BY(lock_) = 0;  // the size a line may not take the file past
+  bool rotationFailureReported_ GUARDED_BY(lock_) = false;
 
-  PriorityInheritanceMutex keptLock_;  // guards kept_ alone; taken under ServerLock
-  std::vector<std::string> kept_;      // WriteLater's lines, oldest first
+  // Taken under ServerLock, and under lock_ when the kept lines are written out.
+  PriorityInheritanceMutex keptLock_ ACQUIRED_AFTER(lock_);
+  std::vector<std::string> kept_ GUARDED_BY(keptLock_);  // WriteLater's lines, oldest first
 };
 
 }  // namespace orvexa

@@ -4,6 +4,9 @@
 #include <ctime>
 #include <thread>
 
+#include "platform/lock_guard.h"
+#include "platform/mutex.h"
+#include "platform/unique_lock.h"
 #include "plugin_api/ldp_plugin.h"
 #include "sessions/audit_log.h"
 
@@ -19,7 +22,7 @@ int64_t UserTable::Now() const {
 void UserTable::ApplySettings(const UserTableSettings& settings) {
   bool controlRuleChanged;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     controlRuleChanged = settings_.limitMultipleControl != settings.limitMultipleControl;
     settings_ = settings;
     expirationDelay_.store(settings.expirationDelay);
@@ -30,7 +33,7 @@ void UserTable::ApplySettings(const UserTableSettings& settings) {
 }
 
 UserTableSettings UserTable::Settings() {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   return settings_;
 }
 
@@ -59,7 +62,7 @@ bool UserTable::IsInControlLocked(ConnectionSocket* socketRef) const {
 }
 
 bool UserTable::IsInControl(ConnectionSocket* socketRef) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   return IsInControlLocked(socketRef);
 }
 
@@ -71,7 +74,7 @@ size_t UserTable::CountActiveLocked() const {
 }
 
 size_t UserTable::Count() {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   return entries_.size();
 }
 
@@ -84,7 +87,7 @@ uint32_t UserTable::AddUser(uint32_t account, const IpAddress& address, Connecti
                             bool observer, bool forwarded, const UserBooking& booking) {
   uint32_t id;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     id = nextId_++;
     UserEntry entry;
     entry.id = id;
@@ -108,7 +111,7 @@ uint32_t UserTable::AddUser(uint32_t account, const IpAddress& address, Connecti
 template <typename Match>
 void UserTable::RemoveMatching(Match match) {
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     for (auto it = entries_.begin(); it != entries_.end();) {
       if (!match(*it)) {
         ++it;
@@ -144,7 +147,7 @@ void UserTable::RemoveBySocket(ConnectionSocket* socketRef) {
 
 bool UserTable::RemoveAll(std::optional<std::chrono::milliseconds> wait) {
   {
-    std::unique_lock<std::mutex> guard(lock_, std::defer_lock);
+    UniqueLock<Mutex> guard(lock_, std::defer_lock);
     if (!wait) {
       guard.lock();
     } else {
@@ -178,7 +181,7 @@ void UserTable::EndBookingLocked(UserEntry& e) {
 }
 
 void UserTable::EndBooking(ConnectionSocket* socketRef) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   auto it = FindLocked(socketRef);
   if (it != entries_.end()) EndBookingLocked(*it);
 }
@@ -199,7 +202,7 @@ uint32_t UserTable::WaitingTimeLocked(Entries::const_iterator entry, int64_t now
 }
 
 int32_t UserTable::QueueInfo(ConnectionSocket* socketRef, uint32_t* time) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   auto it = FindLocked(socketRef);
   if (it == entries_.end()) {
     *time = 0;
@@ -230,7 +233,7 @@ int32_t UserTable::QueueInfo(ConnectionSocket* socketRef, uint32_t* time) {
 }
 
 std::vector<IpAddress> UserTable::ActiveAddresses() {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   std::vector<IpAddress> addresses;
   for (const auto& e : entries_)
     if (!e.observer) addresses.push_back(e.address);
@@ -251,7 +254,7 @@ void UserTable::MaintenancePass(bool windowClosing) {
   if (kick != 0) RemoveById(kick);
   if (windowClosing) return;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     int64_t now = Now();
     for (auto& e : entries_) {
       if (e.bookingEnd != 0 && e.bookingEnd <= now) EndBookingLocked(e);
@@ -286,12 +289,12 @@ ClientRows UserTable::SnapshotLocked() {
 }
 
 ClientRows UserTable::Rows() {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   return SnapshotLocked();
 }
 
 void UserTable::SetRowsListener(RowsListener listener) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   rowsListener_ = std::move(listener);
 }
 
@@ -299,7 +302,7 @@ void UserTable::RefreshRows() {
   ClientRows snapshot;
   RowsListener listener;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    LockGuard guard(lock_);
     if (!rowsListener_) return;
     listener = rowsListener_;
     snapshot = SnapshotLocked();

@@ -20,10 +20,12 @@
 #include <cstdint>
 #include <functional>
 #include <list>
-#include <mutex>
 #include <optional>
 #include <vector>
 
+#include "base/server_lock.h"
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 #include "sessions/user_entry.h"
 
 namespace orvexa {
@@ -86,8 +88,8 @@ class UserTable {
   // Restarts the idle time-out of the connection (every request: no table lock).
   void Touch(ConnectionSocket* socketRef);
   bool IsInControl(ConnectionSocket* socketRef);
-  // The same with the table lock already held by the caller (Lock()).
-  bool IsInControlLocked(ConnectionSocket* socketRef) const;
+  // The same with the table lock already held (Lock()).
+  bool IsInControlLocked(ConnectionSocket* socketRef) const REQUIRES(lock_);
   // -1 not registered; 0 in control or no limit; 1 waiting. *time in seconds, kNoLimit
   // for no limit.
   int32_t QueueInfo(ConnectionSocket* socketRef, uint32_t* time);
@@ -112,40 +114,41 @@ class UserTable {
   // listener must not wait for another thread (it posts to the main loop).
   void SetRowsListener(RowsListener listener);
 
-  std::mutex& Lock() { return lock_; }
+  Mutex& Lock() RETURN_CAPABILITY(lock_) { return lock_; }
 
  private:
   using Entries = std::list<UserEntry>;
 
   int64_t Now() const;
-  Entries::iterator FindLocked(ConnectionSocket* socketRef);
-  bool IsInControlLocked(Entries::const_iterator entry) const;
-  bool HasNonObserverBeforeLocked(Entries::const_iterator entry) const;
-  size_t CountActiveLocked() const;
-  uint32_t WaitingTimeLocked(Entries::const_iterator entry, int64_t now) const;
-  void ControlChangedLocked();
+  Entries::iterator FindLocked(ConnectionSocket* socketRef) REQUIRES(lock_);
+  bool IsInControlLocked(Entries::const_iterator entry) const REQUIRES(lock_);
+  bool HasNonObserverBeforeLocked(Entries::const_iterator entry) const REQUIRES(lock_);
+  size_t CountActiveLocked() const REQUIRES(lock_);
+  uint32_t WaitingTimeLocked(Entries::const_iterator entry, int64_t now) const REQUIRES(lock_);
+  void ControlChangedLocked() REQUIRES(lock_);
   // Removes the entries matching `match`; follows the control rules of a removal.
   template <typename Match>
   void RemoveMatching(Match match);
-  ClientRows SnapshotLocked();
-  void EndBookingLocked(UserEntry& entry);
+  ClientRows SnapshotLocked() REQUIRES(lock_);
+  void EndBookingLocked(UserEntry& entry) REQUIRES(lock_);
   void RefreshRows();
 
   AuditLog* audit_;
   Broadcast broadcast_;
   Clock clock_;
 
-  std::mutex lock_;  // guards everything below
-  UserTableSettings settings_;
-  Entries entries_;
-  uint32_t nextId_ = kFirstId;
+  // The outermost lock: a controller's write holds it around ServerLock.
+  Mutex lock_ ACQUIRED_BEFORE(ServerLock());
+  UserTableSettings settings_ GUARDED_BY(lock_);
+  Entries entries_ GUARDED_BY(lock_);
+  uint32_t nextId_ GUARDED_BY(lock_) = kFirstId;
   std::atomic<int32_t> expirationDelay_{60};  // copy of settings_ for Touch
-  int64_t controlDeadline_ = 0;
+  int64_t controlDeadline_ GUARDED_BY(lock_) = 0;
   // Copies for the lock-free readers; written under the table lock.
   std::atomic<size_t> entryCount_{0};
   std::atomic<uint32_t> pendingKick_{0};
-  uint64_t generation_ = 0;
-  RowsListener rowsListener_;
+  uint64_t generation_ GUARDED_BY(lock_) = 0;
+  RowsListener rowsListener_ GUARDED_BY(lock_);
 };
 
 }  // namespace orvexa

@@ -4,6 +4,8 @@
 #include <limits>
 #include <thread>
 
+#include "platform/lock_guard.h"
+
 namespace orvexa {
 namespace {
 
@@ -14,7 +16,7 @@ constexpr ConnectionTracker::Address kLocalProxy(127, 0, 0, 1);
 }  // namespace
 
 std::optional<uint32_t> ConnectionTracker::Admit(uint32_t maxClients) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   if (activeClientCount_ >= maxClients) return std::nullopt;
   ++activeClientCount_;
   ++runningWorkers_;
@@ -23,7 +25,7 @@ std::optional<uint32_t> ConnectionTracker::Admit(uint32_t maxClients) {
 
 std::optional<uint32_t> ConnectionTracker::Admit(uint32_t maxClients, SocketHandle handle,
                                                  const Address& address) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   if (activeClientCount_ >= maxClients) return std::nullopt;
   const bool counted = address != kLocalProxy;
   if (counted && OpeningFromLocked(address) >= maxOpening_.load()) return std::nullopt;
@@ -35,28 +37,28 @@ std::optional<uint32_t> ConnectionTracker::Admit(uint32_t maxClients, SocketHand
 }
 
 void ConnectionTracker::FreePlace() {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   if (activeClientCount_ > 0) --activeClientCount_;
 }
 
 void ConnectionTracker::Leave(bool placeFreed) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   if (!placeFreed && activeClientCount_ > 0) --activeClientCount_;
   if (runningWorkers_ > 0) --runningWorkers_;
 }
 
 uint32_t ConnectionTracker::RunningCount() {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   return runningWorkers_;
 }
 
 uint32_t ConnectionTracker::ActiveCount() {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   return activeClientCount_;
 }
 
 uint32_t ConnectionTracker::LastSerial() {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   return connectionSerial_;
 }
 
@@ -68,7 +70,7 @@ uint32_t ConnectionTracker::OpeningFromLocked(const Address& address) const {
 }
 
 void ConnectionTracker::Track(ConnectionSocket* socket, int64_t deadlineMs) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   for (Live& l : live_) {
     if (l.socket == nullptr && l.handle == socket->handle) {
       l.socket = socket;
@@ -80,7 +82,7 @@ void ConnectionTracker::Track(ConnectionSocket* socket, int64_t deadlineMs) {
 }
 
 bool ConnectionTracker::Readdress(ConnectionSocket* socket, const Address& address) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   auto it = std::find_if(live_.begin(), live_.end(),
                          [socket](const Live& l) { return l.socket == socket; });
   if (it == live_.end() || !it->opening || (it->counted && it->address == address)) return true;
@@ -91,33 +93,33 @@ bool ConnectionTracker::Readdress(ConnectionSocket* socket, const Address& addre
 }
 
 void ConnectionTracker::MarkOpened(ConnectionSocket* socket) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   for (auto& l : live_)
     if (l.socket == socket) l.opening = false;
 }
 
 void ConnectionTracker::Untrack(ConnectionSocket* socket) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   live_.erase(std::remove_if(live_.begin(), live_.end(),
                              [socket](const Live& l) { return l.socket == socket; }),
               live_.end());
 }
 
 void ConnectionTracker::Untrack(SocketHandle handle) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   live_.erase(std::remove_if(live_.begin(), live_.end(),
                              [handle](const Live& l) { return l.handle == handle; }),
               live_.end());
 }
 
 void ConnectionTracker::ShutdownAll() {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   // The handles stay valid: a worker leaves the set before it closes its socket.
   for (auto& l : live_) ShutdownSocket(l.handle);
 }
 
 int ConnectionTracker::ExpireUnopened(int64_t nowMs) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   int count = 0;
   for (auto& l : live_) {
     if (!l.opening || l.deadlineMs > nowMs) continue;

@@ -19,10 +19,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <vector>
 
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 #include "transport/connection_socket.h"
 #include "transport/host_address.h"
 
@@ -93,13 +94,13 @@ class ConnectionTracker {
     bool opening;  // handshake and Hello not finished, deadline not passed
   };
 
-  uint32_t OpeningFromLocked(const Address& address) const;
+  uint32_t OpeningFromLocked(const Address& address) const REQUIRES(lock_);
 
-  std::mutex lock_;  // the admission lock: guards everything below
-  uint32_t activeClientCount_ = 0;  // places taken
-  uint32_t runningWorkers_ = 0;     // admitted, last step not yet taken
-  uint32_t connectionSerial_ = 0;
-  std::vector<Live> live_;
+  Mutex lock_;  // the admission lock
+  uint32_t activeClientCount_ GUARDED_BY(lock_) = 0;  // places taken
+  uint32_t runningWorkers_ GUARDED_BY(lock_) = 0;     // admitted, last step not yet taken
+  uint32_t connectionSerial_ GUARDED_BY(lock_) = 0;
+  std::vector<Live> live_ GUARDED_BY(lock_);
 
   std::atomic<uint32_t> maxOpening_{8};
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/lock_guard.h"
+
 namespace orvexa {
 
 size_t HelloFailureBound::AddressHash::operator()(const Address& address) const {
@@ -18,14 +20,14 @@ HelloFailureBound::Address HelloFailureBound::KeyOf(const Address& address) {
 }
 
 bool HelloFailureBound::IsBlocked(const Address& address, int64_t nowMs) {
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   auto it = entries_.find(KeyOf(address));
   return it != entries_.end() && it->second.blockedUntilMs > nowMs;
 }
 
 bool HelloFailureBound::RecordFailure(const Address& address, int64_t nowMs) {
   const Address key = KeyOf(address);
-  std::lock_guard<std::mutex> guard(lock_);
+  LockGuard guard(lock_);
   auto it = entries_.find(key);
   if (it == entries_.end()) {
     MakeRoomLocked(nowMs);

@@ -17,9 +17,10 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <unordered_map>
 
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 #include "transport/host_address.h"
 
 namespace orvexa {
@@ -51,11 +52,11 @@ class HelloFailureBound {
 
   // The table's key: IPv4 as it is, IPv6 cut to its /64 network.
   static Address KeyOf(const Address& address);
-  // Makes room for one more entry (lock_ held).
-  void MakeRoomLocked(int64_t nowMs);
+  // Makes room for one more entry.
+  void MakeRoomLocked(int64_t nowMs) REQUIRES(lock_);
 
-  std::mutex lock_;  // guards entries_
-  std::unordered_map<Address, Entry, AddressHash> entries_;
+  Mutex lock_;
+  std::unordered_map<Address, Entry, AddressHash> entries_ GUARDED_BY(lock_);
 };
 
 }  // namespace orvexa

@@ -234,7 +234,7 @@ TEST(UserTableTest, ClockAndAcceptCallsNeverWaitForTheTableLock) {
   Fixture f(Limited());
   FakeConnection a;
   uint32_t id = f.Add(a);
-  std::unique_lock<std::mutex> held(f.table.Lock());  // a worker's check-and-write
+  std::unique_lock<Mutex> held(f.table.Lock());  // a worker's check-and-write
   auto calls = std::async(std::launch::async, [&] {
     f.table.NotifyPresence();
     f.table.RequestKick(id);
