@@ -219,6 +219,11 @@ TEST(AdmissionTest, OutOfDescriptorsTheNextConnectionIsRefusedAndServingGoesOn) 
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
   RunningServer server({"/maxclient", "200"});
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &original), 0);
+  // One connection ends while descriptors are free: the undefined-behaviour sanitizer
+  // checks the type of the first exception that ends a connection, and its check opens a
+  // pipe, which a server out of descriptors cannot.
+  server.Connect(Transport::kTcp).reset();
+  ASSERT_TRUE(server.WaitForAudit("connection closed"));
 
   std::vector<std::unique_ptr<client::ProtocolClient>> clients;
   bool refused = false;
@@ -239,7 +244,7 @@ TEST(AdmissionTest, OutOfDescriptorsTheNextConnectionIsRefusedAndServingGoesOn) 
   ASSERT_GT(clients.size(), 5u);
   EXPECT_EQ(clients.front()->ReadValue(1).first, 21.5f);
   clients.resize(clients.size() - 5);
-  EXPECT_TRUE(server.WaitForAudit("connection closed", 5));
+  EXPECT_TRUE(server.WaitForAudit("connection closed", 6));
   auto fresh = server.Connect(Transport::kWebSocket);
   EXPECT_EQ(fresh->ReadValue(1).first, 21.5f);
 }
