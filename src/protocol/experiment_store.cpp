@@ -111,12 +111,8 @@ size_t ExperimentStore::Count() const {
 
 std::vector<ExperimentStore::Summary> ExperimentStore::List(uint32_t ownerKey, uint32_t lowest,
                                                             uint32_t highest) const {
-  std::vector<Summary> listed;
-  Hold hold(ExperimentLock());
-  for (const auto& [id, e] : experiments_) {
-    if (e->ownerKey != ownerKey || id < lowest || (highest != 0 && id > highest)) continue;
-    listed.push_back({id, e->recording, e->startTime, e->stopTime, e->clientAddress});
-  }
+  std::vector<Summary> listed = ListAll(lowest, highest);
+  std::erase_if(listed, [ownerKey](const Summary& e) { return e.ownerKey != ownerKey; });
   return listed;
 }
 
