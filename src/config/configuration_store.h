@@ -2,8 +2,9 @@
 // OrvexaConfig section, the start directory where orvexa.cfg is read and saved, and the
 // /config flag (start from defaults, hand plug-ins no stored section).
 //
-// Owned by the application for the whole run. Touched on the main thread; Save runs
-// with ServerLock held by its caller (shutdown, logging-settings save).
+// Owned by the application for the whole run. Touched on the main thread; Save only reads
+// the tree, so the logging-settings save writes the file after releasing ServerLock (the
+// fsync waits for the disk); the shutdown save holds it.
 #pragma once
 
 #include <string>

@@ -1,6 +1,6 @@
 // The wire form of history samples in a ReadHistory reply: per record the u32 time and
 // the f32 value / 256, big-endian. Called by the history request on client worker
-// threads while it walks the selected records (ServerLock held); no state of its own.
+// threads while it walks the selected records (under the log's own lock); no state of its own.
 #pragma once
 
 #include <cstddef>
