@@ -11,7 +11,8 @@
 //     (table and index); then the same after the days are packed per channel-hour, and
 //     the day as its 24 hour arrays (targets: 5 ms, 10 bytes a sample). Each read gives
 //     its round trip and the server's execution alone, and the round trip with binary
-//     results through libpq (every value decoded), against libpqxx's text results.
+//     results through libpq (every value decoded), against libpqxx's text results; and
+//     the day through orvexa.archive.history in Python.
 //  4. Lag: the archiver following 1000 channels logged once a second (a stand-in lab
 //     server, see LabStandIn) for S seconds (default 60); for every record, the time its
 //     cursor's commit was seen minus the record's time (target: p99 15 s).
@@ -187,6 +188,28 @@ void PrintQuery(const char* what, const QueryTime& q, const char* target) {
       target);
 }
 
+// orvexa.archive.history in Python over the channel-day (what `orvexa-cli archive`
+// reads), best of 5, printed by the script itself.
+void PythonHistory(const orvexa::test::TempDir& dir, const std::string& connection, uint32_t day,
+                   const char* what) {
+  const std::string script = dir.File("history.py");
+  std::ofstream(script) << "import sys, time\n"
+                           "from orvexa import archive\n"
+                           "day, best = int(sys.argv[1]), 1e9\n"
+                           "for i in range(5):\n"
+                           "    t = time.perf_counter()\n"
+                           "    n = len(archive.history('bench', 'ingest', day, day + 86400, "
+                           "sys.argv[2]))\n"
+                           "    best = min(best, time.perf_counter() - t)\n"
+                           "print('%s, orvexa.archive.history in Python: %d records, %.1f ms "
+                           "(best of 5)' % (sys.argv[3], n, best * 1000))\n";
+  std::fflush(stdout);
+  const std::string command = "PYTHONPATH='" + std::string(ORVEXA_SOURCE_DIR) +
+                              "/clients/python' /usr/bin/python3 '" + script + "' " +
+                              std::to_string(day) + " '" + connection + "' '" + what + "'";
+  if (std::system(command.c_str()) != 0) std::printf("%s: the Python history failed\n", what);
+}
+
 LogRecords Records(uint32_t first, size_t n) {
   LogRecords out(n);
   for (size_t i = 0; i < n; ++i)
@@ -260,6 +283,7 @@ int main(int argc, char** argv) {
     PrintQuery("channel-day from rows, view", BestOf10(c, binary.get(), view, day), "target 20 ms");
     PrintQuery("channel-day from rows, sample_between", BestOf10(c, binary.get(), between, day),
                "target 20 ms");
+    PythonHistory(dir, db.Connection(), (first / 86400 + 3) * 86400, "channel-day from rows");
     pqxx::read_transaction w(c);
     double bytes = w.exec1(
                         "SELECT sum(pg_total_relation_size(inhrelid)) FROM pg_inherits "
@@ -275,6 +299,7 @@ int main(int argc, char** argv) {
     PrintQuery("channel-day packed, view", BestOf10(c, binary.get(), view, day), "target 5 ms");
     PrintQuery("channel-day packed, sample_between", BestOf10(c, binary.get(), between, day),
                "target 5 ms");
+    PythonHistory(dir, db.Connection(), (first / 86400 + 3) * 86400, "channel-day packed");
     // The hours as they are stored (24 rows of arrays), as a plotting tool that knows
     // the packed form reads them.
     PrintQuery("channel-day packed, its hour arrays",

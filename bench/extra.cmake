@@ -40,5 +40,6 @@ if(TARGET archive_bench)
   target_sources(archive_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests/archive/postgres_cluster.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/archive/lab_stand_in.cpp)
   target_include_directories(archive_bench PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  target_compile_definitions(archive_bench PRIVATE ORVEXA_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   target_link_libraries(archive_bench PRIVATE orvexa_archive orvexa_test_support PkgConfig::PQ)
 endif()
