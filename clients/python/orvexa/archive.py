@@ -70,6 +70,8 @@ def history(lab, channel_id, start, end, conninfo=""):
                     for (chunk,) in cursor for t, raw in struct.iter_unpack(">qi", chunk)]
     except psycopg.Error as e:
         raise ArchiveUnavailable(f"the archive database: {' '.join(str(e).split())}") from e
+    except (struct.error, TypeError) as e:
+        raise ArchiveUnavailable("the archive database sent records of the wrong size") from e
 
 
 def labs(conninfo=""):
