@@ -218,7 +218,7 @@ http {
     const publisherLine = /Live data: .*/.exec(server.out)?.[0] ?? 'no publisher summary';
 
     const latency = new Array(10001).fill(0);
-    let expected = 0, received = 0, connected = 0, generatorCpu = 0, errors = 0, closed = 0;
+    let expected = 0, received = 0, connected = 0, generatorCpu = 0, errors = 0, closed = 0, pending = 0;
     let firstError = '';
     const holds = [];
     for (const r of reports) {
@@ -229,13 +229,14 @@ http {
       generatorCpu += r.cpuSeconds;
       errors += r.errors;
       closed += r.closed;
+      pending += r.pending ?? 0;
       firstError ||= r.firstError ?? '';
       holds.push(...r.holds);
     }
     holds.sort((a, b) => a - b);
     const p99hold = holds.length ? holds[Math.floor(holds.length * 0.99) - 1] ?? holds.at(-1) : NaN;
     console.log(`fanout: ${viewers} viewers (${connected} connected at the end) over ${generators} ${node ? 'Node generators' : 'viewer swarms'}, ${seconds} s measured`);
-    if (errors || closed) console.log(`  viewers ended: ${errors} by an error (first: ${firstError || '-'}), ${closed} closed by the peer`);
+    if (errors || closed || pending) console.log(`  viewers not connected: ${errors} ended by an error (first: ${firstError || '-'}), ${closed} closed by the peer, ${pending} still waiting for the connection, the upgrade or CONNACK`);
     console.log(`  delivered: ${received}/${expected} samples (${((100 * received) / Math.max(1, expected)).toFixed(3)} %)`);
     console.log(`  latency from batch send: p50 ${percentile(latency, 0.5)} ms, p99 ${percentile(latency, 0.99)} ms (+ up to 50 ms batching for a batch's oldest sample)`);
     console.log(`  storm: ${holds.length} viewers held status+channels+values, p99 ${p99hold.toFixed(0)} ms after connecting`);
