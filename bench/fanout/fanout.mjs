@@ -12,7 +12,9 @@
 //    none (the ratio), the broker's CPU and memory, nginx's CPU, and what the generators
 //    cost.
 // Usage (bench/fanout/run.sh raises the descriptor limit first):
-//   node bench/fanout/fanout.mjs [--node] [viewers=2000] [seconds=60] [generators=2]
+//   node bench/fanout/fanout.mjs [--node] [--direct] [viewers=2000] [seconds=60] [generators=2]
+// --direct connects the viewers to the broker's WebSocket listener without nginx, to tell
+// nginx's share of the cost from the broker's.
 // With --outage [seconds=60]: the broker stopped that long while the server samples the
 // sine at 3999 Hz and publishes it. Prints the sampler's rate during the outage against the
 // same stretch just before with the broker up (from the
@@ -89,8 +91,8 @@ if (process.argv[2] === '--generator') {
 } else if (process.argv[2] === '--outage') {
   await outage(Number(process.argv[3] ?? 60));
 } else {
-  const node = process.argv.includes('--node');
-  await main(process.argv.slice(2).filter((a) => a !== '--node'), node);
+  const flags = new Set(process.argv.filter((a) => a.startsWith('--')));
+  await main(process.argv.slice(2).filter((a) => !a.startsWith('--')), flags.has('--node'), flags.has('--direct'));
 }
 
 function percentile(histogram, p) {
@@ -141,7 +143,7 @@ function generator(command, args) {
   return { proc, next, send: (line) => proc.stdin.write(`${line}\n`) };
 }
 
-async function main([viewersArg, secondsArg, generatorsArg], node) {
+async function main([viewersArg, secondsArg, generatorsArg], node, direct) {
   const viewers = Number(viewersArg ?? 2000);
   const seconds = Number(secondsArg ?? 60);
   const generators = Number(generatorsArg ?? 2);
@@ -197,7 +199,8 @@ http {
     const per = Math.ceil(viewers / generators);
     const gens = [];
     for (let g = 0; g < generators; g++) {
-      const [url, count] = [`ws://127.0.0.1:${web}/mqtt`, String(Math.min(per, viewers - g * per))];
+      const url = `ws://127.0.0.1:${direct ? ws : web}/mqtt`;
+      const count = String(Math.min(per, viewers - g * per));
       const gen = node ? generator(process.execPath, [new URL(import.meta.url).pathname, '--generator', url, count, '10000'])
         : generator(swarm, [url, LAB, count, '10000']);
       children.push(gen.proc);
@@ -235,7 +238,7 @@ http {
     }
     holds.sort((a, b) => a - b);
     const p99hold = holds.length ? holds[Math.floor(holds.length * 0.99) - 1] ?? holds.at(-1) : NaN;
-    console.log(`fanout: ${viewers} viewers (${connected} connected at the end) over ${generators} ${node ? 'Node generators' : 'viewer swarms'}, ${seconds} s measured`);
+    console.log(`fanout: ${viewers} viewers (${connected} connected at the end) over ${generators} ${node ? 'Node generators' : 'viewer swarms'}${direct ? ' straight to the broker' : ''}, ${seconds} s measured`);
     if (errors || closed || pending) console.log(`  viewers not connected: ${errors} ended by an error (first: ${firstError || '-'}), ${closed} closed by the peer, ${pending} still waiting for the connection, the upgrade or CONNACK`);
     console.log(`  delivered: ${received}/${expected} samples (${((100 * received) / Math.max(1, expected)).toFixed(3)} %)`);
     console.log(`  latency from batch send: p50 ${percentile(latency, 0.5)} ms, p99 ${percentile(latency, 0.99)} ms (+ up to 50 ms batching for a batch's oldest sample)`);
