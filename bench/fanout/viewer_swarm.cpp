@@ -60,46 +60,34 @@ struct Viewer {
   std::string in;       // socket bytes not yet parsed: the HTTP response, then frames
   std::string mqtt;     // WebSocket payload not yet parsed into MQTT packets
   std::string out;      // bytes the socket has not taken yet
-  bool wantOut = false;
-  uint8_t retained = 0;  // bits: status, channels, values
-  bool held = false;
-  bool counting = false;
-  uint32_t first = 0;
-  uint32_t last = 0;
+  bool wantOut = false, held = false, counting = false;
+  uint8_t retained = 0;          // bits: status, channels, values
+  uint32_t first = 0, last = 0;  // fast sequence numbers while measuring
   uint64_t received = 0;
 };
 
 struct Swarm {
   sockaddr_in address{};
-  std::string host;  // host:port for the Host header
-  std::string path;
-  std::string prefix;  // orvexa/v1/<lab>/
-  std::string fastLeaf;
-  double stormMs = 10000;
-  double tickMs = 5;
+  std::string host, path, prefix, fastLeaf;  // host:port, /mqtt, orvexa/v1/<lab>/, fast/<ID>
+  double stormMs = 10000, tickMs = 5;
   int epoll = -1;
   std::vector<Viewer> viewers;
   bool measuring = false;
   std::vector<uint64_t> latency = std::vector<uint64_t>(kLatencyBuckets);
   std::vector<double> holds;
-  uint64_t errors = 0;
-  uint64_t closed = 0;
+  uint64_t errors = 0, closed = 0;
   std::string firstError;
   uint32_t random = 0x9e3779b9;
 };
 
 Swarm swarm;
 
-double SteadyMs() {
-  return std::chrono::duration<double, std::milli>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+template <class Clock>
+double NowMs() {
+  return std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
 }
-
-double WallMs() {
-  return std::chrono::duration<double, std::milli>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
+double SteadyMs() {
+  return NowMs<std::chrono::steady_clock>();
 }
 
 uint32_t NextMask() {  // xorshift: masks need not be strong here, only present
@@ -114,16 +102,11 @@ uint32_t ReadU32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-void End(Viewer& v, State how = State::kEnded) {
-  if (v.fd >= 0) orvexa::CloseSocketDescriptor(v.fd);  // also leaves the epoll set
+void End(Viewer& v) {
+  orvexa::CloseSocketDescriptor(v.fd);  // also leaves the epoll set
   v.fd = -1;
-  v.state = how;
-  v.in.clear();
-  v.in.shrink_to_fit();
-  v.mqtt.clear();
-  v.mqtt.shrink_to_fit();
-  v.out.clear();
-  v.out.shrink_to_fit();
+  v.state = State::kEnded;
+  for (std::string* buffer : {&v.in, &v.mqtt, &v.out}) std::string().swap(*buffer);
 }
 
 bool Fail(Viewer& v, const std::string& why) {
@@ -147,7 +130,7 @@ bool Flush(Viewer& v) {
   while (sent < v.out.size()) {
     int error = 0;
     long n = orvexa::SendSome(v.fd, v.out.data() + sent, v.out.size() - sent, &error);
-    if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) break;
+    if (n < 0 && error == EAGAIN) break;
     if (n < 0) return Fail(v, ErrnoMessage("send", "", error));
     sent += static_cast<size_t>(n);
   }
@@ -224,7 +207,7 @@ bool OnFastBatch(Viewer& v, const uint8_t* p, size_t size) {
   if (n == 0) return true;
   double sentAt;
   std::memcpy(&sentAt, p + 8, 8);
-  double ms = WallMs() - sentAt * 1000;
+  double ms = NowMs<std::chrono::system_clock>() - sentAt * 1000;
   if (!(ms >= 0)) ms = 0;  // also NaN
   if (ms > kLatencyBuckets - 1) ms = kLatencyBuckets - 1;
   swarm.latency[static_cast<size_t>(std::lround(ms))] += n;
@@ -349,68 +332,52 @@ bool ReadUpgrade(Viewer& v) {
   return SendConnect(v) && ReadFrames(v);
 }
 
-void Start(Viewer& v) {
+// The viewers' steps return false once the viewer has ended.
+bool Start(Viewer& v) {
   v.startMs = SteadyMs();
   v.fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (v.fd < 0) {
-    Fail(v, ErrnoMessage("socket", "", errno));
-    return;
-  }
+  if (v.fd < 0) return Fail(v, ErrnoMessage("socket", "", errno));
   v.state = State::kConnecting;
-  if (connect(v.fd, reinterpret_cast<const sockaddr*>(&swarm.address), sizeof swarm.address) != 0 &&
-      errno != EINPROGRESS) {
-    Fail(v, ErrnoMessage("connect", swarm.host, errno));
-    return;
-  }
+  const auto* address = reinterpret_cast<const sockaddr*>(&swarm.address);
+  if (connect(v.fd, address, sizeof swarm.address) != 0 && errno != EINPROGRESS)
+    return Fail(v, ErrnoMessage("connect", swarm.host, errno));
   epoll_event event{};
   event.events = EPOLLIN | EPOLLOUT;
   event.data.u32 = static_cast<uint32_t>(&v - swarm.viewers.data());
   v.wantOut = true;
-  if (epoll_ctl(swarm.epoll, EPOLL_CTL_ADD, v.fd, &event) != 0)
-    Fail(v, ErrnoMessage("epoll_ctl", "", errno));
+  return epoll_ctl(swarm.epoll, EPOLL_CTL_ADD, v.fd, &event) == 0 ||
+         Fail(v, ErrnoMessage("epoll_ctl", "", errno));
 }
 
-void OnConnected(Viewer& v) {
+bool OnConnected(Viewer& v) {
   int error = 0;
   socklen_t size = sizeof error;
   getsockopt(v.fd, SOL_SOCKET, SO_ERROR, &error, &size);
-  if (error != 0) {
-    Fail(v, ErrnoMessage("connect", swarm.host, error));
-    return;
-  }
+  if (error != 0) return Fail(v, ErrnoMessage("connect", swarm.host, error));
   v.state = State::kUpgrading;
   v.out = "GET " + swarm.path + " HTTP/1.1\r\nHost: " + swarm.host +
           "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
           "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
           "Sec-WebSocket-Protocol: mqtt\r\n\r\n";
-  Flush(v);
+  return Flush(v);
 }
 
-void OnEvent(Viewer& v, uint32_t events) {
-  if (v.state == State::kConnecting) {
-    if (events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) OnConnected(v);
-    return;
-  }
-  if ((events & EPOLLOUT) && !Flush(v)) return;
-  if (!(events & (EPOLLIN | EPOLLERR | EPOLLHUP))) return;
+bool OnEvent(Viewer& v, uint32_t events) {
+  if (v.state == State::kConnecting)
+    return !(events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) || OnConnected(v);
+  if ((events & EPOLLOUT) && !Flush(v)) return false;
+  if (!(events & (EPOLLIN | EPOLLERR | EPOLLHUP))) return true;
   static char buffer[1 << 16];
   int error = 0;
   long n = orvexa::ReceiveSome(v.fd, buffer, sizeof buffer, &error);
-  if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) return;
-  if (n < 0) {
-    Fail(v, ErrnoMessage("recv", "", error));
-    return;
-  }
+  if (n < 0) return error == EAGAIN || Fail(v, ErrnoMessage("recv", "", error));
   if (n == 0) {
     ++swarm.closed;
     End(v);
-    return;
+    return false;
   }
   v.in.append(buffer, static_cast<size_t>(n));
-  if (v.state == State::kUpgrading)
-    ReadUpgrade(v);
-  else
-    ReadFrames(v);
+  return v.state == State::kUpgrading ? ReadUpgrade(v) : ReadFrames(v);
 }
 
 void Report() {
