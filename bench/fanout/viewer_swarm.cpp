@@ -115,14 +115,13 @@ bool Fail(Viewer& v, const std::string& why) {
   return false;
 }
 
-bool Watch(Viewer& v, bool wantOut) {
+bool Watch(Viewer& v, bool wantOut, int operation = EPOLL_CTL_MOD) {
   epoll_event event{};
   event.events = wantOut ? EPOLLIN | EPOLLOUT : EPOLLIN;
   event.data.u32 = static_cast<uint32_t>(&v - swarm.viewers.data());
-  if (epoll_ctl(swarm.epoll, EPOLL_CTL_MOD, v.fd, &event) != 0)
-    return Fail(v, ErrnoMessage("epoll_ctl", "", errno));
   v.wantOut = wantOut;
-  return true;
+  return epoll_ctl(swarm.epoll, operation, v.fd, &event) == 0 ||
+         Fail(v, ErrnoMessage("epoll_ctl", "", errno));
 }
 
 bool Flush(Viewer& v) {
@@ -341,12 +340,7 @@ bool Start(Viewer& v) {
   const auto* address = reinterpret_cast<const sockaddr*>(&swarm.address);
   if (connect(v.fd, address, sizeof swarm.address) != 0 && errno != EINPROGRESS)
     return Fail(v, ErrnoMessage("connect", swarm.host, errno));
-  epoll_event event{};
-  event.events = EPOLLIN | EPOLLOUT;
-  event.data.u32 = static_cast<uint32_t>(&v - swarm.viewers.data());
-  v.wantOut = true;
-  return epoll_ctl(swarm.epoll, EPOLL_CTL_ADD, v.fd, &event) == 0 ||
-         Fail(v, ErrnoMessage("epoll_ctl", "", errno));
+  return Watch(v, true, EPOLL_CTL_ADD);  // writable once connected
 }
 
 bool OnConnected(Viewer& v) {
