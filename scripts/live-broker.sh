@@ -45,4 +45,8 @@ if [ "$(id -u)" -eq 0 ]; then
   run_as=(runuser -u nobody --)
 fi
 echo "Live data: mqtt://127.0.0.1:$port as lab \"$lab\", browsers at /mqtt (log on standard error)"
-exec bash "$repo/scripts/beside-server.sh" "$server_pid" "${run_as[@]}" mosquitto -c "$dir/mosquitto.conf"
+# A descriptor per viewer: runuser (and many logins) start with a soft limit of 1024,
+# about 1000 viewers, beyond which the broker leaves connections hanging unanswered.
+raise_limit=(bash -c 'ulimit -n "$(ulimit -Hn)"; exec "$@"' broker)
+exec bash "$repo/scripts/beside-server.sh" "$server_pid" "${run_as[@]}" "${raise_limit[@]}" \
+  mosquitto -c "$dir/mosquitto.conf"

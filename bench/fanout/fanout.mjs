@@ -1,15 +1,20 @@
 // Live data for a class: the real server publishing to a private Mosquitto, viewers
 // connecting over WebSocket through nginx at /mqtt, spread over several load-generator
-// processes. Each viewer takes `values` and the 1 kHz `fast/Simulator_Sine`. Prints:
+// processes (build/bench/viewer_swarm, one epoll thread each; with --node, Node processes
+// on the `mqtt` package, which saturate long before the broker path does). Each viewer
+// takes `values` and the 1 kHz `fast/Simulator_Sine`. Prints:
 //  - samples delivered by sequence number (every viewer, every sample from its first to
 //    its last batch), and sample-to-viewer latency (receipt minus the batch's send time,
 //    plus up to one 50 ms batch period for its oldest sample);
 //  - the connect storm: time from each viewer's connect to holding the retained status,
 //    channels and values;
 //  - Orvexa's CPU, threads and descriptors with the viewers against the same stretch with
-//    none (the ratio), the broker's CPU and memory, and what the generators cost.
+//    none (the ratio), the broker's CPU and memory, nginx's CPU, and what the generators
+//    cost.
 // Usage (bench/fanout/run.sh raises the descriptor limit first):
-//   node bench/fanout/fanout.mjs [viewers=2000] [seconds=60] [generators=2]
+//   node bench/fanout/fanout.mjs [--node] [--direct] [viewers=2000] [seconds=60] [generators=2]
+// --direct connects the viewers to the broker's WebSocket listener without nginx, to tell
+// nginx's share of the cost from the broker's.
 // With --outage [seconds=60]: the broker stopped that long while the server samples the
 // sine at 3999 Hz and publishes it. A second server without a broker samples the same at
 // the same time: the machine's own figure for the sampler, so the publisher's cost shows
@@ -19,18 +24,19 @@
 // until a subscriber gets a new `values` frame, and the server's memory before, at its
 // highest during, and after the outage.
 //   node bench/fanout/fanout.mjs --outage [seconds=60]
-import { fork, spawn, execFileSync } from 'node:child_process';
+import { spawn, execFileSync } from 'node:child_process';
 import { createRequire } from 'node:module';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import readline from 'node:readline';
 import { REPO, freePort, serverConfig, serverFolder, startBroker, startServer, tempDir } from '../../clients/test/harness.mjs';
 
 const mqtt = createRequire(path.join(REPO, 'clients/package.json'))('mqtt');
 const LAB = 'bench';
 const TICKS = 100; // clock ticks per second in /proc/<pid>/stat (USER_HZ on Linux)
 
-// ---- generator process ---------------------------------------------------------------
+// ---- the Node generator (--node): the same line protocol as build/bench/viewer_swarm -----
 if (process.argv[2] === '--generator') {
   const [url, count, stormMs] = [process.argv[3], Number(process.argv[4]), Number(process.argv[5])];
   const prefix = `orvexa/v1/${LAB}/`;
@@ -66,11 +72,9 @@ if (process.argv[2] === '--generator') {
       });
     }, (stormMs * i) / count);
   }
-  process.on('message', (m) => {
-    if (m === 'measure') {
-      measuring = true;
-      return;
-    }
+  readline.createInterface({ input: process.stdin }).on('line', (line) => {
+    if (line === 'measure') measuring = true;
+    if (line !== 'stop') return;
     measuring = false;
     let expected = 0;
     let received = 0;
@@ -80,16 +84,17 @@ if (process.argv[2] === '--generator') {
       received += v.received;
     }
     const cpu = process.cpuUsage();
-    process.send({ connected: viewers.filter((v) => v.client.connected).length, expected, received,
-      latency: [...latency], holds, cpuSeconds: (cpu.user + cpu.system) / 1e6 });
+    console.log(JSON.stringify({ connected: viewers.filter((v) => v.client.connected).length, expected, received,
+      latency: [...latency], holds, errors: 0, closed: 0, cpuSeconds: (cpu.user + cpu.system) / 1e6 }));
     for (const v of viewers) v.client.end(true);
     setTimeout(() => process.exit(0), 500);
   });
-  process.send('ready');
+  console.log('ready');
 } else if (process.argv[2] === '--outage') {
   await outage(Number(process.argv[3] ?? 60));
 } else {
-  await main();
+  const flags = new Set(process.argv.filter((a) => a.startsWith('--')));
+  await main(process.argv.slice(2).filter((a) => !a.startsWith('--')), flags.has('--node'), flags.has('--direct'));
 }
 
 function percentile(histogram, p) {
@@ -128,10 +133,24 @@ async function until(what, check, ms) {
   }
 }
 
-async function main() {
-  const viewers = Number(process.argv[2] ?? 2000);
-  const seconds = Number(process.argv[3] ?? 60);
-  const generators = Number(process.argv[4] ?? 2);
+// A generator process speaking lines: "ready" first, then one JSON report after "stop".
+function generator(command, args) {
+  const proc = spawn(command, args, { stdio: ['pipe', 'pipe', 'inherit'] });
+  const lines = readline.createInterface({ input: proc.stdout })[Symbol.asyncIterator]();
+  const next = async () => {
+    const { value, done } = await lines.next();
+    if (done) throw new Error(`${path.basename(command)} ended without reporting`);
+    return value;
+  };
+  return { proc, next, send: (line) => proc.stdin.write(`${line}\n`) };
+}
+
+async function main([viewersArg, secondsArg, generatorsArg], node, direct) {
+  const viewers = Number(viewersArg ?? 2000);
+  const seconds = Number(secondsArg ?? 60);
+  const generators = Number(generatorsArg ?? 2);
+  const swarm = path.join(REPO, 'build/bench/viewer_swarm');
+  if (!node && !fs.existsSync(swarm)) throw new Error(`${swarm} is missing: bash scripts/build.sh`);
   const dir = tempDir('fanout');
   const children = [];
   let broker = null;
@@ -182,23 +201,30 @@ http {
     const per = Math.ceil(viewers / generators);
     const gens = [];
     for (let g = 0; g < generators; g++) {
-      const child = fork(new URL(import.meta.url).pathname,
-        ['--generator', `ws://127.0.0.1:${web}/mqtt`, String(Math.min(per, viewers - g * per)), '10000']);
-      children.push(child);
-      gens.push(child);
+      const url = `ws://127.0.0.1:${direct ? ws : web}/mqtt`;
+      const count = String(Math.min(per, viewers - g * per));
+      const gen = node ? generator(process.execPath, [new URL(import.meta.url).pathname, '--generator', url, count, '10000'])
+        : generator(swarm, [url, LAB, count, '10000']);
+      children.push(gen.proc);
+      gens.push(gen);
     }
-    await Promise.all(gens.map((c) => new Promise((r) => c.once('message', r))));
+    await Promise.all(gens.map((g) => g.next())); // "ready"
     await new Promise((r) => setTimeout(r, 12000)); // the storm, and a moment to settle
-    gens.forEach((c) => c.send('measure'));
-    const brokerBefore = processFigures(brokerPid);
+    gens.forEach((g) => g.send('measure'));
+    // Who is busy while measuring: the broker, nginx's workers, the generators.
+    const nginxWorkers = execFileSync('pgrep', ['-P', String(nginx.pid)]).toString().trim().split('\n').map(Number);
+    const cpuOf = (pids) => pids.reduce((sum, p) => sum + processFigures(p).cpu, 0);
+    const genPids = gens.map((g) => g.proc.pid);
+    const [brokerBefore, nginxBefore, genBefore] = [processFigures(brokerPid), cpuOf(nginxWorkers), cpuOf(genPids)];
     const loaded = await over(seconds, pid);
-    const brokerAfter = processFigures(brokerPid);
-    const reports = await Promise.all(gens.map((c) => new Promise((r) => { c.once('message', r); c.send('stop'); })));
+    const [brokerAfter, nginxAfter, genAfter] = [processFigures(brokerPid), cpuOf(nginxWorkers), cpuOf(genPids)];
+    const reports = await Promise.all(gens.map((g) => { g.send('stop'); return g.next().then(JSON.parse); }));
     await server.stop();
     const publisherLine = /Live data: .*/.exec(server.out)?.[0] ?? 'no publisher summary';
 
     const latency = new Array(10001).fill(0);
-    let expected = 0, received = 0, connected = 0, generatorCpu = 0;
+    let expected = 0, received = 0, connected = 0, generatorCpu = 0, errors = 0, closed = 0, pending = 0;
+    let firstError = '';
     const holds = [];
     for (const r of reports) {
       r.latency.forEach((n, ms) => (latency[ms] += n));
@@ -206,11 +232,16 @@ http {
       received += r.received;
       connected += r.connected;
       generatorCpu += r.cpuSeconds;
+      errors += r.errors;
+      closed += r.closed;
+      pending += r.pending ?? 0;
+      firstError ||= r.firstError ?? '';
       holds.push(...r.holds);
     }
     holds.sort((a, b) => a - b);
     const p99hold = holds.length ? holds[Math.floor(holds.length * 0.99) - 1] ?? holds.at(-1) : NaN;
-    console.log(`fanout: ${viewers} viewers (${connected} connected at the end) over ${generators} generators, ${seconds} s measured`);
+    console.log(`fanout: ${viewers} viewers (${connected} connected at the end) over ${generators} ${node ? 'Node generators' : 'viewer swarms'}${direct ? ' straight to the broker' : ''}, ${seconds} s measured`);
+    if (errors || closed || pending) console.log(`  viewers not connected: ${errors} ended by an error (first: ${firstError || '-'}), ${closed} closed by the peer, ${pending} still waiting for the connection, the upgrade or CONNACK`);
     console.log(`  delivered: ${received}/${expected} samples (${((100 * received) / Math.max(1, expected)).toFixed(3)} %)`);
     console.log(`  latency from batch send: p50 ${percentile(latency, 0.5)} ms, p99 ${percentile(latency, 0.99)} ms (+ up to 50 ms batching for a batch's oldest sample)`);
     console.log(`  storm: ${holds.length} viewers held status+channels+values, p99 ${p99hold.toFixed(0)} ms after connecting`);
@@ -218,7 +249,8 @@ http {
       `${loaded.core.toFixed(4)} core, ${loaded.threads} threads, ${loaded.fds} fds with them (CPU ratio ${(loaded.core / Math.max(idle.core, 1e-9)).toFixed(3)})`);
     console.log(`  broker: ${((brokerAfter.cpu - brokerBefore.cpu) / seconds).toFixed(3)} core, RSS ${brokerIdle.rssMb.toFixed(1)} -> ${brokerAfter.rssMb.toFixed(1)} MB`);
     console.log(`  server: ${publisherLine} (the whole run)`);
-    console.log(`  generators: ${generatorCpu.toFixed(1)} CPU seconds in all over their whole run (${generators} processes on ${os.cpus().length} cores)`);
+    console.log(`  nginx: ${((nginxAfter - nginxBefore) / seconds).toFixed(3)} core (${nginxWorkers.length} workers)`);
+    console.log(`  generators: ${((genAfter - genBefore) / seconds).toFixed(3)} core while measuring, ${generatorCpu.toFixed(1)} CPU seconds in all over their whole run (${generators} processes on ${os.cpus().length} cores)`);
   } finally {
     stopAll();
     await broker?.stop();

@@ -158,7 +158,11 @@ export async function startBroker({ tcpPort, wsPort, extra = '' }) {
     `listener ${tcpPort} 127.0.0.1\nlistener ${wsPort} 127.0.0.1\nprotocol websockets\n`);
   const asRoot = process.getuid?.() === 0;
   if (asRoot) execFileSync('chown', ['-R', 'nobody', dir]);
-  const broker = new Child(asRoot ? 'runuser' : 'mosquitto', [...(asRoot ? ['-u', 'nobody', '--', 'mosquitto'] : []), '-c', conf], {});
+  // runuser starts nobody with a soft limit of 1024 descriptors, about 1000 viewers:
+  // raised to the hard limit as the broker starts.
+  const broker = asRoot
+    ? new Child('runuser', ['-u', 'nobody', '--', 'sh', '-c', 'ulimit -n "$(ulimit -Hn)"; exec mosquitto -c "$1"', 'sh', conf], {})
+    : new Child('mosquitto', ['-c', conf], {});
   try {
     await until('the broker to accept connections', async () => {
       if (broker.done) throw new Error(`mosquitto ended: ${broker.err}`);
