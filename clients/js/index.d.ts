@@ -109,6 +109,12 @@ export interface ExperimentInfo {
   address: string;
 }
 
+/** An entry of listAllExperiments: whoever started it. */
+export interface ExperimentListing extends ExperimentInfo {
+  ownerKey: number;
+  burst: boolean;
+}
+
 export class OrvexaError extends Error {
   /** Name of the request that failed. */
   request: string;
@@ -141,6 +147,7 @@ export class OrvexaClient {
   stopRecording(): Promise<number | null>;
   readExperiment(id: number, entries: ExperimentEntry[]): Promise<ExperimentData[] | null>;
   listExperiments(ownerKey?: number, lowest?: number, highest?: number): Promise<ExperimentInfo[]>;
+  listAllExperiments(lowest?: number, highest?: number): Promise<ExperimentListing[]>;
   runBurst(name: string, duration: number): Promise<number>;
   isRecording(id: number): Promise<boolean>;
 

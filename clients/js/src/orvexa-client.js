@@ -212,6 +212,14 @@ export class OrvexaClient {
   listExperiments(ownerKey = 0, lowest = 0, highest = 0) {
     return this.#call('listExperiments', [ownerKey, lowest, highest]);
   }
+  /**
+   * Every experiment and burst the server holds with lowest <= id <= highest (highest 0:
+   * no upper bound), whoever started it, with its owner key and whether it is a burst.
+   * @returns {Promise<import('../index.js').ExperimentListing[]>}
+   */
+  listAllExperiments(lowest = 0, highest = 0) {
+    return this.#call('listAllExperiments', [lowest, highest]);
+  }
   /** @returns {Promise<number>} id of the experiment holding the burst */
   runBurst(name, duration) {
     return this.#call('runBurst', [name, duration]);

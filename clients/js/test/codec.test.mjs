@@ -147,6 +147,10 @@ test('requests and replies byte for byte, fragmented and batched', async () => {
     assert.deepEqual(await server.request(), [16, ...u32(5), ...u32(1), ...u32(0)]);
     server.frame([...u32(1), ...u32(7), 1, ...u32(100), ...u32(200), 10, 1, 2, 3]);
     assert.deepEqual(await reply, [{ id: 7, recording: true, startTime: 100, stopTime: 200, address: '10.1.2.3' }]);
+    reply = client.listAllExperiments(1, 0);
+    assert.deepEqual(await server.request(), [64, ...u32(1), ...u32(0)]);
+    server.frame([...u32(1), ...u32(7), 0, ...u32(100), ...u32(200), 10, 1, 2, 3, ...u32(5), 1]);
+    assert.deepEqual(await reply, [{ id: 7, recording: false, startTime: 100, stopTime: 200, address: '10.1.2.3', ownerKey: 5, burst: true }]);
     reply = client.runBurst('sweep', 250);
     assert.deepEqual(await server.request(), [17, ...str('sweep'), ...u32(250)]);
     server.frame(u32(3));

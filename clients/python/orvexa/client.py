@@ -257,6 +257,13 @@ class Client:
         request = _code(Request.LIST_EXPERIMENTS) + wire.U32.pack(owner_key) + wire.U32.pack(lowest) + wire.U32.pack(highest)
         return self._call(request, _decode_experiments)
 
+    def list_all_experiments(self, lowest=0, highest=0):
+        """ListAllExperiments (64): every experiment and burst held with lowest <= id <=
+        highest (highest 0: no upper bound), whoever started it, each with its owner key
+        and burst flag."""
+        request = _code(Request.LIST_ALL_EXPERIMENTS) + wire.U32.pack(lowest) + wire.U32.pack(highest)
+        return self._call(request, lambda read: _decode_experiments(read, with_owner=True))
+
     def is_recording(self, experiment_id):
         """IsRecording (18)."""
         return self._call(_code(Request.IS_RECORDING) + wire.U32.pack(experiment_id), _decode_bool)
@@ -398,15 +405,20 @@ def _decode_fast_timed(read):
     return FastSamples(samples, newest)
 
 
-def _decode_experiments(read):
+def _decode_experiments(read, with_owner=False):
     out = []
     for _ in range(_read_u32(read)):
         eid, recording, start, stop = _EXPERIMENT.unpack(read(13))
-        out.append(ExperimentInfo(eid, recording != 0, start, stop, address_text(read(4))))
+        entry = ExperimentInfo(eid, recording != 0, start, stop, address_text(read(4)))
+        if with_owner:
+            owner, burst = _OWNER_AND_BURST.unpack(read(5))
+            entry = entry._replace(owner_key=owner, burst=burst != 0)
+        out.append(entry)
     return out
 
 
 _EXPERIMENT = struct.Struct(">IBII")
+_OWNER_AND_BURST = struct.Struct(">IB")
 
 
 def _refusable(message):

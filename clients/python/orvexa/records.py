@@ -79,12 +79,15 @@ class FastSamples(NamedTuple):
 
 
 class ExperimentInfo(NamedTuple):
-    """One entry of ListExperiments."""
+    """One entry of ListExperiments; entries of ListAllExperiments also carry the
+    owner key and whether the experiment is a burst (None from ListExperiments)."""
     id: int
     recording: bool
     start_time: int
     stop_time: int
     client_address: str
+    owner_key: Optional[int] = None
+    burst: Optional[bool] = None
 
 
 class ExperimentSample(NamedTuple):

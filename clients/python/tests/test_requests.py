@@ -171,6 +171,8 @@ class RequestTests(unittest.TestCase):
                 listed = c.list_experiments(owner)
                 self.assertEqual([(e.id, e.recording, e.client_address) for e in listed], [(run.id, False, "127.0.0.1")])
                 self.assertLessEqual(listed[0].start_time, listed[0].stop_time)
+                self.assertEqual([(e.id, e.owner_key, e.burst) for e in c.list_all_experiments(run.id, run.id)],
+                                 [(run.id, owner, False)])
                 self.assertEqual(orvexa.Experiment.existing(c, run.id).channels, [1, 2])
                 with self.assertRaises(orvexa.Refused):
                     c.stop_recording()
@@ -199,6 +201,7 @@ class RequestTests(unittest.TestCase):
                 self.assertFalse(c.is_recording(run.id))
                 self.assertTrue(orvexa.Experiment.existing(c, run.id).is_burst)
                 self.assertIn(run.id, [e.id for e in c.list_experiments(0)])
+                self.assertIn((run.id, True), [(e.id, e.burst) for e in c.list_all_experiments()])
                 with self.assertRaises(orvexa.Refused):
                     c.run_burst("no such burst", 10)
                 self.assertTrue(c.closed)  # the server ends the connection on that
