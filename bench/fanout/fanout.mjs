@@ -12,9 +12,11 @@
 //    none (the ratio), the broker's CPU and memory, nginx's CPU, and what the generators
 //    cost.
 // Usage (bench/fanout/run.sh raises the descriptor limit first):
-//   node bench/fanout/fanout.mjs [--node] [--direct] [viewers=2000] [seconds=60] [generators=2]
+//   node bench/fanout/fanout.mjs [--node] [--direct] [--values=HZ] [viewers=2000] [seconds=60]
+//                                [generators=2]
 // --direct connects the viewers to the broker's WebSocket listener without nginx, to tell
-// nginx's share of the cost from the broker's.
+// nginx's share of the cost from the broker's; --values sets PublishValueRate (default 10,
+// the server's own default is 2).
 // With --outage [seconds=60]: the broker stopped that long while the server samples the
 // sine at 3999 Hz and publishes it. A second server without a broker samples the same at
 // the same time: the machine's own figure for the sampler, so the publisher's cost shows
@@ -94,7 +96,8 @@ if (process.argv[2] === '--generator') {
   await outage(Number(process.argv[3] ?? 60));
 } else {
   const flags = new Set(process.argv.filter((a) => a.startsWith('--')));
-  await main(process.argv.slice(2).filter((a) => !a.startsWith('--')), flags.has('--node'), flags.has('--direct'));
+  const valueRate = Number(/^--values=(\d+)$/.exec([...flags].find((f) => f.startsWith('--values=')) ?? '')?.[1] ?? 10);
+  await main(process.argv.slice(2).filter((a) => !a.startsWith('--')), flags.has('--node'), flags.has('--direct'), valueRate);
 }
 
 function percentile(histogram, p) {
@@ -145,7 +148,7 @@ function generator(command, args) {
   return { proc, next, send: (line) => proc.stdin.write(`${line}\n`) };
 }
 
-async function main([viewersArg, secondsArg, generatorsArg], node, direct) {
+async function main([viewersArg, secondsArg, generatorsArg], node, direct, valueRate) {
   const viewers = Number(viewersArg ?? 2000);
   const seconds = Number(secondsArg ?? 60);
   const generators = Number(generatorsArg ?? 2);
@@ -184,8 +187,8 @@ http {
 `);
     const nginx = spawn('nginx', ['-p', nginxDir, '-c', path.join(nginxDir, 'nginx.conf'), '-e', path.join(nginxDir, 'error.log'), '-g', 'daemon off;'], { stdio: 'ignore' });
     children.push(nginx);
-    // The server: the sine at 1 kHz, values at 10 Hz.
-    const config = serverConfig({ fastHz: 1000, broker: { port: tcp, labId: LAB, valueRate: 10 } });
+    // The server: the sine at 1 kHz, values at 10 Hz unless --values says otherwise.
+    const config = serverConfig({ fastHz: 1000, broker: { port: tcp, labId: LAB, valueRate } });
     const server = await startServer(serverFolder(path.join(dir, 'server'), config), serverPort);
     children.push(server.proc);
     await server.waitFor('Publishing live data');
@@ -240,7 +243,7 @@ http {
     }
     holds.sort((a, b) => a - b);
     const p99hold = holds.length ? holds[Math.floor(holds.length * 0.99) - 1] ?? holds.at(-1) : NaN;
-    console.log(`fanout: ${viewers} viewers (${connected} connected at the end) over ${generators} ${node ? 'Node generators' : 'viewer swarms'}${direct ? ' straight to the broker' : ''}, ${seconds} s measured`);
+    console.log(`fanout: ${viewers} viewers (${connected} connected at the end) over ${generators} ${node ? 'Node generators' : 'viewer swarms'}${direct ? ' straight to the broker' : ''}, values at ${valueRate} Hz, ${seconds} s measured`);
     if (errors || closed || pending) console.log(`  viewers not connected: ${errors} ended by an error (first: ${firstError || '-'}), ${closed} closed by the peer, ${pending} still waiting for the connection, the upgrade or CONNACK`);
     console.log(`  delivered: ${received}/${expected} samples (${((100 * received) / Math.max(1, expected)).toFixed(3)} %)`);
     console.log(`  latency from batch send: p50 ${percentile(latency, 0.5)} ms, p99 ${percentile(latency, 0.99)} ms (+ up to 50 ms batching for a batch's oldest sample)`);
