@@ -115,6 +115,17 @@ function processFigures(pid) {
   const status = fs.readFileSync(`/proc/${pid}/status`, 'utf8');
   return {
     cpu: (Number(stat[11]) + Number(stat[12])) / TICKS,
+    systemCpu: Number(stat[12]) / TICKS,
+    // The scheduler's own nanoseconds on a CPU, summed over the threads: finer than the
+    // ticks above, which charge whatever runs at a tick (on a kernel without IRQ time
+    // accounting, also the softirq work of other processes' loopback traffic).
+    threadRun: Object.fromEntries(fs.readdirSync(`/proc/${pid}/task`).map((tid) => {
+      try {
+        return [tid, Number(fs.readFileSync(`/proc/${pid}/task/${tid}/schedstat`, 'utf8').split(' ')[0]) / 1e9];
+      } catch {
+        return [tid, 0]; // a thread that ended meanwhile
+      }
+    })),
     threads: Number(/Threads:\s+(\d+)/.exec(status)[1]),
     rssMb: Number(/VmRSS:\s+(\d+)/.exec(status)[1]) / 1024,
     fds: fs.readdirSync(`/proc/${pid}/fd`).length,
@@ -125,7 +136,11 @@ async function over(seconds, pid) {
   const before = processFigures(pid);
   await new Promise((r) => setTimeout(r, seconds * 1000));
   const after = processFigures(pid);
-  return { core: (after.cpu - before.cpu) / seconds, threads: after.threads, fds: after.fds, rssMb: after.rssMb };
+  return { core: (after.cpu - before.cpu) / seconds, systemCore: (after.systemCpu - before.systemCpu) / seconds,
+    // Per thread, in the order they were started (main, housekeeping, sampler, publisher).
+    threadCores: Object.keys(after.threadRun).sort((a, b) => a - b)
+      .map((tid) => (after.threadRun[tid] - (before.threadRun[tid] ?? 0)) / seconds),
+    threads: after.threads, fds: after.fds, rssMb: after.rssMb };
 }
 
 async function until(what, check, ms) {
@@ -248,8 +263,10 @@ http {
     console.log(`  delivered: ${received}/${expected} samples (${((100 * received) / Math.max(1, expected)).toFixed(3)} %)`);
     console.log(`  latency from batch send: p50 ${percentile(latency, 0.5)} ms, p99 ${percentile(latency, 0.99)} ms (+ up to 50 ms batching for a batch's oldest sample)`);
     console.log(`  storm: ${holds.length} viewers held status+channels+values, p99 ${p99hold.toFixed(0)} ms after connecting`);
-    console.log(`  orvexa: ${idle.core.toFixed(4)} core, ${idle.threads} threads, ${idle.fds} fds without viewers; ` +
-      `${loaded.core.toFixed(4)} core, ${loaded.threads} threads, ${loaded.fds} fds with them (CPU ratio ${(loaded.core / Math.max(idle.core, 1e-9)).toFixed(3)})`);
+    console.log(`  orvexa: ${idle.core.toFixed(4)} core (${idle.systemCore.toFixed(4)} in the kernel), ${idle.threads} threads, ${idle.fds} fds without viewers; ` +
+      `${loaded.core.toFixed(4)} core (${loaded.systemCore.toFixed(4)} in the kernel), ${loaded.threads} threads, ${loaded.fds} fds with them (CPU ratio ${(loaded.core / Math.max(idle.core, 1e-9)).toFixed(3)}; ` +
+      `by thread, the scheduler's run time: ${idle.threadCores.map((c) => c.toFixed(4)).join(' ')} -> ` +
+      `${loaded.threadCores.map((c) => c.toFixed(4)).join(' ')} core)`);
     console.log(`  broker: ${((brokerAfter.cpu - brokerBefore.cpu) / seconds).toFixed(3)} core, RSS ${brokerIdle.rssMb.toFixed(1)} -> ${brokerAfter.rssMb.toFixed(1)} MB`);
     console.log(`  server: ${publisherLine} (the whole run)`);
     console.log(`  nginx: ${((nginxAfter - nginxBefore) / seconds).toFixed(3)} core (${nginxWorkers.length} workers)`);
